@@ -1,0 +1,118 @@
+// A configurator session: the command queue and link control, the model of
+// the window's fields and file table, and every device action. It is the
+// link's owner and passes the window's part of that role on to its Host.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "device/host.h"
+#include "device/model.h"
+#include "link/link_control.h"
+
+namespace orvane::device {
+
+// A file to be sent cannot be opened or read; its text is shown to the user.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr const char* kLogRefresh = "Запрос текущего состояния...";
+inline constexpr const char* kLogErasing = "Удаление файлов...";
+inline constexpr const char* kLogAddingFile = "Добавление файла...";
+inline constexpr const char* kLogFlashing = "Идет прошивка основной программы...";
+inline constexpr const char* kStatusFileTooBig = "Файл слишком большой";
+inline constexpr const char* kStatusFirmwareTooBig = "Файл слишком большой!";
+inline constexpr const char* kStatusPlanTooShort = "Файл кольцевого плана слишком короткий";
+inline constexpr const char* kStatusNameTooLong = "Слишком длинное имя файла";
+inline constexpr const char* kEraseWarning =
+    "Вы собираетесь удалить все файлы из памяти пульта!\n\rПодтвердите Ваше желание:";
+inline constexpr const char* kReflashWarning =
+    "Все данные в пульте будут утеряны!\n\rПодтвердите операцию";
+inline constexpr const char* kPlanFilter = "Годовой план АСУДД (версия 1)|*.yp1";
+inline constexpr const char* kFirmwareFilter = "Зашифрованные прошивки|*.mts";
+inline constexpr const char* kFirmwareExtension = "*.mts";
+
+inline constexpr std::size_t kChunkSize = 32;
+inline constexpr std::size_t kFirmwareLimit = 65536;  // images must be shorter
+inline constexpr std::size_t kCircularPlanStart = 1024;
+inline constexpr std::size_t kCircularPlanLength = 1029;
+inline constexpr std::size_t kNameLimit = 255;
+inline constexpr std::size_t kPathLimit = 200;
+// Filler of the bytes beyond the end of an image in its last chunk when no
+// earlier chunk left bytes there (an image shorter than 32 bytes).
+inline constexpr std::uint8_t kFirmwareFiller = 0xFF;
+
+// "Неизвестный тип %Xh" for codes outside the table.
+std::string FileTypeName(std::uint16_t type);
+// Type code by extension: ".RVP", ".R0", ".R1", ".L7Q", ".YP1", else 0.
+std::uint16_t FileTypeForPath(const std::string& path);
+// The extension of a path after upper-casing, "" when none; separators are
+// "/", "\" and ":".
+std::string PathExtension(const std::string& path);
+// The name the device stores: the path (or its file-name part when longer
+// than 200 characters), cut to 255 characters, padded to an odd length.
+std::string DeviceFileName(const std::string& path);
+// The ring payload of a circular plan file held in memory: D[i] =
+// file[(1024 + i) mod size] for i below the u16 length at 1029. Callers make
+// sure the file holds at least 1031 bytes.
+std::vector<std::uint8_t> ConvertCircularPlan(std::span<const std::uint8_t> file);
+// Reads a whole file; FileError when it cannot be opened or read.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+bool FileExists(const std::string& path);
+// Minus the C library's standard-time bias, in minutes (UTC+3 gives 180).
+std::int32_t SystemTimeZoneMinutes();
+
+class Session : public link::LinkOwner {
+ public:
+  explicit Session(Host& host) : host_(host), link_(*this) {}
+
+  link::LinkControl& link() { return link_; }
+  const link::LinkControl& link() const { return link_; }
+  DeviceModel& model() { return model_; }
+  const DeviceModel& model() const { return model_; }
+
+  // Actions of the window (tool buttons and menu items).
+  void Refresh();                    // ToolButton1Click
+  void Reflash();                    // ToolButton4Click
+  void AddFileAction();              // ToolButton6Click
+  void EraseAll();                   // ToolButton8Click
+  void SaveConstants();              // ToolButton13Click
+  void DeleteFileAtRow(int row);     // StringGrid1DblClick on the given row
+  void FillTimeZoneFromSystem();
+  void ResetFileTable();
+
+  void QueueReadConstants();
+  void AddFile(const std::string& path);
+  void UploadFirmware(const std::string& path);
+
+  // link::LinkOwner
+  void AppendLog(const std::string& line) override { host_.AppendLog(line); }
+  void CloseLinkPort() override { host_.CloseLinkPort(); }
+  bool WriteData(const std::uint8_t* bytes, std::uint16_t count) override {
+    return host_.WriteData(bytes, count);
+  }
+  void StopWatchdog() override { host_.StopWatchdog(); }
+  void StartWatchdog() override { host_.StartWatchdog(); }
+  void SetProgressMaximum(int maximum) override { host_.SetProgressMaximum(maximum); }
+  void SetProgressPosition(int position) override { host_.SetProgressPosition(position); }
+  void SetQueueCounter(const std::string& text) override { host_.SetQueueCounter(text); }
+  void HandleConstants(const link::FrameView& frame) override;
+  void HandleDirectory(const link::FrameView& frame) override;
+  void HandleFileDetails(const link::FrameView& frame) override;
+  void HandleFreeSpace(const link::FrameView& frame) override;
+
+ private:
+  void SetStatus(const std::string& text);
+  void FillBlockFromFields();
+
+  Host& host_;
+  DeviceModel model_;
+  link::LinkControl link_;
+};
+
+}  // namespace orvane::device
