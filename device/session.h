@@ -42,6 +42,7 @@ inline constexpr std::size_t kFirmwareLimit = 65536;  // images must be shorter
 inline constexpr std::size_t kCircularPlanStart = 1024;
 inline constexpr std::size_t kCircularPlanLength = 1029;
 inline constexpr std::size_t kNameLimit = 255;
+inline constexpr std::size_t kNameFrameLimit = 241;  // L = 7 + n + 1 must stay within 250
 inline constexpr std::size_t kPathLimit = 200;
 // Filler of the bytes beyond the end of an image in its last chunk when no
 // earlier chunk left bytes there (an image shorter than 32 bytes).
@@ -54,9 +55,10 @@ std::uint16_t FileTypeForPath(const std::string& path);
 // The extension of a path after upper-casing, "" when none; separators are
 // "/", "\" and ":".
 std::string PathExtension(const std::string& path);
-// The name the device stores: the path (or its file-name part when longer
-// than 200 characters), cut to 255 characters, padded to an odd length.
-std::string DeviceFileName(const std::string& path);
+// The name the device stores, in code page 1251: the path (or its file-name
+// part when longer than 200 characters), cut to 255 characters, padded with
+// one space to an odd length.
+std::vector<std::uint8_t> DeviceFileName(const std::string& path);
 // The ring payload of a circular plan file held in memory: D[i] =
 // file[(1024 + i) mod size] for i below the u16 length at 1029. Callers make
 // sure the file holds at least 1031 bytes.
@@ -77,7 +79,7 @@ class Session : public link::LinkOwner {
   const DeviceModel& model() const { return model_; }
 
   // Actions of the window (tool buttons and menu items).
-  void Refresh();                    // ToolButton1Click
+  void Refresh() override;           // ToolButton1Click; also the first poll
   void Reflash();                    // ToolButton4Click
   void AddFileAction();              // ToolButton6Click
   void EraseAll();                   // ToolButton8Click

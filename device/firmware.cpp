@@ -1,0 +1,62 @@
+// Reflash: the firmware image is queued as a write pass and a verify pass of
+// 32-byte chunks, followed by a directory refresh.
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "device/session.h"
+
+namespace orvane::device {
+namespace {
+
+using Chunk = std::array<std::uint8_t, 3 + kChunkSize>;
+
+// One chunk buffer serves every chunk: the bytes past the end of a short last
+// chunk repeat what the chunk before it carried there (or the filler value
+// for an image shorter than one chunk). Both passes send the same chunks.
+std::vector<Chunk> ChunksOf(const std::vector<std::uint8_t>& image) {
+  std::vector<Chunk> chunks;
+  Chunk buffer;
+  buffer.fill(kFirmwareFiller);
+  std::size_t offset = 0;
+  do {
+    const std::size_t count = std::min(kChunkSize, image.size() - std::min(offset, image.size()));
+    buffer[0] = static_cast<std::uint8_t>(offset);
+    buffer[1] = static_cast<std::uint8_t>(offset >> 8);
+    buffer[2] = static_cast<std::uint8_t>(kChunkSize);
+    if (count) std::memcpy(buffer.data() + 3, image.data() + offset, count);
+    chunks.push_back(buffer);
+    offset += kChunkSize;
+  } while (offset < image.size());
+  return chunks;
+}
+
+}  // namespace
+
+void Session::Reflash() {
+  if (!host_.ConfirmWarning(kReflashWarning)) return;
+  const std::optional<std::string> path = host_.ChooseFile({kFirmwareFilter, kFirmwareExtension});
+  if (!path) return;
+  host_.OpenLinkPort();
+  UploadFirmware(*path);
+  link_.QueueRefresh();
+  host_.AppendLog(kLogFlashing);
+}
+
+void Session::UploadFirmware(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw FileError("Не удается открыть файл \"" + path + "\": " + std::strerror(errno));
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw FileError("Ошибка чтения файла \"" + path + "\"");
+  if (static_cast<std::uint64_t>(size) >= kFirmwareLimit) return SetStatus(kStatusFirmwareTooBig);
+  in.close();
+  const std::vector<std::uint8_t> image = ReadWholeFile(path);
+  if (image.size() >= kFirmwareLimit) return SetStatus(kStatusFirmwareTooBig);
+
+  const std::vector<Chunk> chunks = ChunksOf(image);
+  for (std::uint8_t command : {link::kFirmwareWrite, link::kFirmwareVerify}) {
+    for (const Chunk& chunk : chunks) link_.Enqueue(command, chunk, chunk.size() + 1);
+  }
+}
+
+}  // namespace orvane::device

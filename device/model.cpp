@@ -1,0 +1,27 @@
+#include "device/model.h"
+
+namespace orvane::device {
+
+std::int32_t LimitLocalAddress(std::int32_t value) {
+  if (value > kLocalAddressMax) value = kLocalAddressMax;
+  if (value < 0) value = 0;
+  return value;
+}
+
+std::int32_t LimitGlobalAddress(std::int32_t value) {
+  if (value > kGlobalAddressMax) value = kGlobalAddressMax;
+  if (value < 0) value = 0;
+  return value;
+}
+
+void FileTable::SetRowCount(int rows) { rows_.resize(rows < 1 ? 1 : static_cast<std::size_t>(rows)); }
+
+void FileTable::SetCell(int row, int column, std::string text) {
+  rows_.at(row).at(column) = std::move(text);
+}
+
+void FileTable::ClearRow(int row) {
+  for (auto& cell : rows_.at(row)) cell.clear();
+}
+
+}  // namespace orvane::device

@@ -1,0 +1,138 @@
+// Add file: a plan file from disk becomes a device file (header and data),
+// queued as one create command and 32-byte data chunks.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+#include "device/cp1251.h"
+#include "device/session.h"
+
+namespace orvane::device {
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+std::size_t NamePartStart(const std::string& path) {
+  const auto last = std::find_if(path.rbegin(), path.rend(), IsSeparator);
+  return static_cast<std::size_t>(path.rend() - last);
+}
+
+std::vector<std::uint8_t> HeaderFor(std::uint16_t type, std::span<const std::uint8_t> name,
+                                    std::size_t data_length) {
+  const std::size_t total = 7 + name.size() + data_length;
+  std::vector<std::uint8_t> header;
+  header.reserve(7 + name.size());
+  header.push_back(static_cast<std::uint8_t>(type));
+  header.push_back(static_cast<std::uint8_t>(type >> 8));
+  header.push_back(static_cast<std::uint8_t>(total));
+  header.push_back(static_cast<std::uint8_t>(total >> 8));
+  header.push_back(static_cast<std::uint8_t>(name.size()));
+  header.insert(header.end(), name.begin(), name.end());
+  header.push_back(static_cast<std::uint8_t>(data_length));
+  header.push_back(static_cast<std::uint8_t>(data_length >> 8));
+  return header;
+}
+
+}  // namespace
+
+std::string PathExtension(const std::string& path) {
+  const std::size_t name_start = NamePartStart(path);
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot < name_start) return "";
+  std::string extension = path.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return extension;
+}
+
+std::uint16_t FileTypeForPath(const std::string& path) {
+  const std::string extension = PathExtension(path);
+  if (extension == ".RVP") return 0x8000;
+  if (extension == ".R0" || extension == ".R1") return 0x5256;
+  if (extension == ".L7Q") return 0x0001;
+  if (extension == ".YP1") return 0x0002;
+  return 0x0000;
+}
+
+// Lengths count characters; in code page 1251 each is one byte, so the cuts
+// are made on the encoded name.
+std::vector<std::uint8_t> DeviceFileName(const std::string& path) {
+  std::vector<std::uint8_t> name = Utf8ToCp1251(path);
+  if (name.size() > kNameLimit) name.resize(kNameLimit);
+  if (name.size() > kPathLimit) {
+    name = Utf8ToCp1251(path.substr(NamePartStart(path)));
+    if (name.size() > kNameLimit) name.resize(kNameLimit);
+  }
+  if (name.size() % 2 == 0) name.push_back(' ');
+  return name;
+}
+
+std::vector<std::uint8_t> ConvertCircularPlan(std::span<const std::uint8_t> file) {
+  const std::size_t size = file.size();
+  const std::size_t count = file[kCircularPlanLength] | (file[kCircularPlanLength + 1] << 8);
+  std::vector<std::uint8_t> data;
+  data.reserve(count);
+  std::size_t at = kCircularPlanStart;
+  for (std::size_t i = 0; i < count; ++i) {
+    data.push_back(file[at]);
+    at = (at + 1 == size) ? 0 : at + 1;
+  }
+  return data;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw FileError("Не удается открыть файл \"" + path + "\": " + std::strerror(errno));
+  }
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  if (in.bad()) throw FileError("Ошибка чтения файла \"" + path + "\"");
+  return bytes;
+}
+
+void Session::AddFileAction() {
+  const std::optional<std::string> path = host_.ChooseFile({kPlanFilter, ""});
+  if (!path || !FileExists(*path)) return;
+  host_.OpenLinkPort();
+  AddFile(*path);
+  host_.AppendLog(kLogAddingFile);
+}
+
+void Session::AddFile(const std::string& path) {
+  std::vector<std::uint8_t> data = ReadWholeFile(path);
+  const std::uint16_t type = FileTypeForPath(path);
+  if (type == 0x5256) {
+    // A ring plan needs its length field at 1029-1030, inside the file.
+    if (data.size() < kCircularPlanLength + 2) return SetStatus(kStatusPlanTooShort);
+    data = ConvertCircularPlan(data);
+  }
+  const std::vector<std::uint8_t> name = DeviceFileName(path);
+  if (name.size() > kNameFrameLimit) return SetStatus(kStatusNameTooLong);
+  const std::int64_t needed = static_cast<std::int64_t>(7 + name.size() + data.size()) + 20;
+  if (std::int64_t{model_.free_space} < needed) return SetStatus(kStatusFileTooBig);
+
+  const std::vector<std::uint8_t> header = HeaderFor(type, name, data.size());
+  link_.Enqueue(link::kCreateFile, header, static_cast<std::uint8_t>(header.size() + 1));
+  std::size_t offset = header.size();
+  for (std::size_t p = 0; p < data.size(); p += kChunkSize, offset += kChunkSize) {
+    const std::size_t count = std::min(kChunkSize, data.size() - p);
+    std::uint8_t chunk[3 + kChunkSize];
+    chunk[0] = static_cast<std::uint8_t>(offset);
+    chunk[1] = static_cast<std::uint8_t>(offset >> 8);
+    chunk[2] = static_cast<std::uint8_t>(count);
+    std::memcpy(chunk + 3, data.data() + p, count);
+    link_.Enqueue(link::kFileChunk, {chunk, 3 + count}, static_cast<std::uint8_t>(count + 4));
+  }
+}
+
+}  // namespace orvane::device
