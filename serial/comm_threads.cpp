@@ -1,0 +1,270 @@
+#include "serial/comm_threads.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace orvane::serial {
+
+// ---- CommThread: the toolkit's thread class on std::thread ----
+
+void CommThread::Start() {
+  thread_ = std::thread([this] {
+    Execute();
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    finished_changed_.notify_all();
+  });
+}
+
+bool CommThread::WaitFor(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return finished_changed_.wait_for(lock, limit, [this] { return finished_; });
+}
+
+void CommThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+// ---- Reader ----
+//
+// The overlapped read and event wait become: a non-blocking read that either
+// returns bytes or EAGAIN (pending), and the port's line-event source; one
+// poll over the close event, the line-event source and the port replaces the
+// wait on the three event handles, taking the lowest ready one.
+
+void TReadThread::Execute() {
+  bool hangup = !PortHandle.SetCommMask(kCommMask);
+  if (!hangup) {
+    const std::uint32_t status = PortHandle.GetModemStatus();
+    std::uint32_t lines = 0;
+    if (status & MS_CTS_ON) lines |= EV_CTS;
+    if (status & MS_DSR_ON) lines |= EV_DSR;
+    if (status & MS_RING_ON) lines |= EV_RING;
+    if (status & MS_RLSD_ON) lines |= EV_RLSD;
+    if (status != 0) NotifyWindow.Post({MSG_COMM_EVENT, 0, lines | (status << 16), 0, {}});
+    hangup = !StartEventWait() || !StartRead();
+  }
+  if (!hangup) {
+    NotifyWindow.Post({MSG_THREAD_STARTED, 0, 0, 0, {}});
+    hangup = !MainLoop();
+  }
+  if (hangup) PostHangup();
+  PortHandle.Purge(true);
+  // Ends the line watch, as the event wait must not outlive the reader.
+  PortHandle.SetCommMask(0);
+}
+
+// True when the loop ended on the close event, false on a failure.
+bool TReadThread::MainLoop() {
+  const PortIo::WaitFor sources{.line_event = true, .readable = true};
+  for (;;) {
+    switch (PortHandle.Wait(CloseEvent, sources)) {
+      case PortIo::Wake::kClose:
+        return true;
+      case PortIo::Wake::kLineEvent:
+        if (!ReportCommEvent(true) || !StartEventWait()) return false;
+        break;
+      case PortIo::Wake::kReadable:
+        if (!FinishRead() || !StartRead()) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+}
+
+bool TReadThread::StartRead() {
+  for (;;) {
+    if (CloseEvent.IsSet()) return false;
+    std::size_t count = 0;
+    switch (PortHandle.Read(buffer_.data(), buffer_.size(), count)) {
+      case PortIo::Io::kDone:
+        if (!DeliverBlock(count)) return false;
+        break;
+      case PortIo::Io::kPending:
+        return true;
+      case PortIo::Io::kInvalidHandle:
+        return false;
+      case PortIo::Io::kFailed:
+        PostHangup();
+        return false;
+    }
+  }
+}
+
+// The completion of a pending read is the read that follows the port's
+// readiness; a readiness that yields nothing leaves the read pending.
+bool TReadThread::FinishRead() {
+  std::size_t count = 0;
+  switch (PortHandle.Read(buffer_.data(), buffer_.size(), count)) {
+    case PortIo::Io::kDone:
+      return DeliverBlock(count);
+    case PortIo::Io::kPending:
+      return true;
+    case PortIo::Io::kInvalidHandle:
+      return false;
+    case PortIo::Io::kFailed:
+      break;
+  }
+  PostHangup();
+  return false;
+}
+
+// A read of 0 bytes is a hung-up line (an unplugged adapter, a closed far
+// side of a pseudo-terminal) and ends the reader.
+bool TReadThread::DeliverBlock(std::size_t count) {
+  if (count == 0) return false;
+  std::vector<std::uint8_t> block(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+  block.push_back(0);
+  return NotifyWindow.Post({MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, 0, std::move(block)});
+}
+
+bool TReadThread::StartEventWait() {
+  for (;;) {
+    if (CloseEvent.IsSet()) return false;
+    switch (PortHandle.WaitCommEvent(events_)) {
+      case PortIo::Io::kDone:
+        if (!ReportCommEvent(false)) return false;
+        break;
+      case PortIo::Io::kPending:
+        return true;
+      default:
+        return false;
+    }
+  }
+}
+
+bool TReadThread::ReportCommEvent(bool pending) {
+  if (pending) {
+    switch (PortHandle.CommEventResult(events_)) {
+      case PortIo::Io::kDone:
+        break;
+      case PortIo::Io::kPending:
+        return true;  // woken without an event: the wait goes on
+      default:
+        return false;
+    }
+  }
+  std::uint32_t errors = 0;
+  bool reportable = false;
+  if (events_ & EV_ERR) {
+    if (!PortHandle.ClearCommError(errors)) return false;
+    last_errors_ = errors;
+    reportable = true;
+  }
+  reportable = reportable || (events_ & (kCommMask & ~EV_ERR)) != 0;
+  if (!reportable) return false;
+  const std::uint32_t status = PortHandle.GetModemStatus();
+  NotifyWindow.Post({MSG_COMM_EVENT, 0, (events_ & 0xFFFF) | (status << 16), errors, {}});
+  return true;
+}
+
+void TReadThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, 0, {}}); }
+
+// ---- Writer's message queue ----
+//
+// The thread's message queue is a locked list of requests with an eventfd
+// that wakes the writer's poll when a request is posted.
+
+WriterQueue::WriterQueue() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+WriterQueue::~WriterQueue() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool WriterQueue::Post(Message message) {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_ || fd_ < 0) return false;
+    messages_.push_back(std::move(message));
+  }
+  const std::uint64_t one = 1;
+  return write(fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
+
+bool WriterQueue::Take(Message& message) {
+  std::uint64_t drained = 0;
+  if (fd_ >= 0) (void)!read(fd_, &drained, sizeof drained);
+  std::lock_guard lock(mutex_);
+  if (messages_.empty()) return false;
+  message = std::move(messages_.front());
+  messages_.pop_front();
+  return true;
+}
+
+void WriterQueue::Close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  messages_.clear();
+}
+
+// ---- Writer ----
+
+void TWriteThread::Execute() {
+  if (queue_.fd() < 0) {
+    PostHangup();
+  } else {
+    NotifyWindow.Post({MSG_THREAD_STARTED, 1, 0, 0, {}});
+    MessageLoop();
+  }
+  queue_.Close();
+  PortHandle.Purge(false);
+}
+
+void TWriteThread::MessageLoop() {
+  const PortIo::WaitFor sources{.message_fd = queue_.fd()};
+  for (;;) {
+    WriterQueue::Message message;
+    if (!queue_.Take(message)) {
+      switch (PortHandle.Wait(CloseEvent, sources)) {
+        case PortIo::Wake::kClose:
+          return;
+        case PortIo::Wake::kMessage:
+          continue;
+        default:
+          PostHangup();
+          return;
+      }
+    }
+    if (CloseEvent.IsSet()) return;
+    if (message.code == MSG_WRITE_REQUEST && !WriteBlock(message.bytes)) return;
+  }
+}
+
+// The overlapped write becomes a non-blocking write; when the port takes no
+// more, the writer waits in poll for the port to drain or the close event.
+bool TWriteThread::WriteBlock(const std::vector<std::uint8_t>& block) {
+  std::size_t offset = 0;
+  do {
+    std::size_t written = 0;
+    switch (PortHandle.Write(block.data() + offset, block.size() - offset, written)) {
+      case PortIo::Io::kDone:
+        offset += written;
+        if (written > 0 || offset == block.size()) continue;
+        break;  // nothing taken: wait until the port drains
+      case PortIo::Io::kInvalidHandle:
+        return false;
+      case PortIo::Io::kFailed:
+        PostHangup();
+        return false;
+      case PortIo::Io::kPending:
+        break;
+    }
+    switch (PortHandle.Wait(CloseEvent, {.writable = true})) {
+      case PortIo::Wake::kClose:
+        return false;
+      case PortIo::Wake::kWritable:
+        break;
+      default:
+        PostHangup();
+        return false;
+    }
+  } while (offset < block.size());
+  return true;
+}
+
+void TWriteThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, 0, {}}); }
+
+}  // namespace orvane::serial

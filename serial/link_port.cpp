@@ -1,0 +1,95 @@
+#include "serial/link_port.h"
+
+#include "serial/port_names.h"
+#include "serial/settings.h"
+
+namespace orvane::serial {
+
+void ConfigureLinkComm(TSerialComm& comm) {
+  comm.SetBaudRate(1000000);
+  comm.SetParity(pOdd);
+  comm.SetFlowControl(fcNone);
+  comm.SetEventChar(0);
+  comm.SetCommPort("COM2");
+}
+
+LinkPort::LinkPort(TSerialComm* comm, PortChoice& choice, Hooks hooks)
+    : comm_(comm), choice_(choice), hooks_(std::move(hooks)) {}
+
+void LinkPort::Log(const std::string& line) {
+  if (hooks_.append_log) hooks_.append_log(line);
+}
+
+void LinkPort::LoadPortSetting() {
+  Log("Загрузка конфигурации...");
+  if (const auto name = LoadComPort()) {
+    choice_.SetText(*name);
+    Log("  настройки порта;");
+  }
+  Log("Загрузка конфигурации завершена.");
+}
+
+void LinkPort::SavePortSetting() {
+  Log("Сохранение конфигурации...");
+  SaveComPort(choice_.Text());
+  Log("  настройки порта;");
+  Log("Сохранение конфигурации завершено.");
+}
+
+// An Open that returns false (no close event) has not opened the port and
+// counts as a failure, like one that throws.
+bool LinkPort::TryOpen() {
+  try {
+    return comm_->Open();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void LinkPort::ScanPorts() {
+  choice_.ClearList();
+  Log("Поиск доступных портов:");
+  if (comm_ != nullptr) {
+    for (int number = kFirstPortNumber; number <= kLastPortNumber; ++number) {
+      comm_->Close();
+      comm_->SetCommPort("COM" + std::to_string(number));
+      if (!TryOpen()) continue;
+      choice_.AddToList(comm_->CommPort());
+      Log("  найден порт: " + comm_->CommPort() + ";");
+    }
+    comm_->Close();
+  }
+  Log("Поиск портов завершен.");
+}
+
+void LinkPort::OpenLinkPort() {
+  if (comm_ == nullptr) {
+    Log("Необходим перезапуск программы!");
+    return;
+  }
+  if (comm_->PortOpen()) {
+    if (hooks_.rearm_watchdog) hooks_.rearm_watchdog();
+    return;
+  }
+  Log("Открытие портa связи:");
+  comm_->SetCommPort(choice_.Text());
+  if (!TryOpen()) {
+    Log("Порт связи не может быть открыт.");
+    return;
+  }
+  comm_->EscapeFunction(TSerialComm::CLRRTS);
+  comm_->EscapeFunction(TSerialComm::SETDTR);
+  Log("Порт связи открыт. (" + comm_->CommPort() + ")");
+  if (hooks_.rearm_watchdog) hooks_.rearm_watchdog();
+}
+
+void LinkPort::CloseLinkPort() {
+  if (comm_ != nullptr && comm_->PortOpen()) {
+    Log("Закрытие порта связи");
+    comm_->Close();
+    Log("Порт связи закрыт");
+  }
+  if (hooks_.clear_queue) hooks_.clear_queue();
+}
+
+}  // namespace orvane::serial

@@ -1,0 +1,69 @@
+// The seam between the reader and writer threads and the platform: the close
+// event and the few port operations the threads use. FdPort implements the
+// operations on a file descriptor; tests script them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace orvane::serial {
+
+// The manual-reset close event is an eventfd that is written once and never
+// read: once set it stays readable, so one signal ends every wait on it.
+class CloseEvent {
+ public:
+  static std::unique_ptr<CloseEvent> Create();  // null when no eventfd is available
+  ~CloseEvent();
+  CloseEvent(const CloseEvent&) = delete;
+  CloseEvent& operator=(const CloseEvent&) = delete;
+
+  void Set() const;
+  bool IsSet() const;  // a poll with time-out 0
+  int fd() const { return fd_; }
+
+ private:
+  explicit CloseEvent(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+class PortIo {
+ public:
+  // How an operation went: done now, pending (to be finished when the wait
+  // reports its source ready), refused because the port is not valid (the
+  // quiet failure), or failed otherwise.
+  enum class Io { kDone, kPending, kInvalidHandle, kFailed };
+  // What ended a wait; the lowest ready source in this order wins.
+  enum class Wake { kClose, kLineEvent, kReadable, kWritable, kMessage, kFailed };
+  struct WaitFor {
+    bool line_event = false;
+    bool readable = false;
+    bool writable = false;
+    int message_fd = -1;  // the writer's request queue, when it waits for one
+  };
+
+  virtual ~PortIo() = default;
+
+  // Starts watching the given line events; a mask of 0 ends the watch and any
+  // pending event wait.
+  virtual bool SetCommMask(std::uint32_t mask) = 0;
+  virtual std::uint32_t GetModemStatus() = 0;
+  // Collects the events that happened since the last call: kDone with the
+  // bits, or kPending when there are none yet.
+  virtual Io WaitCommEvent(std::uint32_t& events) = 0;
+  // Finishes an event wait after the wait reported kLineEvent; kPending when
+  // the wake carried nothing after all.
+  virtual Io CommEventResult(std::uint32_t& events) = 0;
+  // The receive error flags gathered since the last call.
+  virtual bool ClearCommError(std::uint32_t& errors) = 0;
+  // Non-blocking read; kDone with count 0 means the line was hung up.
+  virtual Io Read(std::uint8_t* buffer, std::size_t size, std::size_t& count) = 0;
+  // Non-blocking write; kDone may have taken only part of the bytes.
+  virtual Io Write(const std::uint8_t* bytes, std::size_t size, std::size_t& written) = 0;
+  // Discards the driver's buffered input (receive_side) or output.
+  virtual void Purge(bool receive_side) = 0;
+  // Waits without time-out for the close event or one of the given sources.
+  virtual Wake Wait(const CloseEvent& close, const WaitFor& what) = 0;
+};
+
+}  // namespace orvane::serial

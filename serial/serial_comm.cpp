@@ -1,0 +1,250 @@
+#include "serial/serial_comm.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <chrono>
+#include <system_error>
+#include <vector>
+
+#include "serial/comm_threads.h"
+#include "serial/fd_port.h"
+#include "serial/notify_window.h"
+#include "serial/port_io.h"
+#include "serial/port_names.h"
+
+namespace orvane::serial {
+namespace {
+
+constexpr auto kThreadEndLimit = std::chrono::milliseconds(10000);
+const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+
+}  // namespace
+
+// ---- NotifyWindow: PostMessage to the hidden window ----
+
+bool NotifyWindow::Post(Notification notification) {
+  {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(std::move(notification));
+  }
+  QCoreApplication::postEvent(this, new QEvent(kNotificationEvent));
+  return true;
+}
+
+void NotifyWindow::customEvent(QEvent* event) {
+  if (event->type() != kNotificationEvent) return;
+  Notification notification;
+  {
+    std::lock_guard lock(mutex_);
+    if (pending_.empty()) return;
+    notification = std::move(pending_.front());
+    pending_.pop_front();
+  }
+  handler_(notification);
+}
+
+// ---- TSerialComm ----
+
+TSerialComm::TSerialComm()
+    : notify_window_(std::make_unique<NotifyWindow>(
+          [this](const Notification& notification) { HandleNotification(notification); })) {}
+
+TSerialComm::~TSerialComm() { Close(); }
+
+void TSerialComm::ApplyState() {
+  if (port_open_) port_->SetCommState(dcb_);
+}
+
+void TSerialComm::SetBaudRate(std::uint32_t rate) {
+  dcb_.BaudRate = rate;
+  ApplyState();
+}
+
+void TSerialComm::SetByteSize(TBytesize size) {
+  dcb_.ByteSize = static_cast<std::uint8_t>(size + 4);
+  ApplyState();
+}
+
+void TSerialComm::SetParity(TParity parity) {
+  dcb_.Parity = static_cast<std::uint8_t>(parity);
+  ApplyState();
+}
+
+void TSerialComm::SetStopBits(TStopBits stop_bits) {
+  dcb_.StopBits = static_cast<std::uint8_t>(stop_bits);
+  ApplyState();
+}
+
+void TSerialComm::SetEventChar(char c) {
+  dcb_.EvtChar = c;
+  ApplyState();
+}
+
+TFlowControl TSerialComm::FlowControl() const {
+  const std::uint32_t rts = (dcb_.Flags & kRtsControlMask) >> kRtsControlShift;
+  if (rts == RTS_CONTROL_TOGGLE) return fcHardware2;
+  if (rts == RTS_CONTROL_HANDSHAKE) return fcHardware1;
+  if ((dcb_.Flags & (kFlagOutX | kFlagInX)) == (kFlagOutX | kFlagInX)) return fcSoftware;
+  return fcNone;
+}
+
+void TSerialComm::SetFlowControl(TFlowControl flow) {
+  std::uint32_t flags = dcb_.Flags & ~(kFlagOutX | kFlagInX | kRtsControlMask);
+  if (flow == fcSoftware) flags |= kFlagOutX | kFlagInX;
+  if (flow == fcHardware1) flags |= RTS_CONTROL_HANDSHAKE << kRtsControlShift;
+  if (flow == fcHardware2) flags |= RTS_CONTROL_TOGGLE << kRtsControlShift;
+  dcb_.Flags = flags;
+  ApplyState();
+}
+
+void TSerialComm::SetRxQueue(std::uint32_t size) {
+  rx_queue_ = size;
+  if (port_open_) port_->SetupComm(rx_queue_, tx_queue_);
+}
+
+void TSerialComm::SetTxQueue(std::uint32_t size) {
+  tx_queue_ = size;
+  if (port_open_) port_->SetupComm(rx_queue_, tx_queue_);
+}
+
+bool TSerialComm::Open() {
+  if (port_) throw ECommsError("Заданный порт уже открыт!");
+  std::unique_ptr<FdPort> port;
+  switch (FdPort::Open(DeviceFileForPort(comm_port_), port)) {
+    case FdPort::OpenResult::kCannotOpen:
+      throw ECommsError("Невозможно открыть порт!");
+    case FdPort::OpenResult::kNotCommPort:
+      throw ECommsError("Задан не COM-порт");
+    case FdPort::OpenResult::kOpened:
+      break;
+  }
+  port_ = std::move(port);
+
+  Dcb working = dcb_;
+  port_->GetCommState(working);
+  working.BaudRate = dcb_.BaudRate;
+  working.Flags = dcb_.Flags | kFlagBinary;
+  working.ByteSize = dcb_.ByteSize;
+  working.Parity = dcb_.Parity;
+  working.StopBits = dcb_.StopBits;
+  working.EvtChar = dcb_.EvtChar;
+  dcb_ = working;
+  // The time-outs (first byte without limit, then 1 ms of quiet line) are
+  // part of the raw settings SetCommState applies: VMIN = VTIME = 0 on a
+  // non-blocking descriptor, with the reader woken by poll.
+  port_open_ = true;
+  if (!port_->SetCommState(dcb_)) {
+    ReleasePort();
+    throw ECommsError("Неверно заданы параметры порта!");
+  }
+  port_->SetupComm(rx_queue_, tx_queue_);
+
+  close_event_ = CloseEvent::Create();
+  if (!close_event_) {
+    ReleasePort();
+    return false;
+  }
+  try {
+    reader_ = std::make_unique<TReadThread>(*port_, *close_event_, *notify_window_);
+    reader_->Start();
+  } catch (const std::exception&) {
+    reader_.reset();
+    throw ECommsError("Невозможно создать Read thread");
+  }
+  try {
+    writer_ = std::make_unique<TWriteThread>(*port_, *close_event_, *notify_window_);
+    writer_->Start();
+  } catch (const std::exception&) {
+    writer_.reset();
+    throw ECommsError("Невозможно создать Write thread");
+  }
+  return true;
+}
+
+void TSerialComm::ReleasePort() {
+  port_.reset();
+  port_open_ = false;
+}
+
+void TSerialComm::Close() {
+  if (!port_) return;
+  StopReader();
+  StopWriter();
+  close_event_.reset();
+  ReleasePort();
+}
+
+// Waiting for a thread's end uses the limit; releasing the thread object
+// then joins it, so no thread outlives the port it uses.
+void TSerialComm::StopReader() {
+  if (!reader_) return;
+  close_event_->Set();
+  port_->Purge(true);
+  if (!reader_->WaitFor(kThreadEndLimit)) reader_->Terminate();
+  reader_.reset();
+}
+
+void TSerialComm::StopWriter() {
+  if (!writer_) return;
+  close_event_->Set();
+  port_->Purge(false);
+  if (!writer_->WaitFor(kThreadEndLimit)) writer_->Terminate();
+  writer_.reset();
+}
+
+// Each request carries its own copy, so a block is never overwritten before
+// the writer has sent it.
+bool TSerialComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
+  if (!writer_) return false;
+  std::vector<std::uint8_t> block(buffer, buffer + length);
+  return writer_->PostMessage(MSG_WRITE_REQUEST, std::move(block));
+}
+
+bool TSerialComm::EscapeFunction(int func) { return port_ && port_->EscapeCommFunction(func); }
+
+void TSerialComm::HandleNotification(const Notification& notification) {
+  switch (notification.code) {
+    case MSG_COMM_DATA:
+      if (OnReceiveData)
+        OnReceiveData(notification.data.data(), static_cast<std::uint16_t>(notification.wparam & 0xFFFF));
+      break;
+    case MSG_REQUEST_HANGUP:
+      if (OnRequestHangup) OnRequestHangup();
+      break;
+    case MSG_THREAD_STARTED:
+      (notification.wparam == 0 ? reader_started_ : writer_started_) = true;
+      break;
+    case MSG_COMM_EVENT:
+      HandleCommEvent(notification);
+      break;
+    default:
+      break;
+  }
+}
+
+void TSerialComm::HandleCommEvent(const Notification& notification) {
+  event_mask_ = notification.lparam & 0xFFFF;
+  modem_status_ = notification.lparam >> 16;
+  auto fire = [](const TNotifyEvent& event) {
+    if (event) event();
+  };
+  auto fire_line = [&](std::uint32_t event_bit, std::uint32_t status_bit, const TNotifyEvent& change,
+                       const TNotifyEvent& set, const TNotifyEvent& clear) {
+    if (!(event_mask_ & event_bit)) return;
+    fire(change);
+    fire((modem_status_ & status_bit) ? set : clear);
+  };
+  fire(OnCommEvent);
+  if ((event_mask_ & EV_ERR) && OnError) OnError(notification.errors);
+  if (event_mask_ & EV_RXFLAG) fire(OnEventChar);
+  if (event_mask_ & EV_BREAK) fire(OnBreak);
+  if (event_mask_ & EV_TXEMPTY) fire(OnTXEMPTY);
+  if (event_mask_ & EV_RX80FULL) fire(OnRX80FULL);
+  if (event_mask_ & EV_PERR) fire(OnPERR);
+  fire_line(EV_CTS, MS_CTS_ON, OnChangeCTS, OnSetCTS, OnClearCTS);
+  fire_line(EV_DSR, MS_DSR_ON, OnChangeDSR, OnSetDSR, OnClearDSR);
+  fire_line(EV_RING, MS_RING_ON, OnChangeRing, OnSetRing, OnClearRing);
+  fire_line(EV_RLSD, MS_RLSD_ON, OnChangeRLSD, OnSetRLSD, OnClearRLSD);
+}
+
+}  // namespace orvane::serial

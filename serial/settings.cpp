@@ -1,0 +1,46 @@
+#include "serial/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QVariant>
+
+namespace orvane::serial {
+namespace {
+
+// QSettings at the user's configuration location: on Linux the file
+// $XDG_CONFIG_HOME/Veltranix/Orvane.conf (~/.config when unset).
+QSettings OpenStore() { return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Veltranix", "Orvane"); }
+
+constexpr const char* kValueName = "ComPort";
+
+// Opening a registry key creates it; here that is the store's file. Failure
+// is not looked at: such a store reads as empty.
+void CreateStoreWhenMissing(const QString& file_name) {
+  if (QFileInfo::exists(file_name)) return;
+  QDir().mkpath(QFileInfo(file_name).absolutePath());
+  QFile file(file_name);
+  if (file.open(QIODevice::WriteOnly | QIODevice::Append)) file.close();
+}
+
+}  // namespace
+
+std::optional<std::string> LoadComPort() {
+  QSettings store = OpenStore();
+  CreateStoreWhenMissing(store.fileName());
+  store.sync();
+  if (!store.contains(kValueName)) return std::nullopt;
+  const QVariant value = store.value(kValueName);
+  if (value.typeId() != QMetaType::QString) throw SettingsError("Invalid data type for 'ComPort'");
+  return value.toString().toStdString();
+}
+
+void SaveComPort(const std::string& name) {
+  QSettings store = OpenStore();
+  store.setValue(kValueName, QString::fromStdString(name));
+  store.sync();
+  if (store.status() != QSettings::NoError) throw SettingsError("Failed to set data for 'ComPort'");
+}
+
+}  // namespace orvane::serial
