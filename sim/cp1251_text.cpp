@@ -1,0 +1,108 @@
+#include "sim/cp1251_text.h"
+
+#include <array>
+
+namespace orvane::sim {
+namespace {
+
+// Code points of the bytes 0x80 to 0xBF (0 marks the unassigned 0x98);
+// 0xC0 to 0xFF are U+0410 to U+044F and 0x00 to 0x7F are ASCII.
+constexpr std::array<char32_t, 64> kHighHalf = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0,      0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+constexpr char kUnknown = '?';
+
+char32_t CodePointOf(std::uint8_t byte) {
+  if (byte < 0x80) return byte;
+  if (byte >= 0xC0) return 0x0410 + (byte - 0xC0);
+  const char32_t c = kHighHalf[byte - 0x80];
+  return c ? c : static_cast<char32_t>(kUnknown);
+}
+
+std::uint8_t ByteOf(char32_t c) {
+  if (c < 0x80) return static_cast<std::uint8_t>(c);
+  if (c >= 0x0410 && c <= 0x044F) return static_cast<std::uint8_t>(0xC0 + (c - 0x0410));
+  for (std::size_t i = 0; i < kHighHalf.size(); ++i) {
+    if (kHighHalf[i] == c) return static_cast<std::uint8_t>(0x80 + i);
+  }
+  return kUnknown;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+constexpr char32_t kBad = 0xFFFFFFFF;
+
+// Decodes one UTF-8 sequence at text[i], advancing i; a bad sequence gives
+// kBad and advances by one byte.
+char32_t NextCodePoint(std::string_view text, std::size_t& i) {
+  const auto lead = static_cast<std::uint8_t>(text[i]);
+  std::size_t extra = 0;
+  char32_t c = 0;
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    extra = 1;
+    c = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2;
+    c = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3;
+    c = lead & 0x07;
+  } else {
+    ++i;
+    return kBad;
+  }
+  if (i + extra >= text.size()) {
+    ++i;
+    return kBad;
+  }
+  for (std::size_t k = 1; k <= extra; ++k) {
+    const auto next = static_cast<std::uint8_t>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return kBad;
+    }
+    c = (c << 6) | (next & 0x3F);
+  }
+  i += extra + 1;
+  return c;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> Utf8ToCp1251(std::string_view text) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = NextCodePoint(text, i);
+    out.push_back(c == kBad ? static_cast<std::uint8_t>(kUnknown) : ByteOf(c));
+  }
+  return out;
+}
+
+std::string Cp1251ToUtf8(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  for (std::uint8_t byte : bytes) AppendUtf8(out, CodePointOf(byte));
+  return out;
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,104 @@
+#include "sim/pty_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+namespace orvane::sim {
+namespace {
+
+// How long a write waits for the PC to make room before the frame is dropped.
+constexpr int kWriteRoomWaitMs = 20;
+
+[[noreturn]] void ThrowErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+short MasterEvents(int fd, short wanted, int timeout_ms) {
+  pollfd entry{fd, wanted, 0};
+  return ::poll(&entry, 1, timeout_ms) > 0 ? entry.revents : 0;
+}
+
+}  // namespace
+
+PtyPort::~PtyPort() { Close(); }
+
+// The master is put into raw mode, which on Linux sets the line discipline
+// the port side reads through: no echo, no line editing, no character
+// translation, even before the PC sets its own line parameters.
+//
+// A master whose port side was never opened shows no hang-up, so the port
+// side is opened and closed once here: from then on POLLHUP on the master
+// means that nobody holds the port.
+std::string PtyPort::Open() {
+  if (master_ >= 0) Close();
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master_ < 0) ThrowErrno("posix_openpt");
+  std::array<char, 128> name{};
+  termios raw{};
+  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+      ::ptsname_r(master_, name.data(), name.size()) != 0 || ::tcgetattr(master_, &raw) != 0) {
+    const int saved = errno;
+    Close();
+    errno = saved;
+    ThrowErrno("pseudo-terminal set-up");
+  }
+  ::cfmakeraw(&raw);
+  ::tcsetattr(master_, TCSANOW, &raw);
+  const int port_side = ::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (port_side >= 0) ::close(port_side);
+  return name.data();
+}
+
+void PtyPort::Close() {
+  if (master_ < 0) return;
+  ::close(master_);
+  master_ = -1;
+}
+
+bool PtyPort::PeerOpen() const {
+  return master_ >= 0 && (MasterEvents(master_, POLLOUT, 0) & POLLHUP) == 0;
+}
+
+bool PtyPort::Write(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(master_, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes = bytes.subspan(static_cast<std::size_t>(written));
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN && (MasterEvents(master_, POLLOUT, kWriteRoomWaitMs) & POLLOUT)) {
+      continue;
+    }
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+PtyPort::ReadResult PtyPort::Read(std::span<std::uint8_t> buffer, std::size_t& count) {
+  count = 0;
+  for (;;) {
+    const ssize_t got = ::read(master_, buffer.data(), buffer.size());
+    if (got > 0) {
+      count = static_cast<std::size_t>(got);
+      return ReadResult::kData;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return ReadResult::kNothing;
+    return ReadResult::kPeerGone;  // EIO: the last holder of the port closed it
+  }
+}
+
+void PtyPort::Discard() {
+  if (master_ >= 0) ::tcflush(master_, TCIOFLUSH);
+}
+
+}  // namespace orvane::sim

@@ -1,0 +1,43 @@
+// The console's end of the cable: the master side of a pseudo-terminal pair.
+// The PC opens the other side (the path Open returns) as its serial port.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace orvane::sim {
+
+class PtyPort {
+ public:
+  enum class ReadResult { kData, kNothing, kPeerGone };
+
+  PtyPort() = default;
+  ~PtyPort();
+  PtyPort(const PtyPort&) = delete;
+  PtyPort& operator=(const PtyPort&) = delete;
+
+  // Opens a raw, non-blocking master and returns the port-side path; throws
+  // std::system_error on failure.
+  std::string Open();
+  // Closing the master is pulling the cable: the PC's side reads a hang-up.
+  void Close();
+  bool IsOpen() const { return master_ >= 0; }
+  int fd() const { return master_; }
+
+  // True while some process holds the port side open.
+  bool PeerOpen() const;
+  // Writes the whole frame, or drops it when the PC does not take it (its
+  // input is full because it does not read); false then.
+  bool Write(std::span<const std::uint8_t> bytes);
+  // Reads what has arrived, up to buffer.size() bytes, into buffer.
+  ReadResult Read(std::span<std::uint8_t> buffer, std::size_t& count);
+  // Throws away what was written but not read, and what was not yet taken.
+  void Discard();
+
+ private:
+  int master_ = -1;
+};
+
+}  // namespace orvane::sim
