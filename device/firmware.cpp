@@ -1,8 +1,7 @@
 // Reflash: the firmware image is queued as a write pass and a verify pass of
 // 32-byte chunks, followed by a directory refresh.
-#include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <sys/stat.h>
 
 #include "device/session.h"
 
@@ -43,16 +42,15 @@ void Session::Reflash() {
   host_.AppendLog(kLogFlashing);
 }
 
+// The image is read whole; its length decides before anything is queued.
 void Session::UploadFirmware(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) throw FileError("Не удается открыть файл \"" + path + "\": " + std::strerror(errno));
-  const std::streamoff size = in.tellg();
-  if (size < 0) throw FileError("Ошибка чтения файла \"" + path + "\"");
-  if (static_cast<std::uint64_t>(size) >= kFirmwareLimit) return SetStatus(kStatusFirmwareTooBig);
-  in.close();
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::uint64_t>(info.st_size) >= kFirmwareLimit) {
+    return SetStatus(kStatusFirmwareTooBig);
+  }
   const std::vector<std::uint8_t> image = ReadWholeFile(path);
   if (image.size() >= kFirmwareLimit) return SetStatus(kStatusFirmwareTooBig);
-
   const std::vector<Chunk> chunks = ChunksOf(image);
   for (std::uint8_t command : {link::kFirmwareWrite, link::kFirmwareVerify}) {
     for (const Chunk& chunk : chunks) link_.Enqueue(command, chunk, chunk.size() + 1);

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "device/cp1251.h"
 #include "device/session.h"
@@ -90,13 +90,22 @@ bool FileExists(const std::string& path) {
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw FileError("Не удается открыть файл \"" + path + "\": " + std::strerror(errno));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileError("Не удается открыть файл \"" + path + "\": " + std::strerror(errno));
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t block[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      throw FileError("Ошибка чтения файла \"" + path + "\": " + std::strerror(error));
+    }
+    bytes.insert(bytes.end(), block, block + got);
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) throw FileError("Ошибка чтения файла \"" + path + "\"");
+  ::close(fd);
   return bytes;
 }
 
