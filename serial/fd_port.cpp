@@ -366,11 +366,19 @@ PortIo::Io FdPort::Read(std::uint8_t* buffer, std::size_t size, std::size_t& cou
   const ssize_t got = ::read(fd_, buffer, size);
   if (got < 0) return IoOfErrno();
   count = static_cast<std::size_t>(got);
-  if (got > 0) {
+  // With VMIN = VTIME = 0 a read with nothing to give returns 0 rather than
+  // EAGAIN; only a line that poll reports hung up has truly ended.
+  if (got == 0) return HungUp() ? Io::kDone : Io::kPending;
+  {
     if (has_line_counts_) NoteLineCountChanges();
     if (std::memchr(buffer, event_char_, count) != nullptr) AddLineEvents(EV_RXFLAG, 0);
   }
   return Io::kDone;
+}
+
+bool FdPort::HungUp() const {
+  pollfd entry{fd_, POLLIN, 0};
+  return poll(&entry, 1, 0) == 1 && (entry.revents & (POLLHUP | POLLERR));
 }
 
 PortIo::Io FdPort::Write(const std::uint8_t* bytes, std::size_t size, std::size_t& written) {

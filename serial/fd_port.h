@@ -54,6 +54,7 @@ class FdPort final : public PortIo {
   };
   FdPort(int fd, int line_event_fd, bool pseudo_terminal);
   bool ReadLineCounts(LineCounts& counts) const;
+  bool HungUp() const;
   void NoteLineCountChanges();
   void AddLineEvents(std::uint32_t events, std::uint32_t errors);
   Io TakeLineEvents(std::uint32_t& events);

@@ -1,0 +1,326 @@
+// The component on pseudo-terminal pairs: settings, open and close, data in
+// both directions, hang-ups, leaks, and the notification handler.
+#include <asm/termbits.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <numeric>
+#include <string>
+
+#include "serial/serial_comm.h"
+#include "tests/serial/pty_pair.h"
+
+namespace orvane::serial {
+namespace {
+
+using testing::CountEntries;
+using testing::DrainEvents;
+using testing::PtyPair;
+using testing::WaitUntil;
+using Bytes = std::vector<std::uint8_t>;
+
+termios2 PortSettings(const PtyPair& pty) {
+  termios2 t{};
+  ioctl(pty.master(), TCGETS2, &t);  // a master reads its port side's settings
+  return t;
+}
+
+std::string OpenError(TSerialComm& comm) {
+  try {
+    comm.Open();
+  } catch (const ECommsError& error) {
+    return error.what();
+  }
+  return "opened";
+}
+
+// A component on a pty with its data and hang-ups recorded.
+class CommTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(pty.port().empty());
+    comm.SetCommPort(pty.port());
+    comm.OnReceiveData = [this](const std::uint8_t* buffer, std::uint16_t length) {
+      blocks.emplace_back(buffer, buffer + length);
+      received.insert(received.end(), buffer, buffer + length);
+    };
+    comm.OnRequestHangup = [this] { ++hangups; };
+  }
+  void OpenStarted() {
+    ASSERT_TRUE(comm.Open());
+    ASSERT_TRUE(WaitUntil([this] { return comm.ReaderStarted() && comm.WriterStarted(); }));
+  }
+  PtyPair pty;
+  TSerialComm comm;
+  std::vector<Bytes> blocks;
+  Bytes received;
+  int hangups = 0;
+};
+
+TEST_F(CommTest, NewComponentReadsBackItsDefaults) {
+  TSerialComm fresh;
+  EXPECT_EQ(fresh.CommPort(), "COM2");
+  EXPECT_EQ(fresh.BaudRate(), 9600u);
+  EXPECT_EQ(fresh.ByteSize(), sz_8);
+  EXPECT_EQ(fresh.Parity(), pNone);
+  EXPECT_EQ(fresh.StopBits(), sb1_0);
+  EXPECT_EQ(fresh.FlowControl(), fcNone);
+  EXPECT_EQ(fresh.RxQueue(), 4096u);
+  EXPECT_EQ(fresh.TxQueue(), 4096u);
+  EXPECT_EQ(fresh.EventChar(), 0);
+  EXPECT_FALSE(fresh.PortOpen());
+  EXPECT_EQ(fresh.dcb().Flags, kFlagBinary);
+}
+
+TEST_F(CommTest, FlowControlReadsBackWithExactlyItsFlagBits) {
+  const std::pair<TFlowControl, std::uint32_t> table[] = {
+      {fcHardware1, 0x2001}, {fcHardware2, 0x3001}, {fcSoftware, 0x0301}, {fcNone, 0x0001}};
+  for (const auto& [flow, flags] : table) {
+    comm.SetFlowControl(flow);
+    EXPECT_EQ(comm.FlowControl(), flow);
+    EXPECT_EQ(comm.dcb().Flags, flags) << flow;
+  }
+  comm.SetByteSize(sz_7);
+  EXPECT_EQ(comm.dcb().ByteSize, 7);
+  EXPECT_EQ(comm.ByteSize(), sz_7);
+}
+
+TEST_F(CommTest, OpenAppliesTheLineSettingsAndSettersApplyThemWhileOpen) {
+  comm.SetBaudRate(1000000);
+  comm.SetParity(pOdd);
+  OpenStarted();
+  termios2 t = PortSettings(pty);
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(B1000000));
+  EXPECT_TRUE(t.c_cflag & PARODD);
+  EXPECT_FALSE(t.c_cflag & CSTOPB);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_FALSE(t.c_lflag & ICANON);
+
+  comm.SetStopBits(sb2_0);
+  EXPECT_EQ(comm.StopBits(), sb2_0);
+  EXPECT_TRUE(PortSettings(pty).c_cflag & CSTOPB);
+  comm.SetBaudRate(250000);  // no B constant: set through BOTHER
+  t = PortSettings(pty);
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+  EXPECT_EQ(t.c_ospeed, 250000u);
+  comm.SetTxQueue(1000);
+  EXPECT_EQ(comm.TxQueue(), 1000u);
+  EXPECT_EQ(comm.RxQueue(), 4096u);
+  comm.SetRxQueue(2000);
+  EXPECT_EQ(comm.RxQueue(), 2000u);
+  EXPECT_EQ(comm.TxQueue(), 1000u);
+
+  // A setting the port cannot take stays stored and the port keeps the old.
+  comm.SetByteSize(sz_4);
+  EXPECT_EQ(comm.ByteSize(), sz_4);
+  EXPECT_EQ(PortSettings(pty).c_ospeed, 250000u);
+  EXPECT_TRUE(comm.PortOpen());
+}
+
+TEST_F(CommTest, OpenFailuresRaiseTheirTextsAndHoldNothing) {
+  const std::size_t fds = CountEntries("/proc/self/fd");
+  TSerialComm other;
+  other.SetCommPort("/dev/orvane-no-such-port");
+  EXPECT_EQ(OpenError(other), "Невозможно открыть порт!");
+  EXPECT_FALSE(other.PortOpen());
+  other.SetCommPort("");
+  EXPECT_EQ(OpenError(other), "Невозможно открыть порт!");
+  other.SetCommPort("/dev/null");
+  EXPECT_EQ(OpenError(other), "Задан не COM-порт");
+  other.SetCommPort("/proc/self/status");
+  EXPECT_EQ(OpenError(other), "Задан не COM-порт");
+  other.SetCommPort(pty.port());
+  other.SetByteSize(sz_4);
+  EXPECT_EQ(OpenError(other), "Неверно заданы параметры порта!");
+  EXPECT_FALSE(other.PortOpen());
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds) << "a failed open leaves no descriptor";
+
+  other.SetByteSize(sz_8);
+  EXPECT_EQ(OpenError(other), "opened") << "a good open after the failures works";
+  EXPECT_EQ(OpenError(comm), "Невозможно открыть порт!") << "the port is held exclusively";
+}
+
+TEST_F(CommTest, SecondOpenRaisesAndTheFirstKeepsWorking) {
+  OpenStarted();
+  EXPECT_EQ(OpenError(comm), "Заданный порт уже открыт!");
+  EXPECT_TRUE(comm.PortOpen());
+  const Bytes frame{0x55, 0x55, 0x55, 0x55, 2, 1};
+  ASSERT_TRUE(comm.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size())));
+  EXPECT_EQ(pty.Read(frame.size()), frame);
+  ASSERT_TRUE(pty.Write({7, 8}));
+  EXPECT_TRUE(WaitUntil([this] { return received.size() == 2; }));
+}
+
+TEST_F(CommTest, ClosedComponentDoesNothing) {
+  comm.Close();
+  const std::uint8_t byte = 1;
+  EXPECT_FALSE(comm.WriteData(&byte, 1));
+  EXPECT_FALSE(comm.EscapeFunction(TSerialComm::SETDTR));
+  EXPECT_FALSE(comm.PortOpen());
+}
+
+TEST_F(CommTest, PseudoTerminalHasNoModemLinesToDrive) {
+  OpenStarted();
+  EXPECT_FALSE(comm.EscapeFunction(TSerialComm::CLRRTS));
+  EXPECT_FALSE(comm.EscapeFunction(TSerialComm::SETDTR));
+  EXPECT_FALSE(comm.EscapeFunction(TSerialComm::RESETDEV));
+}
+
+TEST_F(CommTest, BurstsArriveInOrderEachAsItsOwnBlock) {
+  OpenStarted();
+  const std::vector<Bytes> bursts{{1, 2, 3}, {4, 5}, {6, 7, 8, 9}};
+  Bytes expected;
+  for (const auto& burst : bursts) {
+    const std::size_t blocks_before = blocks.size();
+    ASSERT_TRUE(pty.Write(burst));
+    expected.insert(expected.end(), burst.begin(), burst.end());
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == expected.size(); }));
+    Bytes this_burst;
+    for (std::size_t i = blocks_before; i < blocks.size(); ++i)
+      this_burst.insert(this_burst.end(), blocks[i].begin(), blocks[i].end());
+    EXPECT_EQ(this_burst, burst);
+  }
+  EXPECT_EQ(received, expected);
+  EXPECT_EQ(hangups, 0);
+}
+
+TEST_F(CommTest, LargeWriteGoesOutWholeInSeveralPartsAfterAnEmptyOne) {
+  OpenStarted();
+  EXPECT_TRUE(comm.WriteData(nullptr, 0));
+  Bytes block(60000);
+  std::iota(block.begin(), block.end(), 0);
+  // Far more than the pseudo-terminal buffers: the writer waits for the far
+  // side to read and sends the rest from where the port stopped taking.
+  ASSERT_TRUE(comm.WriteData(block.data(), static_cast<std::uint16_t>(block.size())));
+  const std::uint8_t tail[] = {0xAA, 0xBB};
+  ASSERT_TRUE(comm.WriteData(tail, 2));
+  Bytes expected = block;
+  expected.insert(expected.end(), {0xAA, 0xBB});
+  EXPECT_EQ(pty.Read(expected.size()), expected);
+  DrainEvents();
+  EXPECT_EQ(hangups, 0);
+}
+
+TEST_F(CommTest, CloseWhileIdleEndsBothThreadsWithoutHangup) {
+  const std::size_t tasks = CountEntries("/proc/self/task");
+  OpenStarted();
+  EXPECT_EQ(CountEntries("/proc/self/task"), tasks + 2);
+  comm.Close();
+  EXPECT_FALSE(comm.PortOpen());
+  EXPECT_EQ(CountEntries("/proc/self/task"), tasks);
+  DrainEvents();
+  EXPECT_EQ(hangups, 0);
+}
+
+TEST_F(CommTest, FarSideClosedGivesOneHangupAndCloseStillCleansUp) {
+  OpenStarted();
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitUntil([this] { return hangups > 0; }));
+  EXPECT_TRUE(comm.PortOpen()) << "the port stays open until Close";
+  const std::uint8_t byte = 1;
+  EXPECT_TRUE(comm.WriteData(&byte, 1)) << "the writer is still running";
+  EXPECT_TRUE(WaitUntil([this] { return hangups == 2; }))
+      << "one from the reader's zero-byte read, one from the writer's failed write";
+  comm.Close();
+  DrainEvents();
+  EXPECT_EQ(hangups, 2);
+  EXPECT_FALSE(comm.WriteData(&byte, 1));
+  EXPECT_FALSE(comm.PortOpen());
+}
+
+TEST_F(CommTest, IdleWriterAddsNoHangupWhenTheFarSideCloses) {
+  OpenStarted();
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitUntil([this] { return hangups > 0; }));
+  comm.Close();
+  DrainEvents();
+  EXPECT_EQ(hangups, 1);
+}
+
+TEST_F(CommTest, SixteenReopeningsLeaveNoDescriptorOrThread) {
+  PtyPair second;
+  const std::size_t fds = CountEntries("/proc/self/fd");
+  const std::size_t tasks = CountEntries("/proc/self/task");
+  for (int i = 0; i < 16; ++i) {
+    comm.Close();
+    const PtyPair& far = i % 2 == 0 ? pty : second;
+    comm.SetCommPort(far.port());
+    ASSERT_TRUE(comm.Open()) << i;
+    EXPECT_EQ(OpenError(comm), "Заданный порт уже открыт!");
+    // Both threads serve the new port before it is closed again.
+    const std::uint8_t byte = static_cast<std::uint8_t>(i);
+    ASSERT_TRUE(comm.WriteData(&byte, 1));
+    EXPECT_EQ(far.Read(1), Bytes{byte});
+    const std::size_t before = received.size();
+    ASSERT_TRUE(far.Write({byte}));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == before + 1; }));
+  }
+  comm.Close();
+  DrainEvents();
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(CountEntries("/proc/self/task"), tasks);
+  EXPECT_EQ(hangups, 0);
+}
+
+TEST_F(CommTest, DestroyingAnOpenComponentClosesItsPort) {
+  const std::size_t tasks = CountEntries("/proc/self/task");
+  {
+    TSerialComm doomed;
+    doomed.SetCommPort(pty.port());
+    ASSERT_TRUE(doomed.Open());
+  }
+  EXPECT_EQ(CountEntries("/proc/self/task"), tasks);
+  EXPECT_EQ(OpenError(comm), "opened") << "the port was released";
+}
+
+// ---- The notification handler ----
+
+class HandlerTest : public ::testing::Test {
+ protected:
+  void Record(TSerialComm::TNotifyEvent& event, const std::string& name) {
+    event = [this, name] { calls.push_back(name); };
+  }
+  void SetUp() override {
+    Record(comm.OnCommEvent, "CommEvent");
+    Record(comm.OnChangeCTS, "ChangeCTS");
+    Record(comm.OnSetCTS, "SetCTS");
+    Record(comm.OnClearCTS, "ClearCTS");
+    Record(comm.OnChangeDSR, "ChangeDSR");
+    Record(comm.OnSetDSR, "SetDSR");
+    Record(comm.OnClearDSR, "ClearDSR");
+    Record(comm.OnBreak, "Break");
+    Record(comm.OnEventChar, "EventChar");
+    comm.OnError = [this](std::uint32_t code) { calls.push_back("Error " + std::to_string(code)); };
+  }
+  TSerialComm comm;
+  std::vector<std::string> calls;
+};
+
+TEST_F(HandlerTest, LineEventsFireInTheirOrderWithTheLineState) {
+  comm.HandleNotification({MSG_COMM_EVENT, 0, EV_CTS | EV_DSR | (MS_CTS_ON << 16), 0, {}});
+  EXPECT_EQ(calls, (std::vector<std::string>{"CommEvent", "ChangeCTS", "SetCTS", "ChangeDSR", "ClearDSR"}));
+  EXPECT_EQ(comm.EventMask(), EV_CTS | EV_DSR);
+  EXPECT_EQ(comm.ModemStatus(), MS_CTS_ON);
+}
+
+TEST_F(HandlerTest, ErrorEventCarriesTheFlagsOfItsNotification) {
+  comm.HandleNotification({MSG_COMM_EVENT, 0, EV_ERR | EV_BREAK | EV_RXFLAG, CE_FRAME | CE_BREAK, {}});
+  EXPECT_EQ(calls, (std::vector<std::string>{"CommEvent", "Error 24", "EventChar", "Break"}));
+}
+
+TEST_F(HandlerTest, ThreadStartsAndUnknownCodesAndUnassignedEvents) {
+  comm.HandleNotification({MSG_THREAD_STARTED, 0, 0, 0, {}});
+  EXPECT_TRUE(comm.ReaderStarted());
+  EXPECT_FALSE(comm.WriterStarted());
+  comm.HandleNotification({MSG_THREAD_STARTED, 1, 0, 0, {}});
+  EXPECT_TRUE(comm.WriterStarted());
+  comm.HandleNotification({1029, 0, 0, 0, {}});
+  TSerialComm bare;  // nothing assigned: every notification is skipped
+  bare.HandleNotification({MSG_COMM_EVENT, 0, kCommMask | 0xF00000u, 1, {}});
+  bare.HandleNotification({MSG_COMM_DATA, 2, 0, 0, {1, 2, 0}});
+  bare.HandleNotification({MSG_REQUEST_HANGUP, 0, 0, 0, {}});
+  EXPECT_TRUE(calls.empty());
+}
+
+}  // namespace
+}  // namespace orvane::serial
