@@ -51,9 +51,10 @@ std::string PtyPort::Open() {
   }
   ::cfmakeraw(&raw);
   ::tcsetattr(master_, TCSANOW, &raw);
+  port_path_ = name.data();
   const int port_side = ::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (port_side >= 0) ::close(port_side);
-  return name.data();
+  return port_path_;
 }
 
 void PtyPort::Close() {
@@ -97,8 +98,15 @@ PtyPort::ReadResult PtyPort::Read(std::span<std::uint8_t> buffer, std::size_t& c
   }
 }
 
+// What the console wrote sits in the port side's input queue once it has
+// left the master, and only a flush through the port side empties it.
 void PtyPort::Discard() {
-  if (master_ >= 0) ::tcflush(master_, TCIOFLUSH);
+  if (master_ < 0) return;
+  ::tcflush(master_, TCIOFLUSH);
+  const int port_side = ::open(port_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (port_side < 0) return;
+  ::tcflush(port_side, TCIFLUSH);
+  ::close(port_side);
 }
 
 }  // namespace orvane::sim

@@ -38,6 +38,7 @@ class PtyPort {
 
  private:
   int master_ = -1;
+  std::string port_path_;
 };
 
 }  // namespace orvane::sim

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -76,6 +77,7 @@ struct Simulator::Impl {
   void SendPoll();
   void Sleep(Clock::duration duration) const;
   bool StopRequested() const { return stop_requested.load(std::memory_order_acquire); }
+  Clock::time_point IdleDeadline() const;
   bool IdleExpired() const;
   void MakeLink();
   void RemoveLink();
@@ -145,12 +147,12 @@ void Simulator::Impl::Run() {
 // go of the port or a stop was asked for.
 bool Simulator::Impl::Serve(Clock::time_point deadline, bool until_answered) {
   std::array<std::uint8_t, link::kReceiveBufferSize> chunk;
-  while (!StopRequested()) {
+  while (!StopRequested() && !IdleExpired()) {
     if (until_answered && !awaiting_answer) return true;
     const auto now = Clock::now();
     if (now >= deadline) return true;
     std::array<pollfd, 2> watched{pollfd{port.fd(), POLLIN, 0}, pollfd{wake_fd, POLLIN, 0}};
-    const timespec timeout = ToTimespec(deadline - now);
+    const timespec timeout = ToTimespec(std::min(deadline, IdleDeadline()) - now);
     if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0 && errno != EINTR) return false;
     if (watched[1].revents) return false;
     if (watched[0].revents & POLLIN) {
@@ -219,10 +221,12 @@ void Simulator::Impl::Sleep(Clock::duration duration) const {
   ::ppoll(&wake, 1, &timeout, nullptr);
 }
 
-bool Simulator::Impl::IdleExpired() const {
-  return options.exit_after_idle_ms > 0 && last_frame &&
-         Clock::now() - *last_frame >= std::chrono::milliseconds(options.exit_after_idle_ms);
+Clock::time_point Simulator::Impl::IdleDeadline() const {
+  if (options.exit_after_idle_ms <= 0 || !last_frame) return Clock::time_point::max();
+  return *last_frame + std::chrono::milliseconds(options.exit_after_idle_ms);
 }
+
+bool Simulator::Impl::IdleExpired() const { return Clock::now() >= IdleDeadline(); }
 
 // A link left from an earlier run is replaced; anything else at that path is
 // not touched and the start fails.
