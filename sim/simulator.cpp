@@ -75,6 +75,7 @@ struct Simulator::Impl {
   void OnFrame(const link::FrameView& frame);
   bool SendFrame(Bytes frame);
   void SendPoll();
+  void Count(long ExchangeStats::*counter, long delta);
   void Sleep(Clock::duration duration) const;
   bool StopRequested() const { return stop_requested.load(std::memory_order_acquire); }
   Clock::time_point IdleDeadline() const;
@@ -185,10 +186,15 @@ void Simulator::Impl::OnFrame(const link::FrameView& frame) {
     answer = device.Answer(frame);
   }
   if (!answer || dice.Roll(options.drop)) return;
-  if (SendFrame(std::move(*answer))) {
-    std::lock_guard lock(stats_mutex);
-    ++stats.answers;
-  }
+  Count(&ExchangeStats::answers, 1);
+  if (!SendFrame(std::move(*answer))) Count(&ExchangeStats::answers, -1);
+}
+
+// Counted before the write, so that whatever the PC has read is already in
+// the figures when it looks at them.
+void Simulator::Impl::Count(long ExchangeStats::*counter, long delta) {
+  std::lock_guard lock(stats_mutex);
+  stats.*counter += delta;
 }
 
 // Noise goes before the frame, so it lies between two frames on the line; a
@@ -207,12 +213,14 @@ bool Simulator::Impl::SendFrame(Bytes frame) {
 
 void Simulator::Impl::SendPoll() {
   awaiting_answer = false;
-  if (!SendFrame(link::BuildFrame(link::kPoll, {}))) return;
+  Count(&ExchangeStats::polls, 1);
+  if (!SendFrame(link::BuildFrame(link::kPoll, {}))) {
+    Count(&ExchangeStats::polls, -1);
+    return;
+  }
   poll_written = Clock::now();
   awaiting_answer = true;
   ++polls_sent;
-  std::lock_guard lock(stats_mutex);
-  ++stats.polls;
 }
 
 void Simulator::Impl::Sleep(Clock::duration duration) const {
