@@ -89,7 +89,7 @@ void Session::FillBlockFromFields() {
   const std::vector<std::uint8_t> identifier =
       Utf8ToCp1251(Utf8Prefix(f.identifier, kIdentifierMax));
   block[kIdentifierLength] = static_cast<std::uint8_t>(identifier.size());
-  std::memcpy(&block[kIdentifier], identifier.data(), identifier.size());
+  std::copy(identifier.begin(), identifier.end(), block.begin() + kIdentifier);
   PutU16(&block[kTimeZone], static_cast<std::uint32_t>(f.time_zone));
   block[kSummer] = static_cast<std::uint8_t>(f.summer_index);
 }

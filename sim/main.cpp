@@ -39,6 +39,7 @@ constexpr const char* kUsage =
     "  --hangup-after N          close the port after N polls, like a pulled cable (off)\n"
     "  --seed N                  seed of the faults (1)\n"
     "  --state FILE              load the console's content from FILE, save it on exit\n"
+    "  --samples                 start with a few sample plan files (unless --state loads some)\n"
     "  --stats FILE              write the exchange timings to FILE on exit\n"
     "  --exit-after-idle-ms MS   exit when the PC has sent nothing for MS ms (off)\n"
     "  --help                    show this text\n";
@@ -47,6 +48,7 @@ struct Settings {
   SimOptions sim;
   std::string state_path;
   std::string stats_path;
+  bool samples = false;  // start with the sample files when no state is loaded
 };
 
 template <typename T>
@@ -92,6 +94,10 @@ bool ParseArguments(int argc, char** argv, Settings& settings, bool& help) {
     if (argument == "--help" || argument == "-h") {
       help = true;
       return true;
+    }
+    if (argument == "--samples") {
+      settings.samples = true;
+      continue;
     }
     std::string_view value;
     const bool inline_value = argument.find('=') != std::string_view::npos;
@@ -151,11 +157,12 @@ int main(int argc, char** argv) {
 
   orvane::sim::DeviceState initial;
   std::string error;
-  if (!settings.state_path.empty() && FileExists(settings.state_path) &&
-      !orvane::sim::LoadState(settings.state_path, initial, &error)) {
+  const bool stored = !settings.state_path.empty() && FileExists(settings.state_path);
+  if (stored && !orvane::sim::LoadState(settings.state_path, initial, &error)) {
     std::fprintf(stderr, "orvane-sim: %s\n", error.c_str());
     return 1;
   }
+  if (!stored && settings.samples) initial.files = orvane::sim::SampleFiles();
 
   sigset_t signals;
   sigemptyset(&signals);
