@@ -1,0 +1,83 @@
+#include "cli/progress.h"
+
+#include <algorithm>
+
+namespace orvane::cli {
+namespace {
+
+constexpr int kBarWidth = 30;
+constexpr auto kRedrawPause = std::chrono::milliseconds(100);
+
+std::string Duration(double seconds) {
+  const long whole = static_cast<long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+// A new maximum is a new run of commands: rates count from here.
+void ProgressLine::SetMaximum(int maximum) {
+  if (maximum > maximum_ || position_ == 0) Restart(Clock::now());
+  maximum_ = maximum;
+}
+
+void ProgressLine::Restart(Clock::time_point now) {
+  started_ = now;
+  bytes_at_start_ = bytes_;
+  position_at_start_ = position_;
+}
+
+void ProgressLine::SetPosition(int position) {
+  position_ = position;
+  Draw(false);
+}
+
+void ProgressLine::SetCounter(const std::string& text) {
+  counter_ = text;
+  Draw(false);
+}
+
+std::string ProgressLine::Text(Clock::time_point now) const {
+  const int done = std::clamp(maximum_ - position_, 0, std::max(maximum_, 0));
+  const int filled = maximum_ > 0 ? done * kBarWidth / maximum_ : 0;
+  std::string line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + counter_;
+  const double seconds = std::chrono::duration<double>(now - started_).count();
+  if (seconds > 0.2) {
+    const double rate = static_cast<double>(bytes_ - bytes_at_start_) / seconds;
+    char text[48];
+    std::snprintf(text, sizeof text, "  %.0f B/s", rate);
+    line += text;
+    const int popped = position_at_start_ - position_;
+    if (popped > 0 && position_ > 0) {
+      line += ", " + Duration(seconds / popped * position_) + " left";
+    }
+  }
+  return line;
+}
+
+void ProgressLine::Draw(bool forced) {
+  const auto now = Clock::now();
+  if (!forced && shown_ && now - drawn_ < kRedrawPause) return;
+  drawn_ = now;
+  std::fprintf(terminal_, "\r\033[K%s", Text(now).c_str());
+  std::fflush(terminal_);
+  shown_ = true;
+}
+
+void ProgressLine::WriteAbove(const std::string& line) {
+  const bool was_shown = shown_;
+  Clear();
+  std::fprintf(terminal_, "%s\n", line.c_str());
+  if (was_shown) Draw(true);
+  std::fflush(terminal_);
+}
+
+void ProgressLine::Clear() {
+  if (shown_) std::fputs("\r\033[K", terminal_);
+  shown_ = false;
+  std::fflush(terminal_);
+}
+
+}  // namespace orvane::cli

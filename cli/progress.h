@@ -1,0 +1,47 @@
+// The progress line of a terminal: the queue's progress bar, its counter,
+// the link's bytes per second and the time left, redrawn in place on stderr.
+// Log lines are written above it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace orvane::cli {
+
+class ProgressLine {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit ProgressLine(std::FILE* terminal) : terminal_(terminal) {}
+
+  void SetMaximum(int maximum);
+  void SetPosition(int position);
+  void SetCounter(const std::string& text);
+  void CountBytes(std::size_t bytes) { bytes_ += bytes; }
+
+  // Removes the line, writes one log line, and draws the line again below it.
+  void WriteAbove(const std::string& line);
+  void Clear();
+
+  // The text of the line at a given moment (without terminal controls).
+  std::string Text(Clock::time_point now) const;
+
+ private:
+  void Restart(Clock::time_point now);
+  void Draw(bool forced);
+
+  std::FILE* terminal_;
+  int maximum_ = 0;
+  int position_ = 0;
+  std::string counter_;
+  std::size_t bytes_ = 0;
+  std::size_t bytes_at_start_ = 0;
+  int position_at_start_ = 0;
+  Clock::time_point started_ = Clock::now();
+  Clock::time_point drawn_{};
+  bool shown_ = false;
+};
+
+}  // namespace orvane::cli

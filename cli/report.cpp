@@ -1,0 +1,165 @@
+#include "cli/report.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+
+#include "device/cp1251.h"
+#include "device/session.h"
+
+namespace orvane::cli {
+namespace {
+
+constexpr std::string_view kUnknownTypePrefix = "Неизвестный тип ";
+constexpr const char* kSummerNames[] = {"Нет", "Есть (стандартный)"};
+
+std::optional<long> LeadingNumber(std::string_view text, int base = 10) {
+  long value = 0;
+  const auto [stop, failure] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (failure != std::errc() || stop == text.data()) return std::nullopt;
+  return value;
+}
+
+std::string PadRight(const std::string& text, std::size_t width) {
+  const std::size_t length = device::Utf8Length(text);
+  return length >= width ? text : text + std::string(width - length, ' ');
+}
+
+std::string PadLeft(const std::string& text, std::size_t width) {
+  const std::size_t length = device::Utf8Length(text);
+  return length >= width ? text : std::string(width - length, ' ') + text;
+}
+
+std::string SummerText(int index) {
+  return index == 0 || index == 1 ? kSummerNames[index] : "(" + std::to_string(index) + ")";
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> TypeCodeForName(const std::string& type_name) {
+  for (std::uint16_t code : {0x0001, 0x0002, 0x5256, 0x8000}) {
+    if (device::FileTypeName(code) == type_name) return code;
+  }
+  if (!type_name.starts_with(kUnknownTypePrefix) || !type_name.ends_with('h')) return std::nullopt;
+  const std::string_view digits =
+      std::string_view(type_name).substr(kUnknownTypePrefix.size(), type_name.size() - kUnknownTypePrefix.size() - 1);
+  const auto code = LeadingNumber(digits, 16);
+  if (!code || *code < 0 || *code > 0xFFFF || digits.size() > 4) return std::nullopt;
+  return static_cast<std::uint16_t>(*code);
+}
+
+std::vector<FileEntry> FileEntries(const device::FileTable& table) {
+  std::vector<FileEntry> entries;
+  for (int row = 1; row + 1 < table.row_count(); ++row) {
+    const auto number = LeadingNumber(table.cell(row, 0));
+    if (!number) continue;
+    FileEntry entry;
+    entry.number = static_cast<int>(*number);
+    entry.name = table.cell(row, 1);
+    entry.type_name = table.cell(row, 2);
+    entry.type = TypeCodeForName(entry.type_name).value_or(0);
+    entry.size = LeadingNumber(table.cell(row, 3)).value_or(0);
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::string FormatTable(const device::DeviceModel& model) {
+  const device::FileTable& table = model.table;
+  const std::vector<FileEntry> entries = FileEntries(table);
+  std::size_t name_width = device::Utf8Length(table.cell(0, 1));
+  std::size_t type_width = device::Utf8Length(table.cell(0, 2));
+  for (const FileEntry& entry : entries) {
+    name_width = std::max(name_width, device::Utf8Length(entry.name));
+    type_width = std::max(type_width, device::Utf8Length(entry.type_name));
+  }
+  auto row = [&](const std::string& number, const std::string& name, const std::string& type,
+                 const std::string& size) {
+    return PadLeft(number, 3) + "  " + PadRight(name, name_width) + "  " + PadRight(type, type_width) + "  " +
+           PadLeft(size, 10) + "\n";
+  };
+  std::string out = row(table.cell(0, 0), table.cell(0, 1), table.cell(0, 2), table.cell(0, 3));
+  for (const FileEntry& entry : entries) {
+    out += row(std::to_string(entry.number), entry.name, entry.type_name, table.cell(entry.number, 3));
+  }
+  out += "Свободно - " + std::to_string(model.free_space) + " байт\n\n";
+
+  const device::ConstantsFields& f = model.fields;
+  out += "Идентификатор модема:     " + f.identifier + "\n";
+  out += "Смещение часового пояса:  " + std::to_string(f.time_zone) + " минут.\n";
+  out += "Переход на летнее время:  " + SummerText(f.summer_index) + "\n";
+  out += "Локальный адрес:          " + std::to_string(f.local_address) + "\n";
+  out += "Глобальный адрес:         " + std::to_string(f.global_address) + "\n";
+  out += "Серийный номер:           " + std::to_string(f.serial_number) + "\n";
+  return out;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          out += escape;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string FormatJson(const device::DeviceModel& model) {
+  std::string out = "{\"files\":[";
+  bool first = true;
+  for (const FileEntry& entry : FileEntries(model.table)) {
+    if (!first) out += ",";
+    first = false;
+    out += "{\"number\":" + std::to_string(entry.number) + ",\"name\":" + JsonString(entry.name) +
+           ",\"type\":" + std::to_string(entry.type) + ",\"type_name\":" + JsonString(entry.type_name) +
+           ",\"size\":" + std::to_string(entry.size) + "}";
+  }
+  const device::ConstantsFields& f = model.fields;
+  out += "],\"free\":" + std::to_string(model.free_space) + ",\"constants\":{\"id\":" + JsonString(f.identifier) +
+         ",\"tz\":" + std::to_string(f.time_zone) + ",\"summer\":" + std::to_string(f.summer_index) +
+         ",\"local\":" + std::to_string(f.local_address) + ",\"global\":" + std::to_string(f.global_address) +
+         ",\"serial\":" + std::to_string(f.serial_number) + "}}\n";
+  return out;
+}
+
+std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose) {
+  std::string out;
+  for (const serial::PortInfo& port : ports) {
+    out += port.name;
+    if (verbose) {
+      out += "\t" + port.device;
+      for (const std::string* detail : {&port.maker, &port.product, &port.serial}) {
+        if (!detail->empty()) out += "\t" + *detail;
+      }
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const serial::PortInfo& p = ports[i];
+    if (i) out += ",";
+    out += "{\"name\":" + JsonString(p.name) + ",\"device\":" + JsonString(p.device) + ",\"maker\":" +
+           JsonString(p.maker) + ",\"product\":" + JsonString(p.product) + ",\"serial\":" + JsonString(p.serial) +
+           "}";
+  }
+  return out + "]\n";
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,38 @@
+// The result of a run as the user reads it: the files, the free space and
+// the constants after the last refresh, as a table or as one JSON object.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/model.h"
+#include "serial/port_names.h"
+
+namespace orvane::cli {
+
+struct FileEntry {
+  int number = 0;
+  std::string name;       // UTF-8, as the device stores it (padding space included)
+  std::uint16_t type = 0;
+  std::string type_name;
+  long size = 0;
+};
+
+// The file rows of the table (rows 1 to n); a row the refresh left empty is
+// skipped.
+std::vector<FileEntry> FileEntries(const device::FileTable& table);
+// The type code behind a type name of the file table, the inverse of
+// device::FileTypeName; nothing for a text it does not produce.
+std::optional<std::uint16_t> TypeCodeForName(const std::string& type_name);
+
+std::string FormatTable(const device::DeviceModel& model);
+std::string FormatJson(const device::DeviceModel& model);
+
+std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose);
+std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports);
+
+std::string JsonString(const std::string& text);
+
+}  // namespace orvane::cli

@@ -1,0 +1,52 @@
+// Child processes for the end-to-end tests: the simulator (its first stdout
+// line is the port path) and one run of the tool with its output captured.
+// Every child is stopped by its own process id.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane::e2e {
+
+struct RunResult {
+  int exit_status = -1;  // -1 when ended by a signal or the time limit
+  int signal = 0;
+  bool timed_out = false;
+  std::string out, err;
+  double seconds = 0;
+  rusage usage{};
+};
+
+using Environment = std::map<std::string, std::string>;
+
+// Runs a program to its end (killed by its pid after the limit), stdin empty.
+RunResult RunProgram(const std::vector<std::string>& argv, const Environment& extra_environment,
+                     std::chrono::milliseconds limit);
+
+class Simulator {
+ public:
+  // Starts orvane-sim with the given options and reads its port path.
+  Simulator(const std::string& program, const std::vector<std::string>& options);
+  ~Simulator();  // SIGTERM to its pid if still running
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  const std::string& port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // Sends SIGTERM and waits; the simulator then writes its state file.
+  // Returns its exit status (-1 on a signal or time-out).
+  int Stop();
+
+ private:
+  pid_t pid_ = -1;
+  std::string port_;
+  bool reaped_ = false;
+};
+
+}  // namespace orvane::e2e

@@ -1,0 +1,70 @@
+// orvane-cli over a poor or failing line: lost, corrupted and noisy frames,
+// a late answer, a failed verification, a silent and an unplugged console.
+#include <algorithm>
+
+#include "tests/e2e/e2e_fixture.h"
+
+namespace orvane::e2e {
+namespace {
+
+class LinkFaults : public EndToEnd {
+ protected:
+  void Transfer(std::vector<std::string> device_options) {
+    StartDevice(std::move(device_options));
+    const Bytes plan = Pattern(9000, 21), image = Pattern(65535, 22);
+    const std::string plan_path = WriteFile("big.yp1", plan), image_path = WriteFile("full.mts", image);
+    const RunResult put = Cli({"put", plan_path});
+    ASSERT_EQ(put.exit_status, 0) << put.err;
+    const RunResult flash = Cli({"--yes", "flash", image_path});
+    ASSERT_EQ(flash.exit_status, 0) << flash.err;
+    const sim::DeviceState state = StopDevice();
+    ASSERT_EQ(state.files.size(), 1u);
+    EXPECT_EQ(state.files[0].data, plan);
+    ASSERT_EQ(state.firmware.size(), 65536u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), state.firmware.begin()));
+  }
+};
+
+TEST_F(LinkFaults, LostCorruptedAndNoisyFramesStillDeliverEveryByte) {
+  Transfer({"--drop", "0.05", "--corrupt", "0.01", "--noise", "0.05", "--seed", "7"});
+}
+
+// A reply window shorter than the turnaround makes the console poll again
+// before the answer arrives, so it receives the same head twice.
+TEST_F(LinkFaults, AConsolePollingBeforeTheAnswerArrivesStillGetsEveryByte) {
+  Transfer({"--reply-window-ms", "0", "--poll-interval-us", "50"});
+}
+
+TEST_F(LinkFaults, AFailedVerificationExitsOneWithTheErrorLine) {
+  StartDevice({"--fail-verify", "3"});
+  const RunResult run = Cli({"--yes", "flash", WriteFile("image.mts", Pattern(200, 23))});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(InOrder(Lines(run.err), {kDone, "Идет прошивка основной программы...", kVerifyError})) << run.err;
+  EXPECT_EQ(run.out, "");
+
+  const RunResult quiet = Cli({"--quiet", "--yes", "flash", WriteFile("image.mts", Pattern(200, 23))});
+  EXPECT_EQ(quiet.exit_status, 0) << "only the third verify chunk of the run fails";
+}
+
+TEST_F(LinkFaults, ASilentConsoleExitsOneWithModemNotConnected) {
+  StartDevice({"--silent-after", "1"});
+  const RunResult run = Cli({"status"}, std::chrono::seconds(30));
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_TRUE(InOrder(Lines(run.err), {"Установлена связь с модемом.", kNotConnected})) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(LinkFaults, AnUnpluggedConsoleMidTransferEndsInACleanExitOne) {
+  StartDevice({"--hangup-after", "600"});
+  const RunResult run = Cli({"--yes", "flash", WriteFile("full.mts", Pattern(65535, 24))}, std::chrono::seconds(30));
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.err.find(kNotConnected), std::string::npos) << run.err;
+  const auto lines = Lines(run.err);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kDone), 1) << "only the first refresh completed";
+}
+
+}  // namespace
+}  // namespace orvane::e2e
