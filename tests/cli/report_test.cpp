@@ -1,0 +1,70 @@
+#include "cli/report.h"
+
+#include <gtest/gtest.h>
+
+#include "device/session.h"
+
+namespace orvane::cli {
+namespace {
+
+device::DeviceModel TwoFiles() {
+  device::DeviceModel model;
+  device::FileTable& table = model.table;
+  table.SetRowCount(4);
+  const char* headers[] = {"№№", "Исходное местоположение файла", "Тип файла", "Размер"};
+  for (int column = 0; column < 4; ++column) table.SetCell(0, column, headers[column]);
+  table.SetCell(1, 0, "1");
+  table.SetCell(1, 1, "C:\\план \"А\".yp1");
+  table.SetCell(1, 2, device::FileTypeName(2));
+  table.SetCell(1, 3, "1500 б.");
+  table.SetCell(2, 0, "2");
+  table.SetCell(2, 1, "x");
+  table.SetCell(2, 2, device::FileTypeName(0x1A));
+  table.SetCell(2, 3, "3 б.");
+  table.SetCell(3, 1, "Свободно - 12345 байт");
+  model.free_space = 12345;
+  model.fields = {"Пульт\t7", -60, 1, 5, 300, -2};
+  return model;
+}
+
+TEST(Report, TypeNamesMapBackToTheirCodes) {
+  for (std::uint16_t code : {0x0000, 0x0001, 0x0002, 0x001A, 0x5256, 0x8000, 0xFFFF}) {
+    EXPECT_EQ(TypeCodeForName(device::FileTypeName(code)), code) << code;
+  }
+  EXPECT_FALSE(TypeCodeForName("Неизвестный тип 10000h"));
+  EXPECT_FALSE(TypeCodeForName("Неизвестный тип h"));
+  EXPECT_FALSE(TypeCodeForName(""));
+}
+
+TEST(Report, JsonHoldsTheFilesFreeSpaceAndConstantsWithEscapedTexts) {
+  EXPECT_EQ(FormatJson(TwoFiles()),
+            "{\"files\":[{\"number\":1,\"name\":\"C:\\\\план \\\"А\\\".yp1\",\"type\":2,"
+            "\"type_name\":\"Годовой план АСУДД\",\"size\":1500},"
+            "{\"number\":2,\"name\":\"x\",\"type\":26,\"type_name\":\"Неизвестный тип 1Ah\",\"size\":3}],"
+            "\"free\":12345,\"constants\":{\"id\":\"Пульт\\t7\",\"tz\":-60,\"summer\":1,\"local\":5,"
+            "\"global\":300,\"serial\":-2}}\n");
+}
+
+TEST(Report, TableRowsSkipRowsTheRefreshLeftEmpty) {
+  device::DeviceModel model = TwoFiles();
+  model.table.ClearRow(2);
+  const std::vector<FileEntry> entries = FileEntries(model.table);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].size, 1500);
+  const std::string table = FormatTable(model);
+  EXPECT_NE(table.find("  1  C:\\план \"А\".yp1"), std::string::npos) << table;
+  EXPECT_NE(table.find("Свободно - 12345 байт\n"), std::string::npos);
+  EXPECT_NE(table.find("Переход на летнее время:  Есть (стандартный)\n"), std::string::npos);
+  EXPECT_NE(table.find("Смещение часового пояса:  -60 минут.\n"), std::string::npos);
+}
+
+TEST(Report, PortsListOneNameALineOrDetails) {
+  const std::vector<serial::PortInfo> ports{{"COM3", "/dev/ttyS2", "", "", ""},
+                                            {"COM5", "/dev/ttyUSB0", "FTDI", "FT232R", "A1"}};
+  EXPECT_EQ(FormatPorts(ports, false), "COM3\nCOM5\n");
+  EXPECT_EQ(FormatPorts(ports, true), "COM3\t/dev/ttyS2\nCOM5\t/dev/ttyUSB0\tFTDI\tFT232R\tA1\n");
+  EXPECT_EQ(FormatPortsJson({}), "[]\n");
+}
+
+}  // namespace
+}  // namespace orvane::cli
