@@ -1,0 +1,141 @@
+// orvane: the configurator's window. "orvane --demo" runs it against a
+// simulated console on a pseudo-terminal, with sample files to send.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "app/demo_files.h"
+#include "serial/link_port.h"
+#include "sim/simulator.h"
+#include "ui/comcfgform.h"
+#include "ui/dialogs.h"
+#include "ui/form1.h"
+
+namespace {
+
+bool HasDisplay() {
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+struct Arguments {
+  bool demo = false;
+  QString screenshot;  // with --demo: the picture of the window after the first refresh
+  bool valid = true;
+};
+
+Arguments ParseArguments(int argc, char** argv) {
+  Arguments arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--demo") == 0) {
+      arguments.demo = true;
+    } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
+      arguments.screenshot = QString::fromLocal8Bit(argv[++i]);
+    } else {
+      arguments.valid = false;
+    }
+  }
+  if (!arguments.screenshot.isEmpty() && !arguments.demo) arguments.valid = false;
+  return arguments;
+}
+
+// Once the first refresh has filled the table and the constants, saves the
+// window's picture and ends the program; gives up after 30 seconds.
+void TakeScreenshotAfterRefresh(orvane::ui::TForm1& form, const QString& path) {
+  auto* poll = new QTimer(&form);
+  auto* started = new QElapsedTimer;
+  started->start();
+  QObject::connect(poll, &QTimer::timeout, &form, [&form, path, poll, started] {
+    const auto& session = form.Session();
+    const bool refreshed = session.link().LinkConnected() && session.link().queue().empty() &&
+                           session.model().table.row_count() > 2;
+    if (!refreshed && started->elapsed() < 30000) return;
+    poll->stop();
+    delete started;
+    const bool saved = refreshed && form.grab().save(path, "PNG");
+    if (!saved) std::fprintf(stderr, "orvane: no screenshot taken\n");
+    QApplication::exit(saved ? 0 : 1);
+  });
+  poll->start(200);
+}
+
+// The demo's console, its sample files and a settings store of its own, so
+// that the run neither reads nor replaces the port the user has stored.
+struct Demo {
+  QTemporaryDir folder;
+  std::unique_ptr<orvane::sim::Simulator> console;
+  std::string port;
+
+  bool Start() {
+    if (!folder.isValid()) return false;
+    const QString settings = QDir(folder.path()).filePath(QStringLiteral("settings"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
+    if (WriteDemoFilesInto(QDir(folder.path()).filePath(QStringLiteral("files"))).isEmpty()) return false;
+    orvane::sim::DeviceState state;
+    state.files = orvane::sim::SampleFiles();
+    state.constants = orvane::app::DemoConstants();
+    console = std::make_unique<orvane::sim::Simulator>(orvane::sim::SimOptions{}, state);
+    port = console->Start();
+    return true;
+  }
+
+  QString FilesFolder() const { return QDir(folder.path()).filePath(QStringLiteral("files")); }
+
+  static QStringList WriteDemoFilesInto(const QString& path) {
+    if (!QDir().mkpath(path)) return {};
+    return orvane::app::WriteDemoFiles(path);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!HasDisplay()) {
+    std::fprintf(stderr, "orvane: no display to show the window on (DISPLAY is not set)\n");
+    return 2;
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("orvane"));
+  QApplication::setApplicationDisplayName(QStringLiteral("orvane"));
+  QApplication::setDesktopFileName(QStringLiteral("orvane"));
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+  const Arguments arguments = ParseArguments(argc, argv);
+  if (!arguments.valid) {
+    std::fprintf(stderr, "usage: orvane [--demo [--screenshot FILE.png]]\n");
+    return 2;
+  }
+  std::unique_ptr<Demo> demo;
+  if (arguments.demo) {
+    demo = std::make_unique<Demo>();
+    try {
+      if (!demo->Start()) throw std::runtime_error("cannot write the demo files");
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "orvane: the demo cannot start: %s\n", error.what());
+      return 1;
+    }
+    std::fprintf(stderr, "orvane: demo console on %s; files to send are in %s\n", demo->port.c_str(),
+                 demo->FilesFolder().toLocal8Bit().constData());
+  }
+
+  orvane::ui::QtDialogs dialogs;
+  orvane::ui::TForm1 Form1(dialogs);
+  orvane::ui::TComCFGForm ComCFGForm(&Form1);
+  Form1.SetComCFGForm(&ComCFGForm);
+  if (demo) {
+    dialogs.SetStartFolder(demo->FilesFolder());
+    ComCFGForm.PortChoice().SetText(demo->port);
+  }
+  Form1.show();
+  if (!arguments.screenshot.isEmpty()) TakeScreenshotAfterRefresh(Form1, arguments.screenshot);
+  return QApplication::exec();
+}
