@@ -1,11 +1,14 @@
-// The hidden window of the user-interface thread: a QObject that the reader
-// and writer post their notifications to. Each notification is queued and
-// announced by one posted event, so they reach the handler in posting order.
+// The hidden window of the user-interface thread. The reader and writer
+// queue their notifications here and signal an eventfd; a socket notifier of
+// the user-interface thread's event loop then hands them to the handler in
+// posting order. The threads themselves never call into Qt.
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "serial/comm_defs.h"
@@ -14,16 +17,18 @@ namespace orvane::serial {
 
 class NotifyWindow final : public QObject, public NotifySink {
  public:
-  explicit NotifyWindow(std::function<void(const Notification&)> handler)
-      : handler_(std::move(handler)) {}
+  explicit NotifyWindow(std::function<void(const Notification&)> handler);
+  ~NotifyWindow() override;
 
   bool Post(Notification notification) override;  // any thread
 
- protected:
-  void customEvent(QEvent* event) override;
-
  private:
+  void Deliver();
+  bool TakeNext(Notification& notification);
+
   std::function<void(const Notification&)> handler_;
+  const int wake_fd_;
+  std::unique_ptr<QSocketNotifier> notifier_;
   // The lock hands each notification over to the user-interface thread.
   std::mutex mutex_;
   std::deque<Notification> pending_;

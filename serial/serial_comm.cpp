@@ -1,7 +1,8 @@
 #include "serial/serial_comm.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <system_error>
 #include <vector>
@@ -16,31 +17,48 @@ namespace orvane::serial {
 namespace {
 
 constexpr auto kThreadEndLimit = std::chrono::milliseconds(10000);
-const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::User + 1);
 
 }  // namespace
 
 // ---- NotifyWindow: PostMessage to the hidden window ----
 
+NotifyWindow::NotifyWindow(std::function<void(const Notification&)> handler)
+    : handler_(std::move(handler)), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (wake_fd_ < 0) return;
+  notifier_ = std::make_unique<QSocketNotifier>(wake_fd_, QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Deliver(); });
+}
+
+NotifyWindow::~NotifyWindow() {
+  notifier_.reset();
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
 bool NotifyWindow::Post(Notification notification) {
+  if (wake_fd_ < 0) return false;
   {
     std::lock_guard lock(mutex_);
     pending_.push_back(std::move(notification));
   }
-  QCoreApplication::postEvent(this, new QEvent(kNotificationEvent));
+  const std::uint64_t one = 1;
+  return write(wake_fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
+
+bool NotifyWindow::TakeNext(Notification& notification) {
+  std::lock_guard lock(mutex_);
+  if (pending_.empty()) return false;
+  notification = std::move(pending_.front());
+  pending_.pop_front();
   return true;
 }
 
-void NotifyWindow::customEvent(QEvent* event) {
-  if (event->type() != kNotificationEvent) return;
+// One at a time, so a handler that runs the event loop itself (or closes the
+// port) still sees the rest in order.
+void NotifyWindow::Deliver() {
+  std::uint64_t count = 0;
+  (void)!read(wake_fd_, &count, sizeof count);
   Notification notification;
-  {
-    std::lock_guard lock(mutex_);
-    if (pending_.empty()) return;
-    notification = std::move(pending_.front());
-    pending_.pop_front();
-  }
-  handler_(notification);
+  while (TakeNext(notification)) handler_(notification);
 }
 
 // ---- TSerialComm ----

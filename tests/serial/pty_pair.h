@@ -80,4 +80,15 @@ inline std::size_t CountEntries(const char* folder) {
   return count;
 }
 
+// A joined thread can still be listed for a moment while the kernel reaps
+// it, so thread counts are awaited, within a limit.
+inline bool TaskCountBecomes(std::size_t count, int limit_ms = 2000) {
+  QDeadlineTimer deadline(limit_ms);
+  while (CountEntries("/proc/self/task") != count) {
+    if (deadline.hasExpired()) return false;
+    usleep(1000);
+  }
+  return true;
+}
+
 }  // namespace orvane::serial::testing
