@@ -164,7 +164,7 @@ TEST(LinkPortWithoutComm, OpenAsksForARestart) {
   EXPECT_EQ(clears, 1);
 }
 
-TEST(LinkComm, ConfiguredAsTheWindowsPort) {
+TEST(LinkComm, ConfiguredForTheMainWindow) {
   TSerialComm comm;
   comm.SetCommPort("x");
   ConfigureLinkComm(comm);
