@@ -1,8 +1,5 @@
 #include "serial/comm_threads.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cstdint>
 
 namespace orvane::serial {
@@ -165,28 +162,20 @@ void TReadThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, 0,
 
 // ---- Writer's message queue ----
 //
-// The thread's message queue is a locked list of requests with an eventfd
-// that wakes the writer's poll when a request is posted.
-
-WriterQueue::WriterQueue() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-WriterQueue::~WriterQueue() {
-  if (fd_ >= 0) close(fd_);
-}
+// The thread's message queue is a locked list of requests with a wake-up
+// for the writer's poll.
 
 bool WriterQueue::Post(Message message) {
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || fd_ < 0) return false;
+    if (closed_ || !wake_.valid()) return false;
     messages_.push_back(std::move(message));
   }
-  const std::uint64_t one = 1;
-  return write(fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+  return wake_.Signal();
 }
 
 bool WriterQueue::Take(Message& message) {
-  std::uint64_t drained = 0;
-  if (fd_ >= 0) (void)!read(fd_, &drained, sizeof drained);
+  wake_.Drain();
   std::lock_guard lock(mutex_);
   if (messages_.empty()) return false;
   message = std::move(messages_.front());
@@ -203,7 +192,7 @@ void WriterQueue::Close() {
 // ---- Writer ----
 
 void TWriteThread::Execute() {
-  if (queue_.fd() < 0) {
+  if (!queue_.valid()) {
     PostHangup();
   } else {
     NotifyWindow.Post({MSG_THREAD_STARTED, 1, 0, 0, {}});

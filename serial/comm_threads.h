@@ -78,21 +78,17 @@ class WriterQueue {
     std::uint32_t code = 0;
     std::vector<std::uint8_t> bytes;
   };
-  WriterQueue();
-  ~WriterQueue();
-  WriterQueue(const WriterQueue&) = delete;
-  WriterQueue& operator=(const WriterQueue&) = delete;
-
   bool Post(Message message);
   bool Take(Message& message);  // false when empty
   void Close();
-  int fd() const { return fd_; }  // readable while a post may be unseen
+  bool valid() const { return wake_.valid(); }
+  int fd() const { return wake_.fd(); }  // readable while a post may be unseen
 
  private:
   std::mutex mutex_;
   std::deque<Message> messages_;
   bool closed_ = false;
-  int fd_;
+  WakeFd wake_;
 };
 
 class TWriteThread final : public CommThread {

@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -158,11 +157,12 @@ FdPort::OpenResult FdPort::Open(const std::string& device, std::unique_ptr<FdPor
   serial_struct serial{};
   const bool has_serial_info = ioctl(fd, TIOCGSERIAL, &serial) == 0;
   if (has_serial_info && serial.type == PORT_UNKNOWN) return fail(OpenResult::kCannotOpen);
-  const int line_event_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (line_event_fd < 0) return fail(OpenResult::kCannotOpen);
   const unsigned major_number = major(info.st_rdev);
-  port.reset(new FdPort(fd, line_event_fd,
-                        major_number >= kPtySlaveMajorFirst && major_number <= kPtySlaveMajorLast));
+  port.reset(new FdPort(fd, major_number >= kPtySlaveMajorFirst && major_number <= kPtySlaveMajorLast));
+  if (!port->line_events_.valid()) {
+    port.reset();
+    return OpenResult::kCannotOpen;
+  }
   // An adapter that batches received bytes (FTDI: 16 ms) is asked to pass
   // them on at once; the old flags come back on close.
   if (has_serial_info && !(serial.flags & ASYNC_LOW_LATENCY)) {
@@ -175,8 +175,7 @@ FdPort::OpenResult FdPort::Open(const std::string& device, std::unique_ptr<FdPor
   return OpenResult::kOpened;
 }
 
-FdPort::FdPort(int fd, int line_event_fd, bool pseudo_terminal)
-    : fd_(fd), line_event_fd_(line_event_fd), pseudo_terminal_(pseudo_terminal) {}
+FdPort::FdPort(int fd, bool pseudo_terminal) : fd_(fd), pseudo_terminal_(pseudo_terminal) {}
 
 FdPort::~FdPort() {
   StopModemLineWatch();
@@ -190,7 +189,6 @@ FdPort::~FdPort() {
   ioctl(fd_, TIOCNXCL);
   flock(fd_, LOCK_UN);
   ::close(fd_);
-  ::close(line_event_fd_);
 }
 
 bool FdPort::GetCommState(Dcb& dcb) const {
@@ -333,15 +331,13 @@ void FdPort::AddLineEvents(std::uint32_t events, std::uint32_t errors) {
   if (events == 0) return;
   pending_errors_ |= errors;
   pending_events_ |= events;
-  const std::uint64_t one = 1;
-  (void)!write(line_event_fd_, &one, sizeof one);
+  line_events_.Signal();
 }
 
 // Draining the eventfd before taking the bits loses no event: bits added
 // after the take always come with a fresh wake.
 PortIo::Io FdPort::TakeLineEvents(std::uint32_t& events) {
-  std::uint64_t drained = 0;
-  (void)!read(line_event_fd_, &drained, sizeof drained);
+  line_events_.Drain();
   events = pending_events_.exchange(0);
   return events != 0 ? Io::kDone : Io::kPending;
 }
@@ -401,7 +397,7 @@ PortIo::Wake FdPort::Wait(const CloseEvent& close, const WaitFor& what) {
     wakes[used++] = wake;
   };
   add(close.fd(), POLLIN, Wake::kClose);
-  if (what.line_event) add(line_event_fd_, POLLIN, Wake::kLineEvent);
+  if (what.line_event) add(line_events_.fd(), POLLIN, Wake::kLineEvent);
   if (what.readable) add(fd_, POLLIN, Wake::kReadable);
   if (what.writable) add(fd_, POLLOUT, Wake::kWritable);
   if (what.message_fd >= 0) add(what.message_fd, POLLIN, Wake::kMessage);

@@ -52,7 +52,7 @@ class FdPort final : public PortIo {
     int cts = 0, dsr = 0, rng = 0, dcd = 0, brk = 0, frame = 0, overrun = 0, parity = 0,
         buf_overrun = 0;
   };
-  FdPort(int fd, int line_event_fd, bool pseudo_terminal);
+  FdPort(int fd, bool pseudo_terminal);
   bool ReadLineCounts(LineCounts& counts) const;
   bool HungUp() const;
   void NoteLineCountChanges();
@@ -62,7 +62,7 @@ class FdPort final : public PortIo {
   void StopModemLineWatch();
 
   const int fd_;
-  const int line_event_fd_;  // readable while line events wait to be taken
+  WakeFd line_events_;  // readable while line events wait to be taken
   const bool pseudo_terminal_;
   bool has_line_counts_ = false;
   bool low_latency_set_ = false;

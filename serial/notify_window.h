@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "serial/comm_defs.h"
+#include "serial/port_io.h"
 
 namespace orvane::serial {
 
@@ -27,7 +28,7 @@ class NotifyWindow final : public QObject, public NotifySink {
   bool TakeNext(Notification& notification);
 
   std::function<void(const Notification&)> handler_;
-  const int wake_fd_;
+  WakeFd wake_;
   std::unique_ptr<QSocketNotifier> notifier_;
   // The lock hands each notification over to the user-interface thread.
   std::mutex mutex_;

@@ -6,21 +6,30 @@
 
 namespace orvane::serial {
 
-std::unique_ptr<CloseEvent> CloseEvent::Create() {
-  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd < 0) return nullptr;
-  return std::unique_ptr<CloseEvent>(new CloseEvent(fd));
+WakeFd::WakeFd() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+WakeFd::~WakeFd() {
+  if (fd_ >= 0) close(fd_);
 }
 
-CloseEvent::~CloseEvent() { close(fd_); }
-
-void CloseEvent::Set() const {
+bool WakeFd::Signal() const {
   const std::uint64_t one = 1;
-  (void)!write(fd_, &one, sizeof one);
+  return write(fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
+
+void WakeFd::Drain() const {
+  std::uint64_t count = 0;
+  (void)!read(fd_, &count, sizeof count);
+}
+
+std::unique_ptr<CloseEvent> CloseEvent::Create() {
+  std::unique_ptr<CloseEvent> event(new CloseEvent);
+  if (!event->wake_.valid()) return nullptr;
+  return event;
 }
 
 bool CloseEvent::IsSet() const {
-  pollfd entry{fd_, POLLIN, 0};
+  pollfd entry{fd(), POLLIN, 0};
   return poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN);
 }
 

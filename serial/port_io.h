@@ -9,22 +9,39 @@
 
 namespace orvane::serial {
 
-// The manual-reset close event is an eventfd that is written once and never
-// read: once set it stays readable, so one signal ends every wait on it.
+// An eventfd used as a wake-up: Signal makes it readable for poll until
+// Drain takes the signals back.
+class WakeFd {
+ public:
+  WakeFd();
+  ~WakeFd();
+  WakeFd(const WakeFd&) = delete;
+  WakeFd& operator=(const WakeFd&) = delete;
+
+  bool valid() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  bool Signal() const;
+  void Drain() const;
+
+ private:
+  int fd_;
+};
+
+// The manual-reset close event is a wake-up that is never drained: once set
+// it stays readable, so one signal ends every wait on it.
 class CloseEvent {
  public:
   static std::unique_ptr<CloseEvent> Create();  // null when no eventfd is available
-  ~CloseEvent();
   CloseEvent(const CloseEvent&) = delete;
   CloseEvent& operator=(const CloseEvent&) = delete;
 
-  void Set() const;
+  void Set() const { wake_.Signal(); }
   bool IsSet() const;  // a poll with time-out 0
-  int fd() const { return fd_; }
+  int fd() const { return wake_.fd(); }
 
  private:
-  explicit CloseEvent(int fd) : fd_(fd) {}
-  int fd_;
+  CloseEvent() = default;
+  WakeFd wake_;
 };
 
 class PortIo {

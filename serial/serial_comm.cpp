@@ -1,8 +1,5 @@
 #include "serial/serial_comm.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <system_error>
 #include <vector>
@@ -22,26 +19,21 @@ constexpr auto kThreadEndLimit = std::chrono::milliseconds(10000);
 
 // ---- NotifyWindow: PostMessage to the hidden window ----
 
-NotifyWindow::NotifyWindow(std::function<void(const Notification&)> handler)
-    : handler_(std::move(handler)), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (wake_fd_ < 0) return;
-  notifier_ = std::make_unique<QSocketNotifier>(wake_fd_, QSocketNotifier::Read);
+NotifyWindow::NotifyWindow(std::function<void(const Notification&)> handler) : handler_(std::move(handler)) {
+  if (!wake_.valid()) return;
+  notifier_ = std::make_unique<QSocketNotifier>(wake_.fd(), QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Deliver(); });
 }
 
-NotifyWindow::~NotifyWindow() {
-  notifier_.reset();
-  if (wake_fd_ >= 0) close(wake_fd_);
-}
+NotifyWindow::~NotifyWindow() = default;
 
 bool NotifyWindow::Post(Notification notification) {
-  if (wake_fd_ < 0) return false;
+  if (!wake_.valid()) return false;
   {
     std::lock_guard lock(mutex_);
     pending_.push_back(std::move(notification));
   }
-  const std::uint64_t one = 1;
-  return write(wake_fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+  return wake_.Signal();
 }
 
 bool NotifyWindow::TakeNext(Notification& notification) {
@@ -55,8 +47,7 @@ bool NotifyWindow::TakeNext(Notification& notification) {
 // One at a time, so a handler that runs the event loop itself (or closes the
 // port) still sees the rest in order.
 void NotifyWindow::Deliver() {
-  std::uint64_t count = 0;
-  (void)!read(wake_fd_, &count, sizeof count);
+  wake_.Drain();
   Notification notification;
   while (TakeNext(notification)) handler_(notification);
 }
