@@ -1,0 +1,290 @@
+// Link benchmarks: poll-to-answer turnaround of the tool's engine against the
+// simulator polling at once after each answer, the same figure for a bare
+// responder on the same kind of pseudo-terminal, the projected reflash time on
+// a real 1 000 000 baud line, and the CPU time of an idle orvane-cli.
+//
+//   orvane_bench_link_e2e [--rounds N] [--cli PATH]
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/configurator.h"
+#include "serial/link_port.h"
+#include "serial/serial_comm.h"
+#include "link/frame.h"
+#include "sim/simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kBitsPerByte = 11;  // start, 8 data, odd parity, stop
+constexpr double kBaud = 1'000'000;
+constexpr double kQuietReaderUs = 1000;
+constexpr std::size_t kImageSize = 65535;
+
+struct Summary {
+  double median = 0, p99 = 0, mean = 0;
+  std::size_t samples = 0;
+};
+
+Summary Summarize(std::vector<double> values) {
+  Summary s;
+  if (values.empty()) return s;
+  std::sort(values.begin(), values.end());
+  s.samples = values.size();
+  s.median = values[values.size() / 2];
+  s.p99 = values[static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(values.size()))) - 1];
+  s.mean = std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+  return s;
+}
+
+struct OursResult {
+  Summary turnaround;
+  double seconds = 0;
+  long exchanges = 0;
+  std::size_t bytes = 0;
+  int status = -1;
+};
+
+// The tool's engine (session, serial component, link port) in this process
+// against the simulator's device thread, for one 64 KiB reflash.
+OursResult RunOurs(const std::string& image_path, std::FILE* sink) {
+  orvane::sim::SimOptions options;
+  options.poll_interval_us = 0;
+  orvane::sim::Simulator simulator(options);
+  const std::string port = simulator.Start();
+
+  orvane::cli::Options cli;
+  cli.port = port;
+  cli.command = orvane::cli::Command::kFlash;
+  cli.path = image_path;
+  cli.yes = true;
+  cli.quiet = true;
+  orvane::cli::Console console;
+  console.out = sink;
+  console.err = sink;
+  OursResult result;
+  const auto started = Clock::now();
+  {
+    orvane::cli::Configurator configurator(cli, console);
+    result.status = configurator.Run();
+    result.bytes = configurator.bytes_written() + configurator.bytes_received();
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  const orvane::sim::ExchangeStats stats = simulator.Stats();
+  simulator.Stop();
+  result.turnaround = Summarize(stats.turnaround_us);
+  result.exchanges = static_cast<long>(stats.turnaround_us.size());
+  return result;
+}
+
+void MakeRaw(int fd) {
+  termios attributes{};
+  ::tcgetattr(fd, &attributes);
+  ::cfmakeraw(&attributes);
+  ::tcsetattr(fd, TCSANOW, &attributes);
+}
+
+bool ReadExactly(int fd, std::uint8_t* into, std::size_t count) {
+  std::size_t got = 0;
+  while (got < count) {
+    pollfd watched{fd, POLLIN, 0};
+    if (::poll(&watched, 1, 1000) <= 0) return false;
+    const ssize_t n = ::read(fd, into + got, count - got);
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+struct PtyPair {
+  int master = -1, port = -1;
+  std::string port_path;
+  PtyPair() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ::grantpt(master);
+    ::unlockpt(master);
+    MakeRaw(master);
+    port_path = ::ptsname(master);
+    port = ::open(port_path.c_str(), O_RDWR | O_NOCTTY);
+    MakeRaw(port);
+  }
+};
+
+const std::vector<std::uint8_t>& FixedAnswer() {
+  static const std::vector<std::uint8_t> answer = orvane::link::BuildFrame(1, std::vector<std::uint8_t>(35, 0));
+  return answer;  // 42 bytes: a firmware chunk frame (offset, count, 32 bytes)
+}
+
+// The device side of the bare measurements: writes a poll, waits for a
+// 42-byte answer, timed from the poll written to the answer's last byte.
+std::vector<double> PollLoop(int master, std::size_t exchanges) {
+  const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
+  std::vector<double> samples;
+  samples.reserve(exchanges);
+  std::vector<std::uint8_t> answer(FixedAnswer().size());
+  for (std::size_t i = 0; i < exchanges; ++i) {
+    if (::write(master, poll_frame.data(), poll_frame.size()) != static_cast<ssize_t>(poll_frame.size())) break;
+    const auto written = Clock::now();
+    if (!ReadExactly(master, answer.data(), answer.size())) break;
+    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - written).count());
+  }
+  return samples;
+}
+
+
+// The machine's own limit: a minimal responder on the port side answers each
+// poll with a fixed 42-byte frame from one plain read-write loop.
+Summary RunBareResponder(std::size_t exchanges) {
+  PtyPair pty;
+  std::thread responder([&] {
+    std::uint8_t poll[7];
+    while (ReadExactly(pty.port, poll, sizeof poll)) {
+      const auto& answer = FixedAnswer();
+      if (::write(pty.port, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
+    }
+  });
+  const std::vector<double> samples = PollLoop(pty.master, exchanges);
+  ::close(pty.master);
+  responder.join();
+  ::close(pty.port);
+  return Summarize(samples);
+}
+
+// The serial component alone: the same fixed answer written from its receive
+// event, through its reader thread, the event loop and its writer thread.
+Summary RunSerialComponentResponder(std::size_t exchanges) {
+  PtyPair pty;
+  ::close(pty.port);
+  orvane::serial::TSerialComm comm;
+  orvane::serial::ConfigureLinkComm(comm);
+  comm.SetCommPort(pty.port_path);
+  comm.Open();
+  std::size_t pending = 0;
+  comm.OnReceiveData = [&](const std::uint8_t*, std::uint16_t count) {
+    for (pending += count; pending >= 7; pending -= 7) {
+      comm.WriteData(FixedAnswer().data(), static_cast<std::uint16_t>(FixedAnswer().size()));
+    }
+  };
+  std::vector<double> samples;
+  std::atomic<bool> done{false};
+  std::thread device([&] {
+    samples = PollLoop(pty.master, exchanges);
+    done = true;
+  });
+  while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  device.join();
+  comm.Close();
+  ::close(pty.master);
+  return Summarize(samples);
+}
+
+struct IdleResult {
+  double wall = 0, cpu = 0;
+  int status = -1;
+};
+
+// orvane-cli with its port open on a console that polled once and fell
+// silent: it waits for the 10-second watchdog. Its own CPU time from wait4.
+IdleResult RunIdle(const std::string& cli_program, const std::string& config) {
+  orvane::sim::SimOptions options;
+  options.silent_after = 1;
+  orvane::sim::Simulator simulator(options);
+  const std::string port = simulator.Start();
+  IdleResult result;
+  const auto started = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "status", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  result.wall = std::chrono::duration<double>(Clock::now() - started).count();
+  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  simulator.Stop();
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = 3;
+  std::string cli_program = ORVANE_CLI_PROGRAM;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--cli") == 0) cli_program = argv[i + 1];
+  }
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("orvane-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder / "config");
+  ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+  const std::string image_path = (folder / "image.mts").string();
+  {
+    std::vector<char> image(kImageSize);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + 7);
+    std::ofstream(image_path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  QCoreApplication application(argc, argv);
+  std::FILE* sink = std::fopen("/dev/null", "w");
+
+  std::printf("64 KiB reflash (%zu-byte image), simulator polling at once after each answer\n", kImageSize);
+  std::printf("%-6s %-8s %9s %9s %9s %9s %11s %8s\n", "round", "side", "exchanges", "median", "p99", "mean",
+              "exch/s", "status");
+  for (int round = 1; round <= rounds; ++round) {
+    const OursResult ours = RunOurs(image_path, sink);
+    const Summary bare = RunBareResponder(static_cast<std::size_t>(ours.exchanges));
+    const Summary component = RunSerialComponentResponder(static_cast<std::size_t>(ours.exchanges));
+    std::printf("%-6d %-8s %9ld %7.1fus %7.1fus %7.1fus %11.0f %8d\n", round, "ours", ours.exchanges,
+                ours.turnaround.median, ours.turnaround.p99, ours.turnaround.mean,
+                static_cast<double>(ours.exchanges) / ours.seconds, ours.status);
+    std::printf("%-6d %-8s %9zu %7.1fus %7.1fus %7.1fus %11s %8s\n", round, "bare", bare.samples, bare.median,
+                bare.p99, bare.mean, "-", "-");
+    std::printf("%-6d %-8s %9zu %7.1fus %7.1fus %7.1fus %11s %8s\n", round, "serial", component.samples,
+                component.median, component.p99, component.mean, "-", "-");
+
+    const double wire = static_cast<double>(ours.bytes) * kBitsPerByte / kBaud;
+    const double own_share_us = std::max(0.0, ours.turnaround.mean - bare.mean);
+    const double projected = wire + static_cast<double>(ours.exchanges) * own_share_us / 1e6;
+    const double quiet_reader = wire + static_cast<double>(ours.exchanges) * kQuietReaderUs / 1e6;
+    std::printf("       median ratio ours/bare %.2f; %zu bytes both ways: wire %.3f s, projected %.3f s (x%.3f), "
+                "1 ms quiet-line reader %.3f s (x%.2f)\n",
+                ours.turnaround.median / bare.median, ours.bytes, wire, projected, projected / wire, quiet_reader,
+                quiet_reader / wire);
+  }
+
+  const IdleResult idle = RunIdle(cli_program, (folder / "config").string());
+  std::printf("idle orvane-cli, port open, no traffic: %.2f s wall, %.3f s CPU (%.3f%% of one core), exit %d\n",
+              idle.wall, idle.cpu, 100.0 * idle.cpu / idle.wall, idle.status);
+  std::fclose(sink);
+  std::filesystem::remove_all(folder);
+  return 0;
+}
