@@ -1,7 +1,6 @@
 #include "serial/serial_comm.h"
 
 #include <chrono>
-#include <system_error>
 #include <vector>
 
 #include "serial/comm_threads.h"
