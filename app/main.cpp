@@ -104,8 +104,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication app(argc, argv);
+  // The name the task bar and the window manager know the program by; a
+  // display name would also be appended to every window caption.
   QApplication::setApplicationName(QStringLiteral("orvane"));
-  QApplication::setApplicationDisplayName(QStringLiteral("orvane"));
   QApplication::setDesktopFileName(QStringLiteral("orvane"));
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 

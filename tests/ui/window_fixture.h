@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QTest>
@@ -65,9 +66,11 @@ class ScriptedDialogs : public Dialogs {
   std::optional<QString> OpenFile(QWidget*, const QStringList& filters, const QString& suffix) override {
     file_requests.push_back({filters, suffix});
     if (files.empty()) return std::nullopt;
-    auto file = files.front();
+    const bool cancelled = !files.front().has_value();
+    const QString path = files.front().value_or(QString());
     files.pop_front();
-    return file;
+    if (cancelled) return std::nullopt;
+    return path;
   }
   bool RunPortDialog(TComCFGForm& dialog) override {
     ++port_dialogs;
@@ -134,6 +137,17 @@ bool WaitUntil(Predicate predicate, int limit_ms = 5000) {
     QTest::qWait(2);
   }
   return true;
+}
+
+// A double click as the window system delivers it: a click, then a press
+// that comes with the double-click event, then the release.
+inline void DoubleClick(QWidget* widget, QPoint at) {
+  QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, at);
+  QMouseEvent double_click(QEvent::MouseButtonDblClick, QPointF(at), QPointF(widget->mapToGlobal(at)),
+                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(widget, &double_click);
+  QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 struct QueuedCommand {
