@@ -98,10 +98,15 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
   AppendLog("Запуск программы");
 }
 
+// The controls outlive the session and the port while the base classes tear
+// them down, so nothing they signal may reach this window any more.
 TForm1::~TForm1() {
   timer1_.stop();
   serial_comm_->OnReceiveData = nullptr;
   serial_comm_->Close();
+  for (QObject* control : std::initializer_list<QObject*>{Edit1, ComboBox1, Memo1, StringGrid1})
+    control->disconnect(this);
+  for (TzqIntEdit* edit : {zqIntEdit1, zqIntEdit2, zqIntEdit3, zqIntEdit4}) edit->OnChange = nullptr;
 }
 
 void TForm1::SetComCFGForm(TComCFGForm* form) {

@@ -55,43 +55,6 @@ TEST_F(WindowLayoutTest, WindowIsFixedWithTheClientAreaOfTheLayout) {
   EXPECT_EQ(form->ToolBar1->palette().color(QPalette::Window), kToolBarColour);
 }
 
-TEST_F(WindowLayoutTest, ControlsStandWhereTheLayoutPutsThem) {
-  Create();
-  const struct {
-    QWidget* widget;
-    QRect rect;
-  } expected[] = {
-      {form->ToolBar1, {0, 0, 754, 29}},       {form->GroupBox1, {0, 32, 377, 281}},
-      {form->Memo1, {380, 32, 374, 281}},      {form->GroupBox2, {0, 313, 753, 216}},
-      {form->StatusBar1, {0, 527, 754, 22}},   {form->StringGrid1, {4, 13, 745, 196}},
-      {form->ToolButton1, {8, 2, 23, 22}},     {form->ToolButton4, {39, 2, 23, 22}},
-      {form->ToolButton6, {70, 2, 23, 22}},    {form->ToolButton8, {100, 2, 23, 22}},
-      {form->ToolButton13, {131, 2, 23, 22}},  {form->ToolButton10, {192, 2, 23, 22}},
-      {form->ProgressBar1, {281, 2, 150, 22}}, {form->Label4, {439, 2, 103, 22}},
-      {form->Edit1, {176, 12, 193, 19}},       {form->zqIntEdit1, {176, 36, 145, 19}},
-      {form->ComboBox1, {176, 59, 195, 21}},   {form->zqIntEdit3, {120, 84, 41, 19}},
-      {form->zqIntEdit4, {288, 84, 81, 19}},   {form->zqIntEdit2, {120, 108, 121, 19}},
-  };
-  for (const auto& [widget, rect] : expected) EXPECT_EQ(widget->geometry(), rect) << widget->objectName().toStdString();
-  const struct {
-    QLabel* label;
-    QPoint at;
-    const char* text;
-  } labels[] = {
-      {form->Label7, {8, 16}, "Идентификатор модема:"}, {form->Label1, {8, 40}, "Смещение часового пояса:"},
-      {form->Label3, {328, 40}, "минут."},              {form->Label2, {8, 64}, "Переход на летнее время:"},
-      {form->Label14, {8, 88}, "Локальный адрес:"},     {form->Label15, {171, 88}, "Глобальный адрес:"},
-      {form->Label5, {8, 112}, "Серийный номер:"},
-  };
-  for (const auto& [label, at, text] : labels) {
-    EXPECT_EQ(label->pos(), at) << text;
-    EXPECT_EQ(label->text(), QString::fromUtf8(text));
-    EXPECT_TRUE(label->font().bold()) << text;
-  }
-  EXPECT_EQ(form->GroupBox1->title(), "Константы");
-  EXPECT_EQ(form->GroupBox2->title(), "Файловая система");
-}
-
 TEST_F(WindowLayoutTest, EveryTextFitsItsControl) {
   Create();
   const struct {
@@ -150,44 +113,6 @@ TEST_F(WindowLayoutTest, ToolBarButtonsShowTheirIconsAndHints) {
   EXPECT_EQ(form->Label4->text(), "Очередь команд:");
   EXPECT_EQ(form->ProgressBar1->minimum(), 0);
   EXPECT_EQ(form->ProgressBar1->maximum(), 100);
-}
-
-TEST_F(WindowLayoutTest, MenuItemsInTheirOrderWithoutShortcuts) {
-  Create();
-  const QList<QAction*> top = form->MainMenu1->actions();
-  ASSERT_EQ(top.size(), 3);
-  EXPECT_EQ(top[0]->text(), "Файл");
-  EXPECT_EQ(top[1]->text(), "Настройка");
-  EXPECT_EQ(top[2], form->N6);
-  EXPECT_EQ(form->N6->text(), "Выход");
-  QStringList file_items;
-  for (QAction* action : form->N1->actions()) {
-    file_items.append(action->text());
-    EXPECT_TRUE(action->shortcut().isEmpty());
-  }
-  EXPECT_EQ(file_items,
-            Lines({"Обновить", "Перепрошить", "Добавить файл", "Стереть все", "Сохранить константы"}));
-  ASSERT_EQ(form->N4->actions().size(), 1);
-  EXPECT_EQ(form->N4->actions()[0]->text(), "Связь");
-}
-
-TEST_F(WindowLayoutTest, ConstantsFieldsStartAsTheLayoutSays) {
-  Create();
-  ASSERT_EQ(form->ComboBox1->count(), 2);
-  EXPECT_EQ(form->ComboBox1->itemText(0), "Нет");
-  EXPECT_EQ(form->ComboBox1->itemText(1), "Есть (стандартный)");
-  EXPECT_EQ(form->ComboBox1->currentText(), "Нет");
-  EXPECT_EQ(form->Edit1->maxLength(), 20);
-  EXPECT_EQ(form->zqIntEdit1->text(), "0");
-  // Tab order inside the group: time zone, summer time, identifier, local,
-  // global, serial.
-  EXPECT_EQ(form->zqIntEdit1->nextInFocusChain(), form->ComboBox1);
-  QWidget* after_combo = form->ComboBox1->nextInFocusChain();
-  while (after_combo->parentWidget() == form->ComboBox1) after_combo = after_combo->nextInFocusChain();
-  EXPECT_EQ(after_combo, form->Edit1);
-  EXPECT_EQ(form->Edit1->nextInFocusChain(), form->zqIntEdit3);
-  EXPECT_EQ(form->zqIntEdit3->nextInFocusChain(), form->zqIntEdit4);
-  EXPECT_EQ(form->zqIntEdit4->nextInFocusChain(), form->zqIntEdit2);
 }
 
 TEST_F(WindowLayoutTest, FileTableColumnsAndHeader) {
