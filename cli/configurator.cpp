@@ -41,14 +41,13 @@ Configurator::Configurator(Options options, Console console)
       link_port_(&comm_, choice_,
                  {.append_log = [this](const std::string& line) { AppendLog(line); },
                   .clear_queue = [this] { session_.link().ClearQueue(); },
-                  .rearm_watchdog = [this] { RearmWatchdog(); }}),
-      receiver_(session_.link()) {
+                  .rearm_watchdog = [this] { RearmWatchdog(); }}) {
   if (console_.err_is_terminal && !options_.quiet) progress_.emplace(console_.err);
   serial::ConfigureLinkComm(comm_);
   comm_.OnReceiveData = [this](const std::uint8_t* bytes, std::uint16_t count) {
     bytes_received_ += count;
     if (progress_) progress_->CountBytes(count);
-    receiver_.Receive(bytes, count);
+    session_.link().ReceiveData(bytes, count);
   };
   // Timer1: the 10-second watchdog, counting from the window's creation.
   watchdog_.setInterval(kWatchdogMs);

@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 
-#include "cli/link_receiver.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "device/host.h"
@@ -83,7 +82,6 @@ class Configurator final : public device::Host {
   serial::SimplePortChoice choice_;
   device::Session session_;
   serial::LinkPort link_port_;
-  LinkReceiver receiver_;
   Phase phase_ = Phase::kConnecting;
   int status_ = kExitDone;
   bool status_text_set_ = false;

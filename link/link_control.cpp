@@ -67,6 +67,10 @@ void LinkControl::DispatchFrame(const FrameView& frame) {
   if (frame.length() == 0) return;
   const std::uint8_t code = frame.command();
   if (code == kPoll) {
+    // Copies still owed by the device answer before it polls again; one that
+    // has not come by now was lost, and every answer from here on is to what
+    // this poll sends.
+    duplicates_owed_ = 0;
     SendHead();
     if (!connected_) {
       owner_.AppendLog(kLogConnected);
@@ -111,9 +115,12 @@ void LinkControl::HandleBlockResponse(const FrameView& frame) {
 }
 
 // A device that polled again before our answer reached it got the same head
-// twice and answers it twice. Once the head is popped on the first answer,
-// the further answers of that code are owed copies and must not pop the entry
-// behind it. Any response of another code shows no copy is still on its way.
+// twice and answers it twice, both before its next poll. Once the head is
+// popped on the first answer, the further answers of that code up to the next
+// poll are owed copies and must not pop the entry behind it. A response of
+// another code, or a poll, shows no copy is still on its way; so a resend that
+// was caused by a lost answer costs at most the one answer taken for a copy
+// before the next poll, and the count never carries over to later commands.
 bool LinkControl::IsLateDuplicate(std::uint8_t code) {
   if (code != duplicate_code_) duplicates_owed_ = 0;
   if (duplicates_owed_ == 0) return false;
@@ -127,6 +134,11 @@ void LinkControl::HandleFileResponse(const FrameView& frame) {
   const std::uint8_t code = frame.command();
   if (IsLateDuplicate(code)) return;
   if (queue_.empty() || queue_.head().command != code || !ResponseComplete(frame)) return;
+  // Nothing ties these answers to one request, so an answer can only be taken
+  // for a head that has gone out: one that comes before the head was ever
+  // sent is a late copy of an earlier answer. Every entry popped has thus
+  // reached the line at least once.
+  if (head_sends_ == 0) return;
   switch (code) {
     case kDirectory: owner_.HandleDirectory(frame); break;
     case kFileDetails: owner_.HandleFileDetails(frame); break;

@@ -34,6 +34,11 @@ class DeviceTest : public ::testing::Test {
   }
   void Receive(const Bytes& bytes) { session.link().ReceiveData(bytes.data(), bytes.size()); }
   void Poll() { Receive(kPollFrame); }
+  // The head goes out, then the device's answer comes back.
+  void Answer(const Bytes& bytes) {
+    session.link().SendHead();
+    Receive(bytes);
+  }
   link::LinkControl& link() { return session.link(); }
   const link::CommandQueue& queue() { return session.link().queue(); }
   Bytes EntryData(std::size_t i) {

@@ -59,12 +59,12 @@ TEST_F(DeviceTest, RefreshOfATwoFileDeviceFillsTableAndConstants) {
 
 TEST_F(DeviceTest, EmptyDirectoryAsksOnlyForFreeSpaceAndConstants) {
   link().QueueRefresh();
-  Receive(Frame(link::kDirectory, {0}));
+  Answer(Frame(link::kDirectory, {0}));
   ASSERT_EQ(queue().size(), 2u);
   EXPECT_EQ(queue().at(0).command, link::kFreeSpace);
   EXPECT_EQ(queue().at(1).command, link::kConstantsRead);
   EXPECT_EQ(session.model().table.row_count(), 2);
-  Receive(Frame(link::kFreeSpace, {0x10, 0x27}));
+  Answer(Frame(link::kFreeSpace, {0x10, 0x27}));
   EXPECT_EQ(session.model().table.cell(1, 1), "Свободно - 10000 байт");
 }
 
@@ -73,7 +73,7 @@ TEST_F(DeviceTest, DirectoryEmptiesOldRowsAndQueuesBehindWhatWasWaiting) {
   session.model().table.SetCell(1, 1, "old");
   link().QueueRefresh();
   link().Enqueue(link::kEraseAll, {});
-  Receive(Frame(link::kDirectory, {1}));
+  Answer(Frame(link::kDirectory, {1}));
   EXPECT_EQ(session.model().table.cell(1, 1), "");
   ASSERT_EQ(queue().size(), 4u);
   EXPECT_EQ(queue().at(0).command, link::kEraseAll);
@@ -83,8 +83,8 @@ TEST_F(DeviceTest, DirectoryEmptiesOldRowsAndQueuesBehindWhatWasWaiting) {
 
 TEST_F(DeviceTest, FileDetailsForARowOutsideTheTableAreNotShown) {
   link().QueueRefresh();
-  Receive(Frame(link::kDirectory, {1}));  // rows: header, file 0, free space
-  Receive(Frame(link::kFileDetails, Details(1, 2, 5, {'x'})));
+  Answer(Frame(link::kDirectory, {1}));  // rows: header, file 0, free space
+  Answer(Frame(link::kFileDetails, Details(1, 2, 5, {'x'})));
   EXPECT_EQ(session.model().table.cell(2, 1), "") << "the free-space row keeps its place";
   EXPECT_EQ(queue().head().command, link::kFreeSpace) << "the answer still pops";
 }
@@ -101,7 +101,7 @@ TEST(FileTypeName, KnownAndUnknownCodes) {
 
 TEST_F(DeviceTest, DeleteTakesOnlyFileRows) {
   link().QueueRefresh();
-  Receive(Frame(link::kDirectory, {3}));  // 5 rows
+  Answer(Frame(link::kDirectory, {3}));  // 5 rows
   link().ClearQueue();
   session.DeleteFileAtRow(0);
   session.DeleteFileAtRow(4);
@@ -127,7 +127,7 @@ TEST_F(DeviceTest, EraseAllAsksFirstAndQueuesARefreshOnTheAnswer) {
   session.EraseAll();
   EXPECT_EQ(host.opens, 1);
   EXPECT_THAT(host.log, ElementsAre(kLogErasing));
-  Receive(Frame(link::kEraseAll));
+  Answer(Frame(link::kEraseAll));
   ASSERT_EQ(queue().size(), 1u);
   EXPECT_EQ(queue().head().command, link::kDirectory);
 }

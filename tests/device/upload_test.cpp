@@ -175,7 +175,7 @@ TEST_F(UploadTest, UnreadableFileRaisesAfterOpeningThePort) {
 
 TEST_F(UploadTest, CreateAnswerQueuesARefreshBehindTheChunks) {
   session.AddFile(WriteFile("f.yp1", Bytes(40)));
-  Receive(Frame(link::kCreateFile));
+  Answer(Frame(link::kCreateFile));
   ASSERT_EQ(queue().size(), 3u);
   EXPECT_EQ(queue().at(2).command, link::kDirectory);
 }

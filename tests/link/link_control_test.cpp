@@ -230,15 +230,50 @@ TEST_F(LinkControlTest, LateDuplicateAnswerDoesNotPopTheNextEntry) {
   Poll();                      // so it goes out again
   Receive(Frame(kFileChunk));
   EXPECT_EQ(link().queue().head().data[0], 2);
-  Poll();
-  Receive(Frame(kFileChunk));  // taken for chunk 1's second answer: one resend
-  EXPECT_EQ(link().queue().size(), 1u);
-  Poll();
+  Poll();                      // the copy owed for chunk 1 was never sent: forgotten
   Receive(Frame(kFileChunk));
   EXPECT_THAT(host.log, ElementsAre(kLogDone));
   std::set<std::uint8_t> sent;
   for (const Bytes& f : host.written) sent.insert(f[6]);
   EXPECT_THAT(sent, ElementsAre(0, 1, 2)) << "every chunk reached the line";
+}
+
+// Lost answers must not build up a debt of owed copies: with the first answer
+// to every chunk lost, each chunk costs exactly one resend, to the end.
+TEST_F(LinkControlTest, LostAnswersCostOneResendEachAndNeverStall) {
+  Connect();
+  constexpr int kChunks = 50;
+  for (int i = 0; i < kChunks; ++i) {
+    link().Enqueue(kFileChunk, Bytes{static_cast<std::uint8_t>(i), 0, 1, 0});
+  }
+  for (int i = 0; i < kChunks; ++i) {
+    Poll();  // answer lost
+    Poll();
+    Receive(Frame(kFileChunk));
+  }
+  EXPECT_TRUE(link().queue().empty());
+  EXPECT_EQ(host.written.size(), 2u * kChunks);
+  EXPECT_THAT(host.log, ElementsAre(kLogDone));
+}
+
+// Copies that come after the next poll are taken for answers; the entries
+// they pop have gone out all the same. An answer that arrives before the head
+// was ever sent never pops it.
+TEST_F(LinkControlTest, AnswerBeforeTheHeadWentOutNeverPopsIt) {
+  Connect();
+  for (std::uint8_t i = 0; i < 3; ++i) link().Enqueue(kFileChunk, Bytes{i, 0, 1, i});
+  Poll();
+  Poll();                      // chunk 0 twice
+  Receive(Frame(kFileChunk));  // pops chunk 0
+  Poll();                      // chunk 1 out
+  Receive(Frame(kFileChunk));  // the second copy's answer, taken for chunk 1
+  ASSERT_EQ(link().queue().head().data[0], 2);
+  Receive(Frame(kFileChunk));  // chunk 1's own answer: chunk 2 has not gone out
+  EXPECT_EQ(link().queue().size(), 1u);
+  Poll();
+  EXPECT_EQ(LastWritten(), BuildFrame(kFileChunk, Bytes{2, 0, 1, 2}));
+  Receive(Frame(kFileChunk));
+  EXPECT_TRUE(link().queue().empty());
 }
 
 TEST_F(LinkControlTest, GuardChangesNothingWhileEveryHeadIsSentOnce) {
