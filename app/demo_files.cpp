@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 
 namespace orvane::app {
 namespace {
@@ -82,7 +82,7 @@ std::array<std::uint8_t, 34> DemoConstants() {
   PutU16(fields, 8, 0x000C);  // high half
   PutU16(fields, 10, 180);    // UTC+3, in minutes
   fields[12] = 1;             // summer time: standard
-  const Bytes identifier = device::Utf8ToCp1251("Пульт демо-стенда");
+  const Bytes identifier = link::Utf8ToCp1251("Пульт демо-стенда");
   fields[13] = static_cast<std::uint8_t>(identifier.size());
   std::copy(identifier.begin(), identifier.end(), fields.begin() + 14);
   std::copy(fields.begin(), fields.end(), block.begin());

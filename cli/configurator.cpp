@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cli/report.h"
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "link/link_control.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"

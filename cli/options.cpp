@@ -4,7 +4,7 @@
 #include <limits>
 #include <string_view>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 
 namespace orvane::cli {
 
@@ -144,7 +144,7 @@ class Parser {
       c.identifier = Value(name, inline_value);
       if (!c.identifier) return false;
       constants_given_ = "--id";
-      if (device::Utf8Length(*c.identifier) > kIdentifierLimit) {
+      if (link::Utf8Length(*c.identifier) > kIdentifierLimit) {
         error_ = "--id holds at most 20 characters";
         return false;
       }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "device/session.h"
 
 namespace orvane::cli {
@@ -22,12 +22,12 @@ std::optional<long> LeadingNumber(std::string_view text, int base = 10) {
 }
 
 std::string PadRight(const std::string& text, std::size_t width) {
-  const std::size_t length = device::Utf8Length(text);
+  const std::size_t length = link::Utf8Length(text);
   return length >= width ? text : text + std::string(width - length, ' ');
 }
 
 std::string PadLeft(const std::string& text, std::size_t width) {
-  const std::size_t length = device::Utf8Length(text);
+  const std::size_t length = link::Utf8Length(text);
   return length >= width ? text : std::string(width - length, ' ') + text;
 }
 
@@ -68,11 +68,11 @@ std::vector<FileEntry> FileEntries(const device::FileTable& table) {
 std::string FormatTable(const device::DeviceModel& model) {
   const device::FileTable& table = model.table;
   const std::vector<FileEntry> entries = FileEntries(table);
-  std::size_t name_width = device::Utf8Length(table.cell(0, 1));
-  std::size_t type_width = device::Utf8Length(table.cell(0, 2));
+  std::size_t name_width = link::Utf8Length(table.cell(0, 1));
+  std::size_t type_width = link::Utf8Length(table.cell(0, 2));
   for (const FileEntry& entry : entries) {
-    name_width = std::max(name_width, device::Utf8Length(entry.name));
-    type_width = std::max(type_width, device::Utf8Length(entry.type_name));
+    name_width = std::max(name_width, link::Utf8Length(entry.name));
+    type_width = std::max(type_width, link::Utf8Length(entry.type_name));
   }
   auto row = [&](const std::string& number, const std::string& name, const std::string& type,
                  const std::string& size) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -62,7 +62,7 @@ void Session::HandleConstants(const link::FrameView& frame) {
     ConstantsFields& f = model_.fields;
     // A length byte above 20 shows the 20 characters the block holds.
     const std::size_t length = std::min<std::size_t>(frame.data(kIdentifierLength), kIdentifierMax);
-    f.identifier = Cp1251ToUtf8(frame.data_bytes().subspan(kIdentifier, length));
+    f.identifier = link::Cp1251ToUtf8(frame.data_bytes().subspan(kIdentifier, length));
     f.time_zone = static_cast<std::int16_t>(frame.data_u16(kTimeZone));
     const std::uint8_t summer = frame.data(kSummer);
     f.summer_index = summer <= 1 ? summer : -1;  // the combo box has two entries
@@ -87,7 +87,7 @@ void Session::FillBlockFromFields() {
   const auto serial = static_cast<std::uint32_t>(f.serial_number);
   for (int i = 0; i < 4; ++i) block[kSerial + i] = static_cast<std::uint8_t>(serial >> (8 * i));
   const std::vector<std::uint8_t> identifier =
-      Utf8ToCp1251(Utf8Prefix(f.identifier, kIdentifierMax));
+      link::Utf8ToCp1251(link::Utf8Prefix(f.identifier, kIdentifierMax));
   block[kIdentifierLength] = static_cast<std::uint8_t>(identifier.size());
   std::copy(identifier.begin(), identifier.end(), block.begin() + kIdentifier);
   PutU16(&block[kTimeZone], static_cast<std::uint32_t>(f.time_zone));

@@ -2,7 +2,7 @@
 // names, the free space, and the two destructive actions.
 #include <cstdio>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -74,7 +74,7 @@ void Session::HandleFileDetails(const link::FrameView& frame) {
   const std::size_t name_length = frame.data(6);
   if (!frame.has_data(7 + name_length)) return;
   table.SetCell(row, 0, Format("%ld", row));
-  table.SetCell(row, 1, Cp1251ToUtf8(frame.data_bytes().subspan(7, name_length)));
+  table.SetCell(row, 1, link::Cp1251ToUtf8(frame.data_bytes().subspan(7, name_length)));
   table.SetCell(row, 2, FileTypeName(frame.data_u16(2)));
   table.SetCell(row, 3, Format("%ld б.", frame.data_u16(4)));
   host_.ModelChanged(ModelPart::kTable);

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -61,10 +61,10 @@ std::uint16_t FileTypeForPath(const std::string& path) {
 // Lengths count characters; in code page 1251 each is one byte, so the cuts
 // are made on the encoded name.
 std::vector<std::uint8_t> DeviceFileName(const std::string& path) {
-  std::vector<std::uint8_t> name = Utf8ToCp1251(path);
+  std::vector<std::uint8_t> name = link::Utf8ToCp1251(path);
   if (name.size() > kNameLimit) name.resize(kNameLimit);
   if (name.size() > kPathLimit) {
-    name = Utf8ToCp1251(path.substr(NamePartStart(path)));
+    name = link::Utf8ToCp1251(path.substr(NamePartStart(path)));
     if (name.size() > kNameLimit) name.resize(kNameLimit);
   }
   if (name.size() % 2 == 0) name.push_back(' ');

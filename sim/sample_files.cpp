@@ -2,7 +2,7 @@
 // simulator's own and only need to look plausible in the file table.
 #include <array>
 
-#include "sim/cp1251_text.h"
+#include "link/cp1251.h"
 #include "sim/simulator.h"
 
 namespace orvane::sim {
@@ -22,7 +22,7 @@ void PutU16(Bytes& out, std::uint16_t value) {
 // Names are the path the file came from, of odd length as the configurator
 // stores them (an even one gets a trailing space).
 Bytes StoredName(const char* utf8) {
-  Bytes name = Utf8ToCp1251(utf8);
+  Bytes name = link::Utf8ToCp1251(utf8);
   if (name.size() % 2 == 0) name.push_back(' ');
   return name;
 }

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/cp1251_text.h"
+#include "link/cp1251.h"
 #include "sim/json.h"
 #include "sim/kv80_device.h"
 #include "sim/simulator.h"
@@ -120,7 +120,7 @@ std::string WriteState(const DeviceState& state) {
     out += i ? ",\n    {" : "\n    {";
     out += "\"type\": " + std::to_string(file.type);
     out += ", \"name_hex\": \"" + Hex(file.name) + "\"";
-    out += ", \"name\": " + json::Quote(Cp1251ToUtf8(file.name));
+    out += ", \"name\": " + json::Quote(link::Cp1251ToUtf8(file.name));
     out += ", \"data_hex\": \"" + Hex(file.data) + "\"}";
   }
   out += state.files.empty() ? "],\n" : "\n  ],\n";

@@ -1,4 +1,4 @@
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "tests/device/device_fixture.h"
 
 namespace orvane::device {
@@ -59,7 +59,7 @@ TEST(UploadNames, NamesArePaddedToAnOddLengthAndLongPathsShortened) {
   const std::string path201 = dir199 + "abcde.yp1";
   const Bytes name = DeviceFileName(path201);
   EXPECT_EQ(std::string(name.begin(), name.end()), "abcde.yp1");
-  EXPECT_EQ(Cp1251ToUtf8(DeviceFileName("/планы/год.yp1")), "/планы/год.yp1 ");
+  EXPECT_EQ(link::Cp1251ToUtf8(DeviceFileName("/планы/год.yp1")), "/планы/год.yp1 ");
 }
 
 TEST_F(UploadTest, ChunksCoverTheDataAtTheirDeviceOffsets) {

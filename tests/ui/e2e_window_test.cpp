@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 #include "sim/simulator.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/zqedit.h"
@@ -24,7 +24,7 @@ const char* const kDone = "Операция успешно завершена.";
 sim::SimFile File(std::uint16_t type, const char* name, std::size_t size, std::uint8_t seed) {
   sim::SimFile file;
   file.type = type;
-  file.name = device::Utf8ToCp1251(name);
+  file.name = link::Utf8ToCp1251(name);
   for (std::size_t i = 0; i < size; ++i) file.data.push_back(static_cast<std::uint8_t>(seed + i));
   return file;
 }
@@ -38,7 +38,7 @@ std::array<std::uint8_t, 34> Constants() {
   block[6] = 0x40, block[7] = 0xE2, block[8] = 0x01, block[9] = 0x00;  // serial 123456
   block[10] = 0x88, block[11] = 0xFF;  // -120 minutes
   block[12] = 1;                       // summer time
-  const Bytes identifier = device::Utf8ToCp1251("Пульт 7");
+  const Bytes identifier = link::Utf8ToCp1251("Пульт 7");
   block[13] = static_cast<std::uint8_t>(identifier.size());
   std::copy(identifier.begin(), identifier.end(), block.begin() + 14);
   return block;
@@ -130,7 +130,7 @@ TEST_F(WindowOnConsoleTest, UploadDeleteAndReflashChangeTheDevice) {
   ASSERT_EQ(state.files.size(), 3u);
   EXPECT_EQ(state.files[2].type, 2);
   EXPECT_EQ(state.files[2].data, plan);
-  Bytes name = device::Utf8ToCp1251(plan_path.toStdString());
+  Bytes name = link::Utf8ToCp1251(plan_path.toStdString());
   if (name.size() % 2 == 0) name.push_back(' ');
   EXPECT_EQ(state.files[2].name, name);
   EXPECT_EQ(form->StringGrid1->rowCount(), 4);
@@ -152,7 +152,7 @@ TEST_F(WindowOnConsoleTest, UploadDeleteAndReflashChangeTheDevice) {
   ASSERT_EQ(state.files.size(), 2u);
   EXPECT_EQ(state.files[0].name, kept[1].name);
   EXPECT_EQ(state.files[1].name, kept[2].name);
-  EXPECT_EQ(Cell(0, 0), QString::fromStdString(device::Cp1251ToUtf8(kept[1].name)));
+  EXPECT_EQ(Cell(0, 0), QString::fromStdString(link::Cp1251ToUtf8(kept[1].name)));
 
   Bytes image(100);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 37 + 5);

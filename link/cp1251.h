@@ -1,5 +1,5 @@
-// Code page 1251 (Windows Cyrillic), the encoding of every name and text the
-// device stores. Our own table codec: UTF-8 in the program, one byte per
+// Code page 1251 (Windows Cyrillic), the encoding of every name and text on
+// the wire and in the device. Our own table codec: UTF-8 in the program, one byte per
 // character on the wire.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orvane::device {
+namespace orvane::link {
 
 // Each character that 1251 lacks becomes '?'; malformed UTF-8 counts one '?'
 // per bad byte.
@@ -20,4 +20,4 @@ std::string Cp1251ToUtf8(std::span<const std::uint8_t> bytes);
 std::size_t Utf8Length(std::string_view text);
 std::string Utf8Prefix(std::string_view text, std::size_t characters);
 
-}  // namespace orvane::device
+}  // namespace orvane::link

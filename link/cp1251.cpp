@@ -1,8 +1,8 @@
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 
 #include <array>
 
-namespace orvane::device {
+namespace orvane::link {
 namespace {
 
 // Code points of the bytes 0x80 to 0xBF; 0xC0 to 0xFF are U+0410 to U+044F
@@ -103,4 +103,4 @@ std::string Utf8Prefix(std::string_view text, std::size_t characters) {
   return std::string(text.substr(0, i));
 }
 
-}  // namespace orvane::device
+}  // namespace orvane::link

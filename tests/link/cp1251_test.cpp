@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "device/cp1251.h"
+#include "link/cp1251.h"
 
-namespace orvane::device {
+namespace orvane::link {
 namespace {
 
 TEST(Cp1251, EveryByteSurvivesARoundTrip) {
@@ -30,4 +30,4 @@ TEST(Cp1251, CountsAndCutsByCharacters) {
 }
 
 }  // namespace
-}  // namespace orvane::device
+}  // namespace orvane::link
