@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes through the receive path of a whole session: frame
 // scanner, link control and every response handler. The input is cut into
-// deliveries of varying size; before each delivery a command is queued, so
-// answers find a matching head and the handlers run on hostile data.
+// deliveries of varying size; before each delivery a command is queued and
+// the head sent, so answers find a matching head and the handlers run on
+// hostile data.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t first = static_cast<std::uint8_t>(control & 0xE0);
     link.Enqueue(head, std::vector<std::uint8_t>(34, first), head <= 5 ? 35 : 2);
     if (control & 0x10) session.DeleteFileAtRow(control & 0x07);
+    link.SendHead();  // the head goes out, so answers can be taken for it
     const std::size_t piece = std::min<std::size_t>(size - at, 1u + (control & 0x0F) * 300u);
     link.ReceiveData(data + at, piece);
     at += piece;
