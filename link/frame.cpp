@@ -54,11 +54,12 @@ void ReceiveBuffer::Deliver(const std::uint8_t* bytes, std::size_t count, const 
   }
 }
 
-// Scans from the start of the held bytes. A dispatched frame is cut off at
-// once, so the sink may re-enter neither the buffer nor rely on its layout;
-// junk ahead of a sync is cut once the scan ends. Between deliveries at most
-// one incomplete frame (L + 5 bytes) is left, so room for the next piece is
-// always there.
+// Scans from the start of the held bytes and cuts off what was consumed once
+// the scan ends (frames and junk alike), so a delivery of many frames moves
+// the remainder once rather than after every frame. Each frame is copied out
+// before its handler runs, so the view stays valid whatever the handler does.
+// Between deliveries at most one incomplete frame (L + 5 bytes) is left, so
+// room for the next piece is always there.
 void ReceiveBuffer::ParseFrames(const FrameSink& sink) {
   std::size_t p = 0;
   while (p + kMinFrameSize <= fill_) {
@@ -73,12 +74,9 @@ void ReceiveBuffer::ParseFrames(const FrameSink& sink) {
       ++p;
       continue;
     }
-    // Copy the frame out before compacting, so the view stays valid while the
-    // handler runs even though the buffer moves underneath.
     std::array<std::uint8_t, kSendBufferSize> frame;
     std::memcpy(frame.data(), at + 4, length + 1);
-    Compact(p + length + kFrameOverhead);
-    p = 0;
+    p += length + kFrameOverhead;
     sink(FrameView({frame.data(), length + 1}));
   }
   Compact(p);
