@@ -11,6 +11,18 @@ std::string QueueCounterText(std::size_t count) {
   return text;
 }
 
+const char* LinkDecisionName(LinkDecision decision) {
+  switch (decision) {
+    case LinkDecision::kResend: return "resend";
+    case LinkDecision::kWithheld: return "withheld";
+    case LinkDecision::kCopyAbsorbed: return "copy absorbed";
+    case LinkDecision::kIgnored: return "ignored";
+    case LinkDecision::kWriteRefused: return "write refused";
+    case LinkDecision::kStalled: return "stalled";
+  }
+  return "?";
+}
+
 bool LinkControl::Enqueue(std::uint8_t command, std::span<const std::uint8_t> data,
                           std::uint8_t length) {
   if (length < 1 || length > kMaxLength || data.size() < std::size_t{length} - 1u) return false;
@@ -47,7 +59,12 @@ void LinkControl::ClearQueue() {
 void LinkControl::SendHead() {
   if (queue_.empty()) return;
   const std::vector<std::uint8_t> frame = BuildFrame(queue_.head());
-  if (owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) ++head_sends_;
+  if (tracer_) tracer_->FrameSent(frame);
+  if (owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
+    ++head_sends_;
+  } else if (tracer_) {
+    tracer_->Decision(LinkDecision::kWriteRefused, &queue_.head());
+  }
 }
 
 void LinkControl::QueueRefresh() { Enqueue(kDirectory, {}, 1); }
@@ -65,6 +82,7 @@ void LinkControl::DispatchFrame(const FrameView& frame) {
   // A frame of L = 0 has no command byte (offset 5 is its checksum); it can
   // only ever carry the unused code 0x9E, so it is ignored like one.
   if (frame.length() == 0) return;
+  if (tracer_) tracer_->FrameReceived(frame);
   const std::uint8_t code = frame.command();
   if (code == kPoll) {
     // Copies still owed by the device answer before it polls again; one that

@@ -41,6 +41,32 @@ inline constexpr const char* kLogQueueCleared = "Очередь команд о�
 inline constexpr const char* kLogConnected = "Установлена связь с модемом.";
 inline constexpr const char* kLogNotConnected = "Модем не подключен!";
 inline constexpr const char* kLogVerifyError = "Ошибка верификации записанных данных!";
+// The head went unanswered for kStallLimit while the device kept polling.
+inline constexpr const char* kLogNoAnswer = "Модем не отвечает на команды!";
+
+// What the link control decided about a frame or the head, for a trace.
+enum class LinkDecision {
+  kResend,        // the head went out again: its answer did not come in time
+  kWithheld,      // a poll was not answered: the head is in flight and young
+  kCopyAbsorbed,  // an answer was taken as the answer to an earlier copy
+  kIgnored,       // an answer that does not belong to the head
+  kWriteRefused,  // the port did not take the head's frame
+  kStalled,       // the head stayed unanswered too long: the operation ends
+};
+const char* LinkDecisionName(LinkDecision decision);
+
+// Observer of everything that crosses the link and of the link control's own
+// decisions; the command-line tool writes it to a trace file. Calls happen on
+// the thread that drives the link control, in the order of events.
+class LinkTracer {
+ public:
+  virtual ~LinkTracer() = default;
+  // A whole frame as handed to the port (sync to checksum).
+  virtual void FrameSent(std::span<const std::uint8_t> frame) = 0;
+  // A good received frame as the dispatcher sees it (length byte on).
+  virtual void FrameReceived(const FrameView& frame) = 0;
+  virtual void Decision(LinkDecision decision, const QueueEntry* head) = 0;
+};
 
 std::string QueueCounterText(std::size_t count);  // "Очередь команд: %d."
 
@@ -66,6 +92,8 @@ class LinkControl {
   // Receive entry of the serial port's data event.
   void ReceiveData(const std::uint8_t* bytes, std::size_t count);
 
+  void SetTracer(LinkTracer* tracer) { tracer_ = tracer; }
+
   bool LinkConnected() const { return connected_; }
   const CommandQueue& queue() const { return queue_; }
   std::size_t head_sends() const { return head_sends_; }
@@ -77,6 +105,7 @@ class LinkControl {
   bool IsLateDuplicate(std::uint8_t code);
 
   LinkOwner& owner_;
+  LinkTracer* tracer_ = nullptr;
   CommandQueue queue_;
   ReceiveBuffer receive_;
   bool connected_ = false;
