@@ -19,9 +19,25 @@ const char* LinkDecisionName(LinkDecision decision) {
     case LinkDecision::kIgnored: return "ignored";
     case LinkDecision::kWriteRefused: return "write refused";
     case LinkDecision::kStalled: return "stalled";
+    case LinkDecision::kBarrier: return "barrier";
   }
   return "?";
 }
+
+namespace {
+
+// Owners of barrier frames live in their own range, apart from queue entries.
+constexpr std::uint64_t kBarrierOwner = std::uint64_t{1} << 63;
+
+bool IsFirmwareChunk(std::uint8_t command) { return command == kFirmwareWrite || command == kFirmwareVerify; }
+bool IsAnswerCode(std::uint8_t command) {
+  return (command >= kFirmwareWrite && command <= kConstantsRead) || (command >= kDirectory && command <= kFileChunk);
+}
+bool IsVerifyFailure(const FrameView& frame) {
+  return (frame.command() == kFirmwareVerify || frame.command() == kConstantsVerify) && frame.data(2) != 0;
+}
+
+}  // namespace
 
 bool LinkControl::Enqueue(std::uint8_t command, std::span<const std::uint8_t> data,
                           std::uint8_t length) {
@@ -30,7 +46,9 @@ bool LinkControl::Enqueue(std::uint8_t command, std::span<const std::uint8_t> da
   entry.length = length;
   entry.command = command;
   std::copy_n(data.begin(), length - 1, entry.data.begin());
+  const bool was_empty = queue_.empty();
   queue_.Push(entry);
+  if (was_empty) NewHead();
   owner_.SetProgressMaximum(static_cast<int>(queue_.size()));
   RefreshProgress();
   return true;
@@ -38,8 +56,9 @@ bool LinkControl::Enqueue(std::uint8_t command, std::span<const std::uint8_t> da
 
 void LinkControl::PopQueue() {
   queue_.PopHead();
-  head_sends_ = 0;
+  NewHead();
   if (queue_.empty()) {
+    ++operation_;
     owner_.AppendLog(kLogDone);
     owner_.CloseLinkPort();
   }
@@ -47,24 +66,32 @@ void LinkControl::PopQueue() {
 }
 
 void LinkControl::ClearQueue() {
-  head_sends_ = 0;
-  duplicates_owed_ = 0;
   if (!queue_.empty()) {
     queue_.Clear();
+    ++operation_;
     owner_.AppendLog(kLogQueueCleared);
   }
+  NewHead();
   RefreshProgress();
+}
+
+void LinkControl::NewHead() {
+  head_sends_ = 0;
+  head_since_ = Now();
 }
 
 void LinkControl::SendHead() {
   if (queue_.empty()) return;
-  const std::vector<std::uint8_t> frame = BuildFrame(queue_.head());
+  if (!WriteFrame(BuildFrame(queue_.head()))) return;
+  ++head_sends_;
+  in_flight_.Record(RequestKey(queue_.head()), queue_.head_id(), operation_, Now());
+}
+
+bool LinkControl::WriteFrame(const std::vector<std::uint8_t>& frame) {
   if (tracer_) tracer_->FrameSent(frame);
-  if (owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
-    ++head_sends_;
-  } else if (tracer_) {
-    tracer_->Decision(LinkDecision::kWriteRefused, &queue_.head());
-  }
+  if (owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) return true;
+  Trace(LinkDecision::kWriteRefused);
+  return false;
 }
 
 void LinkControl::QueueRefresh() { Enqueue(kDirectory, {}, 1); }
@@ -74,8 +101,19 @@ void LinkControl::RefreshProgress() {
   owner_.SetQueueCounter(QueueCounterText(queue_.size()));
 }
 
+void LinkControl::Trace(LinkDecision decision) {
+  if (tracer_) tracer_->Decision(decision, queue_.empty() ? nullptr : &queue_.head());
+}
+
 void LinkControl::ReceiveData(const std::uint8_t* bytes, std::size_t count) {
+  delivering_ = true;
+  poll_pending_ = false;
   receive_.Deliver(bytes, count, [this](const FrameView& frame) { DispatchFrame(frame); });
+  delivering_ = false;
+  if (poll_pending_) {
+    poll_pending_ = false;
+    AnswerPoll();
+  }
 }
 
 void LinkControl::DispatchFrame(const FrameView& frame) {
@@ -85,11 +123,7 @@ void LinkControl::DispatchFrame(const FrameView& frame) {
   if (tracer_) tracer_->FrameReceived(frame);
   const std::uint8_t code = frame.command();
   if (code == kPoll) {
-    // Copies still owed by the device answer before it polls again; one that
-    // has not come by now was lost, and every answer from here on is to what
-    // this poll sends.
-    duplicates_owed_ = 0;
-    SendHead();
+    const bool had_head = !queue_.empty();
     if (!connected_) {
       owner_.AppendLog(kLogConnected);
       owner_.Refresh();
@@ -97,66 +131,92 @@ void LinkControl::DispatchFrame(const FrameView& frame) {
     connected_ = true;
     owner_.StopWatchdog();
     owner_.StartWatchdog();
+    if (!queue_.empty() && Now() - head_since_ >= kStallLimit) return Stall();
+    if (delivering_) {
+      poll_pending_ = had_head;
+    } else if (had_head) {
+      AnswerPoll();
+    }
     return;
   }
-  if (code >= kFirmwareWrite && code <= kConstantsRead) {
-    HandleBlockResponse(frame);
-  } else if (code >= kDirectory && code <= kFileChunk) {
-    HandleFileResponse(frame);
-  }
+  if (!IsAnswerCode(code)) return;
+  poll_pending_ = false;
+  HandleAnswer(frame);
 }
 
-// Codes 1 to 5: pop when the code and the first data byte match the head; the
-// response's own handling runs whether or not it matched.
-void LinkControl::HandleBlockResponse(const FrameView& frame) {
-  duplicates_owed_ = 0;
+// The sending rule (see the class comment) for one poll.
+void LinkControl::AnswerPoll() {
+  if (queue_.empty()) return;
+  const auto now = Now();
+  in_flight_.Expire(now);
+  const std::uint64_t head = queue_.head_id();
+  const AnswerKey key = RequestKey(queue_.head());
+  const auto timeout = timer_.Timeout();
+  if (in_flight_.HeldByOther(key, head)) {
+    // A poll left unanswered costs the device's whole reply window; a barrier
+    // costs one exchange, so it goes out at once.
+    const auto barrier = barrier_owner_ ? in_flight_.NewestOf(barrier_owner_) : std::nullopt;
+    if (barrier && now - *barrier < timeout) return Trace(LinkDecision::kWithheld);
+    return SendBarrier(queue_.head().command, now);
+  }
+  const std::size_t copies = in_flight_.CountOf(head);
+  if (copies > 0 && IsFirmwareChunk(queue_.head().command)) {
+    if (copies >= kMaxChunkCopies) return Trace(LinkDecision::kWithheld);
+  } else if (copies > 0) {
+    if (now - *in_flight_.NewestOf(head) < timeout) return Trace(LinkDecision::kWithheld);
+    timer_.BackOff();
+  }
+  if (head_sends_ > 0) Trace(LinkDecision::kResend);
+  SendHead();
+}
+
+// A request that reads and changes nothing, with a key other than the
+// blocked head's: its answer settles every frame sent before it.
+void LinkControl::SendBarrier(std::uint8_t head_command, Clock::time_point now) {
+  const std::uint8_t code = head_command == kFreeSpace ? kDirectory : kFreeSpace;
+  if (barrier_owner_ == 0 || in_flight_.CountOf(barrier_owner_) == 0) {
+    barrier_owner_ = kBarrierOwner | ++barriers_;
+    barrier_sends_ = 0;
+  } else {
+    timer_.BackOff();
+  }
+  Trace(LinkDecision::kBarrier);
+  if (!WriteFrame(BuildFrame(code, {}))) return;
+  ++barrier_sends_;
+  in_flight_.Record({code, -1}, barrier_owner_, operation_, now);
+}
+
+void LinkControl::HandleAnswer(const FrameView& frame) {
+  // A response too short for what its handler reads counts as damaged; the
+  // head goes out again.
   if (!ResponseComplete(frame)) return;
+  const auto sent = in_flight_.TakeAnswer(ResponseKey(frame));
+  if (!sent) return HandleUnmatched(frame);
+  if (barrier_owner_ != 0 && sent->owner == barrier_owner_) {
+    SampleRoundTrip(*sent, barrier_sends_);
+    barrier_owner_ = 0;
+    return;
+  }
+  if (!queue_.empty() && sent->owner == queue_.head_id()) {
+    SampleRoundTrip(*sent, head_sends_);
+    return HandleHeadAnswer(frame);
+  }
+  // The answer to a copy of an entry already popped. Only a failed
+  // verification still counts, and only within its own operation.
+  Trace(LinkDecision::kCopyAbsorbed);
+  if (sent->operation == operation_ && IsVerifyFailure(frame)) VerifyFailed();
+}
+
+// Codes 1 to 5 pop first and then run their handler; for 16 to 22 the
+// handler runs first, so whatever it queues lands behind the waiting entries.
+void LinkControl::HandleHeadAnswer(const FrameView& frame) {
   const std::uint8_t code = frame.command();
-  if (!queue_.empty() && queue_.head().command == code && queue_.head().length >= 2 &&
-      frame.data(0) == queue_.head().data[0]) {
+  if (code <= kConstantsRead) {
     PopQueue();
+    if (IsVerifyFailure(frame)) return VerifyFailed();
+    if (code == kConstantsRead) owner_.HandleConstants(frame);
+    return;
   }
-  switch (code) {
-    case kFirmwareVerify:
-    case kConstantsVerify:
-      if (frame.data(2) != 0) {
-        owner_.AppendLog(kLogVerifyError);
-        ClearQueue();
-      }
-      break;
-    case kConstantsRead:
-      owner_.HandleConstants(frame);
-      break;
-    default:
-      break;
-  }
-}
-
-// A device that polled again before our answer reached it got the same head
-// twice and answers it twice, both before its next poll. Once the head is
-// popped on the first answer, the further answers of that code up to the next
-// poll are owed copies and must not pop the entry behind it. A response of
-// another code, or a poll, shows no copy is still on its way; so a resend that
-// was caused by a lost answer costs at most the one answer taken for a copy
-// before the next poll, and the count never carries over to later commands.
-bool LinkControl::IsLateDuplicate(std::uint8_t code) {
-  if (code != duplicate_code_) duplicates_owed_ = 0;
-  if (duplicates_owed_ == 0) return false;
-  --duplicates_owed_;
-  return true;
-}
-
-// Codes 16 to 22: matched by code alone; the handler runs before the pop, so
-// whatever it queues lands behind the entries already waiting.
-void LinkControl::HandleFileResponse(const FrameView& frame) {
-  const std::uint8_t code = frame.command();
-  if (IsLateDuplicate(code)) return;
-  if (queue_.empty() || queue_.head().command != code || !ResponseComplete(frame)) return;
-  // Nothing ties these answers to one request, so an answer can only be taken
-  // for a head that has gone out: one that comes before the head was ever
-  // sent is a late copy of an earlier answer. Every entry popped has thus
-  // reached the line at least once.
-  if (head_sends_ == 0) return;
   switch (code) {
     case kDirectory: owner_.HandleDirectory(frame); break;
     case kFileDetails: owner_.HandleFileDetails(frame); break;
@@ -165,10 +225,37 @@ void LinkControl::HandleFileResponse(const FrameView& frame) {
     case kCreateFile: QueueRefresh(); break;
     default: break;
   }
-  const std::size_t copies = head_sends_ > 0 ? head_sends_ - 1 : 0;
   PopQueue();
-  duplicate_code_ = code;
-  duplicates_owed_ = copies;
+}
+
+// An answer to no frame in flight pops nothing. While the head has the same
+// code, two such answers still count: a failed verification (of another chunk
+// or block) ends the verify pass, and a constants block with another header
+// ends the read as a wrong block does.
+void LinkControl::HandleUnmatched(const FrameView& frame) {
+  Trace(LinkDecision::kIgnored);
+  if (queue_.empty() || queue_.head().command != frame.command()) return;
+  if (IsVerifyFailure(frame)) return VerifyFailed();
+  if (frame.command() == kConstantsRead && ResponseKey(frame) != RequestKey(queue_.head())) {
+    owner_.HandleConstants(frame);
+  }
+}
+
+void LinkControl::VerifyFailed() {
+  owner_.AppendLog(kLogVerifyError);
+  ClearQueue();
+}
+
+// Karn's rule: only an answer to an entry sent once measures the round trip.
+void LinkControl::SampleRoundTrip(const InFlightFrames::Sent& sent, std::size_t sends) {
+  if (sends == 1) timer_.Sample(std::chrono::duration_cast<RetransmitTimer::Duration>(Now() - sent.at));
+}
+
+void LinkControl::Stall() {
+  Trace(LinkDecision::kStalled);
+  owner_.AppendLog(kLogNoAnswer);
+  ClearQueue();
+  owner_.CloseLinkPort();
 }
 
 void LinkControl::WatchdogExpired() {

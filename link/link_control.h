@@ -3,13 +3,17 @@
 // empty, and gives up when the watchdog expires.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
 #include "link/command_queue.h"
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/in_flight.h"
+#include "link/retransmit_timer.h"
 
 namespace orvane::link {
 
@@ -52,6 +56,7 @@ enum class LinkDecision {
   kIgnored,       // an answer that does not belong to the head
   kWriteRefused,  // the port did not take the head's frame
   kStalled,       // the head stayed unanswered too long: the operation ends
+  kBarrier,       // a barrier went out to settle an earlier copy
 };
 const char* LinkDecisionName(LinkDecision decision);
 
@@ -70,8 +75,36 @@ class LinkTracer {
 
 std::string QueueCounterText(std::size_t count);  // "Очередь команд: %d."
 
+// The link control answers the device's polls with the head of the queue and
+// pops the head when the device has answered it. Since answers carry no
+// sequence number, the rule for sending is what keeps them attributable:
+//
+// 1. At most one entry per answer key in flight (see InFlightFrames): an
+//    entry is sent only when no frame of another entry with the same key may
+//    still be answered. When a needless resend leaves such a copy behind, the
+//    next entry with that key waits, and a barrier goes out instead (a
+//    free-space or directory request, which changes nothing on the device):
+//    its answer comes after the copy's, if the copy is answered at all, and
+//    proves every older frame answered or lost.
+// 2. Stop and wait: a poll that comes while the head is in flight and younger
+//    than the resend time-out (RetransmitTimer) sends nothing; after it, the
+//    head goes out again. Firmware chunks are the exception: their answers
+//    echo the chunk's offset, so they go out again on every poll (a few
+//    copies at most), which keeps a lossy line fast.
+// 3. Only the newest poll of one delivery is answered: an earlier poll was
+//    followed by more frames, so the device has gone past it.
+// 4. An answer pops the head only when it answers a frame of the head; an
+//    answer to an earlier copy is absorbed, and one from an earlier operation
+//    changes nothing at all.
+// 5. A head left unanswered for kStallLimit while the device keeps polling
+//    ends the operation: logged, queue cleared, port closed.
 class LinkControl {
  public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kStallLimit = std::chrono::seconds(10);
+  // Firmware chunk copies in flight at most, one more per poll.
+  static constexpr std::size_t kMaxChunkCopies = 4;
+
   explicit LinkControl(LinkOwner& owner) : owner_(owner) {}
 
   // Appends a command; refuses (returns false, queues nothing) an L outside
@@ -84,6 +117,7 @@ class LinkControl {
   }
   void PopQueue();
   void ClearQueue();
+  // Writes the head's frame (when there is a head) and counts it in flight.
   void SendHead();
   void QueueRefresh();
   void DispatchFrame(const FrameView& frame);
@@ -93,28 +127,52 @@ class LinkControl {
   void ReceiveData(const std::uint8_t* bytes, std::size_t count);
 
   void SetTracer(LinkTracer* tracer) { tracer_ = tracer; }
+  // The time source; tests give a clock of their own.
+  void SetClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
   bool LinkConnected() const { return connected_; }
   const CommandQueue& queue() const { return queue_; }
+  // Frames of the current head written so far.
   std::size_t head_sends() const { return head_sends_; }
+  const RetransmitTimer& retransmit_timer() const { return timer_; }
+  std::size_t frames_in_flight() const { return in_flight_.size(); }
 
  private:
+  void AnswerPoll();
+  void SendBarrier(std::uint8_t head_command, Clock::time_point now);
+  bool WriteFrame(const std::vector<std::uint8_t>& frame);
+  void HandleAnswer(const FrameView& frame);
+  void HandleHeadAnswer(const FrameView& frame);
+  void HandleUnmatched(const FrameView& frame);
+  void VerifyFailed();
+  void Stall();
+  void NewHead();
+  void SampleRoundTrip(const InFlightFrames::Sent& sent, std::size_t sends);
+  void Trace(LinkDecision decision);
+  Clock::time_point Now() const { return now_ ? now_() : Clock::now(); }
   void RefreshProgress();
-  void HandleBlockResponse(const FrameView& frame);
-  void HandleFileResponse(const FrameView& frame);
-  bool IsLateDuplicate(std::uint8_t code);
 
   LinkOwner& owner_;
   LinkTracer* tracer_ = nullptr;
+  std::function<Clock::time_point()> now_;
   CommandQueue queue_;
   ReceiveBuffer receive_;
+  InFlightFrames in_flight_;
+  RetransmitTimer timer_;
   bool connected_ = false;
-  // Late-duplicate guard for the codes matched by code alone (16 to 22): how
-  // often the current head went out, and how many further answers of the code
-  // just popped are still owed by the device for its earlier copies.
   std::size_t head_sends_ = 0;
-  std::uint8_t duplicate_code_ = 0;
-  std::size_t duplicates_owed_ = 0;
+  Clock::time_point head_since_{};
+  // An operation runs from the first entry queued into an empty queue until
+  // the queue is empty again; answers to frames of an earlier one are inert.
+  std::uint64_t operation_ = 0;
+  // The barrier in flight, if any: its owner identity and how often it went out.
+  std::uint64_t barrier_owner_ = 0;
+  std::uint64_t barriers_ = 0;
+  std::size_t barrier_sends_ = 0;
+  // Inside ReceiveData: a poll is answered once the delivery is parsed, and
+  // only if no other frame followed it.
+  bool delivering_ = false;
+  bool poll_pending_ = false;
 };
 
 }  // namespace orvane::link

@@ -18,7 +18,7 @@ TEST_F(DeviceTest, ConstantsResponseFillsTheFieldsAndClearsTheQueue) {
   block[12] = 1;
   session.QueueReadConstants();
   link().Enqueue(link::kDirectory, {});
-  Receive(Frame(link::kConstantsRead, block));
+  Answer(Frame(link::kConstantsRead, block));
   const ConstantsFields& f = session.model().fields;
   EXPECT_EQ(f.identifier, "KVЮГ");
   EXPECT_EQ(f.time_zone, -60);
@@ -48,13 +48,13 @@ TEST_F(DeviceTest, OverlongIdentifierLengthShowsTwentyCharacters) {
   Bytes block = Block(std::string(20, 'A'));
   block[13] = 200;
   session.QueueReadConstants();
-  Receive(Frame(link::kConstantsRead, block));
+  Answer(Frame(link::kConstantsRead, block));
   EXPECT_EQ(session.model().fields.identifier, std::string(20, 'A'));
 }
 
 TEST_F(DeviceTest, SaveWritesVerifiesAndRefreshesWithTheBlockFromTheFields) {
   session.QueueReadConstants();
-  Receive(Frame(link::kConstantsRead, Block("ABCDEFGHIJKLMNOPQRST")));
+  Answer(Frame(link::kConstantsRead, Block("ABCDEFGHIJKLMNOPQRST")));
   ConstantsFields& f = session.model().fields;
   ASSERT_EQ(f.identifier, "ABCDEFGHIJKLMNOPQRST");
   session.SaveConstants();  // the block now holds the 20 characters

@@ -121,7 +121,7 @@ TEST_F(FirmwareTest, AnswersPopByTheOffsetLowByteAndAFailedVerifyStops) {
   for (int i = 0; i < 9; ++i) link().PopQueue();
   ASSERT_EQ(Offset(0), 0x120u);
   EXPECT_EQ(EntryData(0)[0], 0x20);
-  Receive(Frame(link::kFirmwareWrite, {0x20}));
+  Answer(Frame(link::kFirmwareWrite, {0x20}));
   EXPECT_EQ(queue().size(), 10u);
   Receive(Frame(link::kFirmwareVerify, {0x00, 0x00, 0x01}));
   EXPECT_THAT(host.log, ElementsAre(link::kLogVerifyError, link::kLogQueueCleared));

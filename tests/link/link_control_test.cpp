@@ -16,7 +16,15 @@ using orvane::testing::kPollFrame;
 
 class LinkControlTest : public ::testing::Test {
  protected:
-  LinkControlTest() { host.session = &session; }
+  using Clock = LinkControl::Clock;
+
+  LinkControlTest() {
+    host.session = &session;
+    link().SetClock([this] { return now; });
+  }
+  void Advance(std::chrono::microseconds step) { now += step; }
+  // Past any resend time-out the link can hold.
+  void AdvancePastTimeout() { Advance(RetransmitTimer::kCeiling + std::chrono::microseconds(1)); }
 
   void Receive(const Bytes& bytes) { session.link().ReceiveData(bytes.data(), bytes.size()); }
   void Poll() { Receive(kPollFrame); }
@@ -32,6 +40,7 @@ class LinkControlTest : public ::testing::Test {
 
   testing::RecordingHost host;
   device::Session session{host};
+  Clock::time_point now = Clock::time_point{} + std::chrono::hours(1);
 };
 
 TEST_F(LinkControlTest, FirstPollRefreshesOnceAndEveryPollRearmsTheWatchdog) {
@@ -43,21 +52,38 @@ TEST_F(LinkControlTest, FirstPollRefreshesOnceAndEveryPollRearmsTheWatchdog) {
   EXPECT_EQ(link().queue().head().command, kDirectory);
   const int starts = host.watchdog_starts;
   Poll();
+  AdvancePastTimeout();
   Poll();
   EXPECT_EQ(host.log.size(), 2u) << "no second refresh";
   EXPECT_EQ(host.watchdog_starts, starts + 2);
   EXPECT_EQ(host.written.size(), 2u);
 }
 
-TEST_F(LinkControlTest, HeadIsSentOnEveryPollUntilAnswered) {
+// Stop and wait: a poll while the head is in flight and young sends nothing;
+// once the resend time-out has passed, the head goes out again. Firmware
+// chunks, whose answers name their offset, go out on every poll, a few copies
+// at most.
+TEST_F(LinkControlTest, HeadIsResentOnlyAfterTheTimeOutButChunksOnEveryPoll) {
   Connect();
   link().Enqueue(kDeleteFile, Bytes{3}, 2);
   Poll();
   Poll();
   Poll();
-  ASSERT_EQ(host.written.size(), 3u);
+  ASSERT_EQ(host.written.size(), 1u);
+  AdvancePastTimeout();
+  Poll();
+  ASSERT_EQ(host.written.size(), 2u);
   for (const Bytes& f : host.written) EXPECT_EQ(f, BuildFrame(kDeleteFile, Bytes{3}));
-  EXPECT_EQ(link().head_sends(), 3u);
+  EXPECT_EQ(link().head_sends(), 2u);
+  Receive(Frame(kDeleteFile));
+  EXPECT_TRUE(link().queue().empty());
+
+  host.written.clear();
+  link().Enqueue(kFirmwareWrite, Bytes(35, 0x40), 36);
+  for (int i = 0; i < 10; ++i) Poll();
+  EXPECT_EQ(host.written.size(), LinkControl::kMaxChunkCopies);
+  Receive(Frame(kFirmwareWrite, {0x40}));
+  EXPECT_TRUE(link().queue().empty());
 }
 
 TEST_F(LinkControlTest, EnqueueTracksProgressAndRefusesLengthsThatDoNotFit) {
@@ -101,6 +127,7 @@ TEST_F(LinkControlTest, PoppingTheLastEntryFinishesAndClosesOnce) {
 TEST_F(LinkControlTest, BlockResponsesPopOnlyWhenTheFirstDataByteMatches) {
   Connect();
   link().Enqueue(kFirmwareWrite, Bytes{0x20, 0x01, 0x20}, 4);
+  Poll();
   Receive(Frame(kFirmwareWrite, {0x21}));
   EXPECT_EQ(link().queue().size(), 1u);
   Receive(Frame(kFirmwareVerify, {0x20}));
@@ -122,6 +149,7 @@ TEST_F(LinkControlTest, GoodVerifyStatusOnlyPops) {
   Connect();
   link().Enqueue(kFirmwareVerify, Bytes{0, 0}, 3);
   link().Enqueue(kDirectory, {}, 1);
+  Poll();
   Receive(Frame(kFirmwareVerify, {0, 0, 0}));
   EXPECT_TRUE(host.log.empty());
   EXPECT_EQ(link().queue().size(), 1u);
@@ -198,85 +226,74 @@ TEST_F(LinkControlTest, ShortResponsesNeverPopAndTheHeadIsResent) {
       {kFreeSpace, {}, {0x10}},
   };
   for (const Case& c : cases) {
-    Connect();
-    const Bytes sentinel{1};
-    link().Enqueue(c.code, c.request);
-    link().Enqueue(kDeleteFile, sentinel);
-    Receive(Frame(c.code, c.short_answer));
-    EXPECT_EQ(link().queue().size(), 2u) << "code " << int{c.code};
-    EXPECT_EQ(link().queue().head().command, c.code);
-    EXPECT_TRUE(host.log.empty()) << "code " << int{c.code};
-    Poll();
-    EXPECT_EQ(LastWritten(), BuildFrame(c.code, c.request)) << "code " << int{c.code};
+    testing::RecordingHost h;
+    device::Session s{h};
+    h.session = &s;
+    s.link().Enqueue(c.code, c.request);
+    s.link().Enqueue(kDeleteFile, Bytes{1});
+    s.link().SendHead();
+    const Bytes answer = Frame(c.code, c.short_answer);
+    s.link().ReceiveData(answer.data(), answer.size());
+    EXPECT_EQ(s.link().queue().size(), 2u) << "code " << int{c.code};
+    EXPECT_EQ(s.link().queue().head().command, c.code);
+    EXPECT_TRUE(h.log.empty()) << "code " << int{c.code};
+    EXPECT_EQ(s.model().table.row_count(), 2);
   }
-  EXPECT_EQ(session.model().table.row_count(), 2);
 }
 
-// A device that polled again before our answer reached it got the same chunk
-// twice and answers both. Without the guard the second answer would pop the
-// next chunk unsent; with one frame lost after that the upload would end as
-// a success with a chunk the device never received.
-TEST_F(LinkControlTest, LateDuplicateAnswerDoesNotPopTheNextEntry) {
+// A resend that turns out needless leaves a copy in flight whose answer is
+// as good as the first one's. Chunk 1 must not go out while that answer may
+// still come, or the copy's answer would pop chunk 1 unsent; a barrier
+// settles the copy, and every chunk popped has reached the line first.
+TEST_F(LinkControlTest, NeedlessResendHoldsTheNextChunkUntilABarrierSettlesTheCopy) {
   Connect();
   for (std::uint8_t i = 0; i < 3; ++i) link().Enqueue(kFileChunk, Bytes{i, 0, 1, i});
   Poll();
-  Poll();                      // chunk 0 went out twice
-  Receive(Frame(kFileChunk));  // answer to the first copy: pops chunk 0
-  ASSERT_EQ(link().queue().size(), 2u);
-  Receive(Frame(kFileChunk));  // answer to the second copy: must not pop chunk 1
-  ASSERT_EQ(link().queue().size(), 2u);
-  EXPECT_EQ(link().queue().head().data[0], 1);
-  Poll();                      // chunk 1 out; its answer is lost on the line
-  Poll();                      // so it goes out again
-  Receive(Frame(kFileChunk));
-  EXPECT_EQ(link().queue().head().data[0], 2);
-  Poll();                      // the copy owed for chunk 1 was never sent: forgotten
-  Receive(Frame(kFileChunk));
-  EXPECT_THAT(host.log, ElementsAre(kLogDone));
-  std::set<std::uint8_t> sent;
-  for (const Bytes& f : host.written) sent.insert(f[6]);
-  EXPECT_THAT(sent, ElementsAre(0, 1, 2)) << "every chunk reached the line";
-}
-
-// Lost answers must not build up a debt of owed copies: with the first answer
-// to every chunk lost, each chunk costs exactly one resend, to the end.
-TEST_F(LinkControlTest, LostAnswersCostOneResendEachAndNeverStall) {
-  Connect();
-  constexpr int kChunks = 50;
-  for (int i = 0; i < kChunks; ++i) {
-    link().Enqueue(kFileChunk, Bytes{static_cast<std::uint8_t>(i), 0, 1, 0});
-  }
-  for (int i = 0; i < kChunks; ++i) {
-    Poll();  // answer lost
+  AdvancePastTimeout();
+  Poll();                      // chunk 0 twice
+  Receive(Frame(kFileChunk));  // the first answer pops chunk 0
+  ASSERT_EQ(link().queue().head().data[0], 1);
+  Poll();
+  EXPECT_EQ(LastWritten(), BuildFrame(kFreeSpace, {})) << "a barrier, not chunk 1";
+  Poll();
+  EXPECT_EQ(host.written.size(), 3u) << "the young barrier is not repeated";
+  Receive(Frame(kFileChunk));  // the copy's answer
+  EXPECT_EQ(link().queue().size(), 2u) << "chunk 1 has not gone out";
+  Receive(Frame(kFreeSpace, {0x10, 0x27}));
+  EXPECT_EQ(session.model().free_space, device::kInitialFreeSpace) << "the barrier fills nothing";
+  for (std::uint8_t i = 1; i < 3; ++i) {
     Poll();
+    EXPECT_EQ(LastWritten(), BuildFrame(kFileChunk, Bytes{i, 0, 1, i}));
     Receive(Frame(kFileChunk));
   }
-  EXPECT_TRUE(link().queue().empty());
-  EXPECT_EQ(host.written.size(), 2u * kChunks);
   EXPECT_THAT(host.log, ElementsAre(kLogDone));
 }
 
-// Copies that come after the next poll are taken for answers; the entries
-// they pop have gone out all the same. An answer that arrives before the head
-// was ever sent never pops it.
-TEST_F(LinkControlTest, AnswerBeforeTheHeadWentOutNeverPopsIt) {
+// With the first answer to every chunk lost, each chunk costs one resend and
+// one barrier (the link cannot know that the copy's answer will not come),
+// to the end: no debt builds up and nothing stalls.
+TEST_F(LinkControlTest, LostAnswersCostOneResendAndOneBarrierEachAndNeverStall) {
   Connect();
-  for (std::uint8_t i = 0; i < 3; ++i) link().Enqueue(kFileChunk, Bytes{i, 0, 1, i});
-  Poll();
-  Poll();                      // chunk 0 twice
-  Receive(Frame(kFileChunk));  // pops chunk 0
-  Poll();                      // chunk 1 out
-  Receive(Frame(kFileChunk));  // the second copy's answer, taken for chunk 1
-  ASSERT_EQ(link().queue().head().data[0], 2);
-  Receive(Frame(kFileChunk));  // chunk 1's own answer: chunk 2 has not gone out
-  EXPECT_EQ(link().queue().size(), 1u);
-  Poll();
-  EXPECT_EQ(LastWritten(), BuildFrame(kFileChunk, Bytes{2, 0, 1, 2}));
-  Receive(Frame(kFileChunk));
+  constexpr std::size_t kChunks = 50;
+  for (std::size_t i = 0; i < kChunks; ++i) {
+    link().Enqueue(kFileChunk, Bytes{static_cast<std::uint8_t>(i), 0, 1, 0});
+  }
+  for (std::size_t i = 0; i < kChunks; ++i) {
+    Poll();  // answer lost
+    AdvancePastTimeout();
+    Poll();
+    Receive(Frame(kFileChunk));
+    if (i + 1 == kChunks) break;
+    Poll();
+    ASSERT_EQ(LastWritten(), BuildFrame(kFreeSpace, {}));
+    Receive(Frame(kFreeSpace, {0, 0}));
+  }
   EXPECT_TRUE(link().queue().empty());
+  EXPECT_EQ(host.written.size(), 3 * kChunks - 1);
+  EXPECT_THAT(host.log, ElementsAre(kLogDone));
 }
 
-TEST_F(LinkControlTest, GuardChangesNothingWhileEveryHeadIsSentOnce) {
+TEST_F(LinkControlTest, EveryHeadSentOnceCostsNothingExtra) {
   Connect();
   for (std::uint8_t i = 0; i < 3; ++i) link().Enqueue(kFileChunk, Bytes{i, 0, 1, i});
   for (int i = 0; i < 3; ++i) {
@@ -287,20 +304,120 @@ TEST_F(LinkControlTest, GuardChangesNothingWhileEveryHeadIsSentOnce) {
   EXPECT_EQ(host.written.size(), 3u);
 }
 
-TEST_F(LinkControlTest, ResponseOfAnotherCodeEndsTheWaitForDuplicates) {
+// An answer of another key that comes after a copy settles it: the delete
+// behind the directory request goes out without a barrier.
+TEST_F(LinkControlTest, AnAnswerToALaterFrameSettlesEarlierCopies) {
   Connect();
   link().Enqueue(kDeleteFile, Bytes{0});
   link().Enqueue(kDirectory, {});
   link().Enqueue(kDeleteFile, Bytes{1});
   Poll();
+  AdvancePastTimeout();
   Poll();
-  Receive(Frame(kDeleteFile));  // one copy's answer is still owed
+  Receive(Frame(kDeleteFile));  // one copy's answer may still come
   Poll();
-  Receive(Frame(kDirectory, {0}));  // the owed copy was lost after all
+  Receive(Frame(kDirectory, {0}));
   ASSERT_EQ(link().queue().head().command, kDeleteFile);
   Poll();
+  EXPECT_EQ(LastWritten(), BuildFrame(kDeleteFile, Bytes{1}));
   Receive(Frame(kDeleteFile));
   EXPECT_NE(link().queue().head().command, kDeleteFile);
+}
+
+// Polls parsed from one delivery (after the user-interface thread was busy)
+// are answered once, and only when no other frame followed them: the device
+// has gone past a poll that it answered something after.
+TEST_F(LinkControlTest, PollsOfOneDeliveryAreAnsweredOnceAndOnlyIfLast) {
+  Connect();
+  link().Enqueue(kCreateFile, Bytes{2, 0, 9, 0, 1, 'a', 0, 0});
+  link().Enqueue(kFileChunk, Bytes{8, 0, 1, 7});
+  Bytes burst;
+  for (int i = 0; i < 5; ++i) burst.insert(burst.end(), kPollFrame.begin(), kPollFrame.end());
+  Receive(burst);
+  ASSERT_EQ(host.written.size(), 1u);
+  Bytes poll_then_answer = kPollFrame;
+  const Bytes answer = Frame(kCreateFile);
+  poll_then_answer.insert(poll_then_answer.end(), answer.begin(), answer.end());
+  Receive(poll_then_answer);
+  EXPECT_EQ(host.written.size(), 1u) << "the poll was followed by the answer";
+  EXPECT_EQ(link().queue().head().command, kFileChunk);
+  Bytes answer_then_poll = Frame(kCreateFile);  // a late copy would come first
+  answer_then_poll.insert(answer_then_poll.end(), kPollFrame.begin(), kPollFrame.end());
+  Receive(answer_then_poll);
+  EXPECT_EQ(LastWritten(), BuildFrame(kFileChunk, Bytes{8, 0, 1, 7}));
+}
+
+// The resend time-out follows the measured answer time: an answer after
+// 2 ms makes the time-out 2 + 4 * 1 ms.
+TEST_F(LinkControlTest, TheResendTimeOutFollowsTheMeasuredAnswerTime) {
+  Connect();
+  link().Enqueue(kDeleteFile, Bytes{0});
+  link().Enqueue(kDirectory, {});
+  Poll();
+  Advance(std::chrono::milliseconds(2));
+  Receive(Frame(kDeleteFile));
+  EXPECT_EQ(link().retransmit_timer().Timeout(), std::chrono::milliseconds(6));
+  Poll();
+  Advance(std::chrono::microseconds(5999));
+  Poll();
+  EXPECT_EQ(host.written.size(), 2u);
+  Advance(std::chrono::microseconds(1));
+  Poll();
+  EXPECT_EQ(host.written.size(), 3u);
+}
+
+// A late copy of an answer never changes the operation after it: not the
+// constants read (whose answer clears the queue), not a failed verification,
+// not a create (whose answer queues a refresh).
+TEST_F(LinkControlTest, LateCopiesNeverChangeTheNextOperation) {
+  Bytes block(34, 0);
+  block[0] = 2;
+  block[2] = 31;
+  struct Case {
+    std::uint8_t code;
+    Bytes request, answer;
+  };
+  const std::vector<Case> cases = {
+      {kConstantsRead, block, block},
+      {kConstantsVerify, block, {2, 0, 1}},
+      {kCreateFile, Bytes{2, 0, 8, 0, 1, 'a', 0, 0}, {}},
+      {kEraseAll, {}, {}},
+  };
+  for (const Case& c : cases) {
+    Connect();
+    link().Enqueue(c.code, c.request);
+    Poll();
+    AdvancePastTimeout();
+    Poll();
+    Receive(Frame(c.code, c.code == kConstantsVerify ? Bytes{2, 0, 0} : c.answer));
+    while (!link().queue().empty()) link().PopQueue();  // the rest of that operation
+    host.log.clear();
+    link().Enqueue(kConstantsWrite, block);
+    link().Enqueue(kConstantsVerify, block);
+    Receive(Frame(c.code, c.answer));  // the late copy
+    EXPECT_TRUE(host.log.empty()) << "code " << int{c.code};
+    EXPECT_EQ(link().queue().size(), 2u) << "code " << int{c.code};
+  }
+}
+
+// A head that stays unanswered while the device keeps polling ends the
+// operation after 10 s, like a lost connection.
+TEST_F(LinkControlTest, AHeadUnansweredForTenSecondsEndsTheOperation) {
+  Connect();
+  link().Enqueue(kFileChunk, Bytes{8, 0, 1, 7});
+  link().Enqueue(kFileChunk, Bytes{9, 0, 1, 7});
+  for (int i = 0; i < 9; ++i) {
+    Poll();
+    Advance(std::chrono::seconds(1));
+  }
+  Poll();
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(host.closes, 0);
+  Advance(std::chrono::seconds(1));
+  Poll();
+  EXPECT_THAT(host.log, ElementsAre(kLogNoAnswer, kLogQueueCleared));
+  EXPECT_EQ(host.closes, 1);
+  EXPECT_TRUE(link().queue().empty());
 }
 
 }  // namespace

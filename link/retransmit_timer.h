@@ -1,0 +1,47 @@
+// The resend time-out of the link: how long the head may stay unanswered
+// before the next poll sends it again. It follows the measured answer time
+// the way TCP's retransmission timer does: a smoothed round trip and its mean
+// deviation, the time-out their sum with four deviations, doubled after every
+// resend until an answer to a frame sent only once gives a fresh sample
+// (answers to resent frames are not sampled: nobody knows which copy they
+// answer).
+#pragma once
+
+#include <chrono>
+
+namespace orvane::link {
+
+class RetransmitTimer {
+ public:
+  using Duration = std::chrono::microseconds;
+
+  // Before the first sample. The first exchange of every session is a
+  // directory request whose answer gives the first sample at once.
+  static constexpr Duration kInitial{100'000};
+  // Floor: below it, timer and scheduling noise of the PC alone would cause
+  // needless resends. Above it, every answer lost on a fast line costs the
+  // device's whole reply window instead of one poll; 250 µs lies above the
+  // round trip through a pseudo-terminal on a loaded machine (100 to 300 µs)
+  // and below one poll cycle of a device polling every 200 µs.
+  static constexpr Duration kFloor{250};
+  // Ceiling: a USB serial adapter adds up to 16 ms each way; a second is far
+  // above any real answer and well below the 10 s after which an unanswered
+  // head ends the operation.
+  static constexpr Duration kCeiling{1'000'000};
+
+  void Sample(Duration round_trip);
+  void BackOff();
+  Duration Timeout() const { return timeout_; }
+  bool HasSample() const { return has_sample_; }
+  Duration SmoothedRoundTrip() const { return Duration(static_cast<long long>(smoothed_)); }
+
+ private:
+  void Recompute();
+
+  bool has_sample_ = false;
+  double smoothed_ = 0;   // µs
+  double variation_ = 0;  // µs
+  Duration timeout_ = kInitial;
+};
+
+}  // namespace orvane::link
