@@ -2,7 +2,9 @@
 // a late answer, a failed verification, a silent and an unplugged console.
 #include <algorithm>
 
+#include "link/link_control.h"
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/e2e/link_matrix.h"
 
 namespace orvane::e2e {
 namespace {
@@ -65,6 +67,38 @@ TEST_F(LinkFaults, AnUnpluggedConsoleMidTransferEndsInACleanExitOne) {
   const auto lines = Lines(run.err);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kDone), 1) << "only the first refresh completed";
 }
+
+// A head that the device never receives, while it keeps polling, ends the
+// run after 10 s with exit 1 instead of a wait without end.
+TEST_F(LinkFaults, AHeadThatIsNeverAnsweredEndsTheRunWithExitOne) {
+  StartDevice({"--rx-drop", "1"});
+  const RunResult run = Cli({"status"}, std::chrono::seconds(40));
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(InOrder(Lines(run.err), {"Установлена связь с модемом.", link::kLogNoAnswer})) << run.err;
+  EXPECT_LT(run.seconds, 20.0) << "ended by the stall rule, not by the watchdog";
+}
+
+// Every device behaviour under every line condition, an upload and a
+// reflash each: every run ends with exit 0 and the device holding exactly
+// what was sent. One test per behaviour, so that ctest can run them side by
+// side.
+class LinkMatrixTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(LinkMatrixTest, EveryRunCompletesWithExactContent) {
+  const MatrixPrograms programs{ORVANE_CLI_PROGRAM, ORVANE_SIM_PROGRAM};
+  for (const MatrixCell& cell : LinkMatrix()) {
+    if (cell.behaviour != GetParam()) continue;
+    const CellRun run = RunCell(programs, cell, 1);
+    EXPECT_TRUE(run.Success()) << cell.Name() << ": exit " << run.exit_status << ", " << run.mismatch << "\n"
+                               << run.log;
+    std::printf("%-24s exit %d  %.2f s  %ld polls  %ld answers\n", cell.Name().c_str(), run.exit_status,
+                run.seconds, run.polls, run.answers);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Behaviours, LinkMatrixTest, ::testing::Values("all", "first", "queue", "flush"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
 }  // namespace orvane::e2e

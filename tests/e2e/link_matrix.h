@@ -1,0 +1,47 @@
+// The link matrix: device behaviours × line conditions × transfers, each run
+// as orvane-cli against orvane-sim over a pseudo-terminal, with the device's
+// content compared byte for byte afterwards. Shared by the end-to-end test
+// (one seed per cell), the link matrix benchmark and its soak mode.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace orvane::e2e {
+
+struct MatrixCell {
+  std::string behaviour;   // --answer of the device
+  std::string condition;   // clean, latency, faults, tight
+  std::string transfer;    // put (a 6 000-byte plan file) or flash (an 8 KiB image)
+  std::vector<std::string> device_options;  // without --seed
+  std::string Name() const { return behaviour + "/" + condition + "/" + transfer; }
+};
+
+// Every cell of the matrix; the tight window is left out for flush, which
+// then never sees a frame in time.
+std::vector<MatrixCell> LinkMatrix();
+
+struct CellRun {
+  int exit_status = -1;  // -1: killed by a signal or the time limit
+  bool timed_out = false;
+  bool content_exact = false;  // the device holds exactly what was sent
+  std::string mismatch;        // what differs, when it does
+  double seconds = 0;          // wall time of the tool's run
+  long polls = 0, answers = 0;  // the device's own counts
+  std::string log;             // the tool's stderr
+  bool Success() const { return exit_status == 0 && content_exact; }
+  // The one outcome that must never happen.
+  bool SilentCorruption() const { return exit_status == 0 && !content_exact; }
+};
+
+struct MatrixPrograms {
+  std::string cli;
+  std::string sim;
+};
+
+// Runs one cell with the given fault seed in a fresh temporary folder.
+CellRun RunCell(const MatrixPrograms& programs, const MatrixCell& cell, unsigned seed,
+                std::chrono::seconds limit = std::chrono::seconds(120));
+
+}  // namespace orvane::e2e
