@@ -159,10 +159,11 @@ void LinkControl::AnswerPoll() {
     if (barrier && now - *barrier < timeout) return Trace(LinkDecision::kWithheld);
     return SendBarrier(queue_.head().command, now);
   }
+  // Copies a device dropped unread are never answered, so a full set of
+  // chunk copies waits only for the time-out, like any other head.
   const std::size_t copies = in_flight_.CountOf(head);
-  if (copies > 0 && IsFirmwareChunk(queue_.head().command)) {
-    if (copies >= kMaxChunkCopies) return Trace(LinkDecision::kWithheld);
-  } else if (copies > 0) {
+  const bool chunk_copy = IsFirmwareChunk(queue_.head().command) && copies < kMaxChunkCopies;
+  if (copies > 0 && !chunk_copy) {
     if (now - *in_flight_.NewestOf(head) < timeout) return Trace(LinkDecision::kWithheld);
     timer_.BackOff();
   }

@@ -82,6 +82,9 @@ TEST_F(LinkControlTest, HeadIsResentOnlyAfterTheTimeOutButChunksOnEveryPoll) {
   link().Enqueue(kFirmwareWrite, Bytes(35, 0x40), 36);
   for (int i = 0; i < 10; ++i) Poll();
   EXPECT_EQ(host.written.size(), LinkControl::kMaxChunkCopies);
+  AdvancePastTimeout();  // copies the device dropped are never answered
+  Poll();
+  EXPECT_EQ(host.written.size(), LinkControl::kMaxChunkCopies + 1);
   Receive(Frame(kFirmwareWrite, {0x40}));
   EXPECT_TRUE(link().queue().empty());
 }
