@@ -6,9 +6,11 @@
 //
 //   orvane_bench_link_matrix [--seeds N] [--first-seed N] [--cells TEXT]
 //                            [--cli PATH] [--sim PATH] [--runs-log FILE]
+//                            [--limit SECONDS]
 //
 // --cells keeps the cells whose name (behaviour/condition/transfer) contains
 // TEXT; --cli runs another build of orvane-cli against the same simulator.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,7 @@ struct Options {
   std::string cells;
   orvane::e2e::MatrixPrograms programs{ORVANE_CLI_PROGRAM, ORVANE_SIM_PROGRAM};
   std::string runs_log;
+  std::chrono::seconds limit{120};  // a run still going then counts as failed
 };
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -46,6 +49,8 @@ bool Parse(int argc, char** argv, Options& o) {
       o.programs.cli = value;
     } else if (name == "--sim") {
       o.programs.sim = value;
+    } else if (name == "--limit") {
+      o.limit = std::chrono::seconds(std::strtol(value.c_str(), nullptr, 10));
     } else if (name == "--runs-log") {
       o.runs_log = value;
     } else {
@@ -91,7 +96,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, options)) {
     std::fprintf(stderr, "usage: %s [--seeds N] [--first-seed N] [--cells TEXT] [--cli PATH] [--sim PATH] "
-                         "[--runs-log FILE]\n", argv[0]);
+                         "[--runs-log FILE] [--limit SECONDS]\n", argv[0]);
     return 2;
   }
   std::FILE* runs_log = options.runs_log.empty() ? nullptr : std::fopen(options.runs_log.c_str(), "w");
@@ -102,7 +107,7 @@ int main(int argc, char** argv) {
     if (!options.cells.empty() && cell.Name().find(options.cells) == std::string::npos) continue;
     Totals totals;
     for (unsigned seed = options.first_seed; seed < options.first_seed + options.seeds; ++seed) {
-      const CellRun run = orvane::e2e::RunCell(options.programs, cell, seed);
+      const CellRun run = orvane::e2e::RunCell(options.programs, cell, seed, options.limit);
       Add(totals, run);
       Add(all, run);
       if (runs_log) {
