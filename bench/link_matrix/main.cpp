@@ -6,7 +6,12 @@
 //
 //   orvane_bench_link_matrix [--seeds N] [--first-seed N] [--cells TEXT]
 //                            [--cli PATH] [--sim PATH] [--runs-log FILE]
-//                            [--limit SECONDS]
+//                            [--limit SECONDS] [--baseline PATH]
+//
+// --baseline runs another build of orvane-cli on the same seeds, each run
+// right after ours, and adds its completion, its silent corruptions, its
+// mean time and the ratio of our time to its time over the seeds where both
+// completed correctly.
 //
 // --cells keeps the cells whose name (behaviour/condition/transfer) contains
 // TEXT; --cli runs another build of orvane-cli against the same simulator.
@@ -33,6 +38,7 @@ struct Options {
   std::string cells;
   orvane::e2e::MatrixPrograms programs{ORVANE_CLI_PROGRAM, ORVANE_SIM_PROGRAM};
   std::string runs_log;
+  std::string baseline;  // another orvane-cli, run on the same seeds for comparison
   std::chrono::seconds limit{120};  // a run still going then counts as failed
 };
 
@@ -51,6 +57,8 @@ bool Parse(int argc, char** argv, Options& o) {
       o.programs.sim = value;
     } else if (name == "--limit") {
       o.limit = std::chrono::seconds(std::strtol(value.c_str(), nullptr, 10));
+    } else if (name == "--baseline") {
+      o.baseline = value;
     } else if (name == "--runs-log") {
       o.runs_log = value;
     } else {
@@ -81,13 +89,48 @@ void Add(Totals& t, const CellRun& run) {
   }
 }
 
-void PrintRow(const std::string& name, const Totals& t) {
+// Ours against the baseline on the seeds where both completed correctly.
+struct Comparison {
+  Totals baseline;
+  double ours_seconds = 0, baseline_seconds = 0;
+  void Add(const CellRun& ours, const CellRun& base) {
+    ::Add(baseline, base);
+    if (!ours.Success() || !base.Success()) return;
+    ours_seconds += ours.seconds;
+    baseline_seconds += base.seconds;
+  }
+};
+
+void PrintHeader(const Options& o) {
+  std::printf("cli: %s\n", o.programs.cli.c_str());
+  if (!o.baseline.empty()) std::printf("baseline: %s\n", o.baseline.c_str());
+  std::printf("%-22s %5s %9s %6s %9s %6s %8s %8s %9s", "cell", "runs", "completed", "rate", "corrupted", "failed",
+              "mean s", "exch/s", "1Mbaud s");
+  if (!o.baseline.empty()) std::printf(" | %7s %9s %8s %6s", "base ok", "base corr", "base s", "ratio");
+  std::printf("\n");
+}
+
+void PrintRow(const std::string& name, const Totals& t, const Comparison* c) {
   const double mean = t.completed ? t.completed_seconds / t.completed : 0;
   const double exchanges = t.seconds > 0 ? t.answers / t.seconds : 0;
   const double wire = (t.polls * kPollBytes + t.answers * (kFrameBytes + kAnswerBytes)) * kSecondsPerByte / t.runs;
-  std::printf("%-22s %5u %9u %8.0f%% %9u %7u %9.3f %9.0f %10.3f\n", name.c_str(), t.runs, t.completed,
+  std::printf("%-22s %5u %9u %5.0f%% %9u %6u %8.3f %8.0f %9.3f", name.c_str(), t.runs, t.completed,
               100.0 * t.completed / t.runs, t.corrupted, t.failed, mean, exchanges, t.seconds / t.runs + wire);
+  if (c) {
+    const Totals& b = c->baseline;
+    const double base_mean = b.completed ? b.completed_seconds / b.completed : 0;
+    const double ratio = c->baseline_seconds > 0 ? c->ours_seconds / c->baseline_seconds : 0;
+    std::printf(" | %7u %9u %8.3f %6.2f", b.completed, b.corrupted, base_mean, ratio);
+  }
+  std::printf("\n");
   std::fflush(stdout);
+}
+
+void LogRun(std::FILE* log, const std::string& who, const MatrixCell& cell, unsigned seed, const CellRun& run) {
+  if (!log) return;
+  std::fprintf(log, "%s %s seed %u exit %d %s %.3f s %s\n", who.c_str(), cell.Name().c_str(), seed,
+               run.exit_status, run.content_exact ? "exact" : "WRONG", run.seconds, run.mismatch.c_str());
+  std::fflush(log);
 }
 
 }  // namespace
@@ -96,29 +139,34 @@ int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, options)) {
     std::fprintf(stderr, "usage: %s [--seeds N] [--first-seed N] [--cells TEXT] [--cli PATH] [--sim PATH] "
-                         "[--runs-log FILE] [--limit SECONDS]\n", argv[0]);
+                         "[--baseline PATH] [--runs-log FILE] [--limit SECONDS]\n", argv[0]);
     return 2;
   }
   std::FILE* runs_log = options.runs_log.empty() ? nullptr : std::fopen(options.runs_log.c_str(), "w");
-  std::printf("cli: %s\n%-22s %5s %9s %9s %9s %7s %9s %9s %10s\n", options.programs.cli.c_str(), "cell", "runs",
-              "completed", "rate", "corrupted", "failed", "mean s", "exch/s", "1Mbaud s");
+  const bool compare = !options.baseline.empty();
+  orvane::e2e::MatrixPrograms baseline = options.programs;
+  baseline.cli = options.baseline;
+  PrintHeader(options);
   Totals all;
+  Comparison all_compared;
   for (const MatrixCell& cell : orvane::e2e::LinkMatrix()) {
     if (!options.cells.empty() && cell.Name().find(options.cells) == std::string::npos) continue;
     Totals totals;
+    Comparison compared;
     for (unsigned seed = options.first_seed; seed < options.first_seed + options.seeds; ++seed) {
       const CellRun run = orvane::e2e::RunCell(options.programs, cell, seed, options.limit);
       Add(totals, run);
       Add(all, run);
-      if (runs_log) {
-        std::fprintf(runs_log, "%s seed %u exit %d %s %.3f s %s\n", cell.Name().c_str(), seed, run.exit_status,
-                     run.content_exact ? "exact" : "WRONG", run.seconds, run.mismatch.c_str());
-        std::fflush(runs_log);
-      }
+      LogRun(runs_log, "ours", cell, seed, run);
+      if (!compare) continue;
+      const CellRun base = orvane::e2e::RunCell(baseline, cell, seed, options.limit);
+      compared.Add(run, base);
+      all_compared.Add(run, base);
+      LogRun(runs_log, "base", cell, seed, base);
     }
-    PrintRow(cell.Name(), totals);
+    PrintRow(cell.Name(), totals, compare ? &compared : nullptr);
   }
-  PrintRow("all cells", all);
+  PrintRow("all cells", all, compare ? &all_compared : nullptr);
   if (runs_log) std::fclose(runs_log);
   return all.corrupted == 0 ? 0 : 1;
 }
