@@ -22,10 +22,10 @@ AnswerKey ResponseKey(const FrameView& frame) {
   return {frame.command(), frame.has_data(1) ? int{frame.data(0)} : -3};
 }
 
-void InFlightFrames::Record(AnswerKey key, std::uint64_t owner, std::uint64_t operation,
-                            Clock::time_point at) {
+void InFlightFrames::Record(Sent frame) {
   if (frames_.size() >= kCapacity) frames_.pop_front();
-  frames_.push_back({next_serial_++, key, owner, operation, at});
+  frame.serial = next_serial_++;
+  frames_.push_back(frame);
 }
 
 std::optional<InFlightFrames::Sent> InFlightFrames::TakeAnswer(AnswerKey key) {
@@ -46,10 +46,10 @@ std::size_t InFlightFrames::CountOf(std::uint64_t owner) const {
       std::count_if(frames_.begin(), frames_.end(), [&](const Sent& s) { return s.owner == owner; }));
 }
 
-std::optional<InFlightFrames::Clock::time_point> InFlightFrames::NewestOf(std::uint64_t owner) const {
+std::optional<InFlightFrames::Sent> InFlightFrames::NewestOf(std::uint64_t owner) const {
   const auto it = std::find_if(frames_.rbegin(), frames_.rend(), [&](const Sent& s) { return s.owner == owner; });
   if (it == frames_.rend()) return std::nullopt;
-  return it->at;
+  return *it;
 }
 
 void InFlightFrames::Expire(Clock::time_point now) {

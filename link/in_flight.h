@@ -54,10 +54,12 @@ class InFlightFrames {
     AnswerKey key;
     std::uint64_t owner = 0;      // the queue entry (or barrier) the frame carried
     std::uint64_t operation = 0;  // the operation it was sent in
+    std::uint64_t poll = 0;       // the device's polls seen when it was sent
     Clock::time_point at;
   };
 
-  void Record(AnswerKey key, std::uint64_t owner, std::uint64_t operation, Clock::time_point at);
+  // Adds a frame just sent; its serial is given here.
+  void Record(Sent frame);
 
   // Takes an answer with this key: the oldest frame in flight with the key
   // counts as answered and is returned; the frames sent before it are settled.
@@ -67,8 +69,8 @@ class InFlightFrames {
   // True when a frame with this key that belongs to another owner is in flight.
   bool HeldByOther(AnswerKey key, std::uint64_t owner) const;
   std::size_t CountOf(std::uint64_t owner) const;
-  // Send time of the owner's newest frame; nothing if none is in flight.
-  std::optional<Clock::time_point> NewestOf(std::uint64_t owner) const;
+  // The owner's newest frame in flight, if any.
+  std::optional<Sent> NewestOf(std::uint64_t owner) const;
 
   void Expire(Clock::time_point now);
   std::size_t size() const { return frames_.size(); }

@@ -84,7 +84,8 @@ void LinkControl::SendHead() {
   if (queue_.empty()) return;
   if (!WriteFrame(BuildFrame(queue_.head()))) return;
   ++head_sends_;
-  in_flight_.Record(RequestKey(queue_.head()), queue_.head_id(), operation_, Now());
+  in_flight_.Record({.key = RequestKey(queue_.head()), .owner = queue_.head_id(), .operation = operation_,
+                     .poll = polls_, .at = Now()});
 }
 
 bool LinkControl::WriteFrame(const std::vector<std::uint8_t>& frame) {
@@ -123,6 +124,7 @@ void LinkControl::DispatchFrame(const FrameView& frame) {
   if (tracer_) tracer_->FrameReceived(frame);
   const std::uint8_t code = frame.command();
   if (code == kPoll) {
+    ++polls_;
     const bool had_head = !queue_.empty();
     if (!connected_) {
       owner_.AppendLog(kLogConnected);
@@ -150,25 +152,29 @@ void LinkControl::AnswerPoll() {
   const auto now = Now();
   in_flight_.Expire(now);
   const std::uint64_t head = queue_.head_id();
-  const AnswerKey key = RequestKey(queue_.head());
-  const auto timeout = timer_.Timeout();
-  if (in_flight_.HeldByOther(key, head)) {
+  if (in_flight_.HeldByOther(RequestKey(queue_.head()), head)) {
     // A poll left unanswered costs the device's whole reply window; a barrier
     // costs one exchange, so it goes out at once.
-    const auto barrier = barrier_owner_ ? in_flight_.NewestOf(barrier_owner_) : std::nullopt;
-    if (barrier && now - *barrier < timeout) return Trace(LinkDecision::kWithheld);
+    if (barrier_owner_ != 0 && !ResendDue(barrier_owner_, false, now)) return Trace(LinkDecision::kWithheld);
     return SendBarrier(queue_.head().command, now);
   }
-  // Copies a device dropped unread are never answered, so a full set of
-  // chunk copies waits only for the time-out, like any other head.
-  const std::size_t copies = in_flight_.CountOf(head);
-  const bool chunk_copy = IsFirmwareChunk(queue_.head().command) && copies < kMaxChunkCopies;
-  if (copies > 0 && !chunk_copy) {
-    if (now - *in_flight_.NewestOf(head) < timeout) return Trace(LinkDecision::kWithheld);
-    timer_.BackOff();
-  }
+  if (!ResendDue(head, IsFirmwareChunk(queue_.head().command), now)) return Trace(LinkDecision::kWithheld);
   if (head_sends_ > 0) Trace(LinkDecision::kResend);
   SendHead();
+}
+
+// Whether the owner's frame goes out (again) at this poll: at once when none
+// is in flight; while fewer than kMaxQuickCopies are, at once for a firmware
+// chunk or on a prompt line; otherwise once the newest copy has waited the
+// resend time-out, which then backs off. Copies a device dropped unread are
+// never answered, so a full set of copies waits only for the time-out.
+bool LinkControl::ResendDue(std::uint64_t owner, bool firmware_chunk, Clock::time_point now) {
+  const std::size_t copies = in_flight_.CountOf(owner);
+  if (copies == 0) return true;
+  if (copies < kMaxQuickCopies && (firmware_chunk || prompt_.Prompt())) return true;
+  if (now - in_flight_.NewestOf(owner)->at < timer_.Timeout()) return false;
+  timer_.BackOff();
+  return true;
 }
 
 // A request that reads and changes nothing, with a key other than the
@@ -178,13 +184,11 @@ void LinkControl::SendBarrier(std::uint8_t head_command, Clock::time_point now) 
   if (barrier_owner_ == 0 || in_flight_.CountOf(barrier_owner_) == 0) {
     barrier_owner_ = kBarrierOwner | ++barriers_;
     barrier_sends_ = 0;
-  } else {
-    timer_.BackOff();
   }
   Trace(LinkDecision::kBarrier);
   if (!WriteFrame(BuildFrame(code, {}))) return;
   ++barrier_sends_;
-  in_flight_.Record({code, -1}, barrier_owner_, operation_, now);
+  in_flight_.Record({.key = {code, -1}, .owner = barrier_owner_, .operation = operation_, .poll = polls_, .at = now});
 }
 
 void LinkControl::HandleAnswer(const FrameView& frame) {
@@ -194,12 +198,12 @@ void LinkControl::HandleAnswer(const FrameView& frame) {
   const auto sent = in_flight_.TakeAnswer(ResponseKey(frame));
   if (!sent) return HandleUnmatched(frame);
   if (barrier_owner_ != 0 && sent->owner == barrier_owner_) {
-    SampleRoundTrip(*sent, barrier_sends_);
+    Measure(*sent, barrier_sends_);
     barrier_owner_ = 0;
     return;
   }
   if (!queue_.empty() && sent->owner == queue_.head_id()) {
-    SampleRoundTrip(*sent, head_sends_);
+    Measure(*sent, head_sends_);
     return HandleHeadAnswer(frame);
   }
   // The answer to a copy of an entry already popped. Only a failed
@@ -247,9 +251,12 @@ void LinkControl::VerifyFailed() {
   ClearQueue();
 }
 
-// Karn's rule: only an answer to an entry sent once measures the round trip.
-void LinkControl::SampleRoundTrip(const InFlightFrames::Sent& sent, std::size_t sends) {
-  if (sends == 1) timer_.Sample(std::chrono::duration_cast<RetransmitTimer::Duration>(Now() - sent.at));
+// Karn's rule: only an answer to an entry sent once tells how long answers
+// take and whether they come before the next poll.
+void LinkControl::Measure(const InFlightFrames::Sent& sent, std::size_t sends) {
+  if (sends != 1) return;
+  timer_.Sample(std::chrono::duration_cast<RetransmitTimer::Duration>(Now() - sent.at));
+  prompt_.Answer(polls_ == sent.poll);
 }
 
 void LinkControl::Stall() {

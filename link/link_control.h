@@ -88,9 +88,10 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 //    proves every older frame answered or lost.
 // 2. Stop and wait: a poll that comes while the head is in flight and younger
 //    than the resend time-out (RetransmitTimer) sends nothing; after it, the
-//    head goes out again. Firmware chunks are the exception: their answers
-//    echo the chunk's offset, so they go out again on every poll (a few
-//    copies at most), which keeps a lossy line fast.
+//    head goes out again. Two exceptions send a copy at every poll, a few
+//    copies at most: firmware chunks, whose answers echo the chunk's offset,
+//    and any head while the device has been answering before its next poll
+//    (PromptAnswers), when a poll without an answer means a loss.
 // 3. Only the newest poll of one delivery is answered: an earlier poll was
 //    followed by more frames, so the device has gone past it.
 // 4. An answer pops the head only when it answers a frame of the head; an
@@ -102,8 +103,8 @@ class LinkControl {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr Clock::duration kStallLimit = std::chrono::seconds(10);
-  // Firmware chunk copies in flight at most, one more per poll.
-  static constexpr std::size_t kMaxChunkCopies = 4;
+  // Copies in flight at most that go out without waiting for the time-out.
+  static constexpr std::size_t kMaxQuickCopies = 4;
 
   explicit LinkControl(LinkOwner& owner) : owner_(owner) {}
 
@@ -135,6 +136,7 @@ class LinkControl {
   // Frames of the current head written so far.
   std::size_t head_sends() const { return head_sends_; }
   const RetransmitTimer& retransmit_timer() const { return timer_; }
+  bool prompt() const { return prompt_.Prompt(); }
   std::size_t frames_in_flight() const { return in_flight_.size(); }
 
  private:
@@ -147,7 +149,8 @@ class LinkControl {
   void VerifyFailed();
   void Stall();
   void NewHead();
-  void SampleRoundTrip(const InFlightFrames::Sent& sent, std::size_t sends);
+  bool ResendDue(std::uint64_t owner, bool firmware_chunk, Clock::time_point now);
+  void Measure(const InFlightFrames::Sent& sent, std::size_t sends);
   void Trace(LinkDecision decision);
   Clock::time_point Now() const { return now_ ? now_() : Clock::now(); }
   void RefreshProgress();
@@ -159,6 +162,8 @@ class LinkControl {
   ReceiveBuffer receive_;
   InFlightFrames in_flight_;
   RetransmitTimer timer_;
+  PromptAnswers prompt_;
+  std::uint64_t polls_ = 0;
   bool connected_ = false;
   std::size_t head_sends_ = 0;
   Clock::time_point head_since_{};

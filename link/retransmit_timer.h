@@ -7,6 +7,7 @@
 // answer).
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 
 namespace orvane::link {
@@ -42,6 +43,25 @@ class RetransmitTimer {
   double smoothed_ = 0;   // µs
   double variation_ = 0;  // µs
   Duration timeout_ = kInitial;
+};
+
+// Whether the device answers before it polls again. A device that reads our
+// frame within its reply window answers it before its next poll. While that
+// has held for the last kStreak answers to frames sent once, a poll that
+// finds the head unanswered means the frame or its answer was lost, and the
+// head goes out again at that poll instead of after the time-out: a poll left
+// unanswered costs the device's whole reply window. One answer that comes
+// after a later poll (a slow adapter, a short reply window) ends it, and the
+// time-out rules again until the streak is whole.
+class PromptAnswers {
+ public:
+  static constexpr int kStreak = 16;
+
+  void Answer(bool before_next_poll) { streak_ = before_next_poll ? std::min(streak_ + 1, kStreak) : 0; }
+  bool Prompt() const { return streak_ >= kStreak; }
+
+ private:
+  int streak_ = 0;
 };
 
 }  // namespace orvane::link

@@ -81,10 +81,10 @@ TEST_F(LinkControlTest, HeadIsResentOnlyAfterTheTimeOutButChunksOnEveryPoll) {
   host.written.clear();
   link().Enqueue(kFirmwareWrite, Bytes(35, 0x40), 36);
   for (int i = 0; i < 10; ++i) Poll();
-  EXPECT_EQ(host.written.size(), LinkControl::kMaxChunkCopies);
+  EXPECT_EQ(host.written.size(), LinkControl::kMaxQuickCopies);
   AdvancePastTimeout();  // copies the device dropped are never answered
   Poll();
-  EXPECT_EQ(host.written.size(), LinkControl::kMaxChunkCopies + 1);
+  EXPECT_EQ(host.written.size(), LinkControl::kMaxQuickCopies + 1);
   Receive(Frame(kFirmwareWrite, {0x40}));
   EXPECT_TRUE(link().queue().empty());
 }
@@ -369,7 +369,41 @@ TEST_F(LinkControlTest, TheResendTimeOutFollowsTheMeasuredAnswerTime) {
   EXPECT_EQ(host.written.size(), 3u);
 }
 
-// A late copy of an answer never changes the operation after it: not the
+// Once the device has answered 16 frames before its next poll, a poll that
+// finds the head unanswered means a loss: the head goes out again at once.
+// An answer that comes after a later poll ends that until the next streak.
+TEST_F(LinkControlTest, APromptDeviceGetsTheHeadAgainAtTheNextPollUntilAnAnswerIsLate) {
+  Connect();
+  const auto deletes = [this](int count) {
+    for (int i = 0; i < count; ++i) link().Enqueue(kDeleteFile, Bytes{static_cast<std::uint8_t>(i)});
+  };
+  deletes(PromptAnswers::kStreak + 2);
+  for (int i = 0; i < PromptAnswers::kStreak; ++i) {
+    Poll();
+    Receive(Frame(kDeleteFile));
+  }
+  EXPECT_TRUE(link().prompt());
+  Poll();
+  Poll();  // its answer was lost
+  EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 2u);
+  Receive(Frame(kDeleteFile));
+  Poll();  // the copy is still in flight: a barrier
+  ASSERT_EQ(LastWritten(), BuildFrame(kFreeSpace, {}));
+  Receive(Frame(kFreeSpace, {0, 0}));
+  Poll();
+  Bytes poll_then_answer = kPollFrame;
+  const Bytes answer = Frame(kDeleteFile);
+  poll_then_answer.insert(poll_then_answer.end(), answer.begin(), answer.end());
+  Receive(poll_then_answer);  // answered after the device polled again
+  EXPECT_FALSE(link().prompt());
+  link().ClearQueue();
+  deletes(1);
+  Poll();
+  Poll();
+  EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 5u) << "withheld: the time-out rules again";
+}
+
+// A late copy of an answer never changes the next operation: not the
 // constants read (whose answer clears the queue), not a failed verification,
 // not a create (whose answer queues a refresh).
 TEST_F(LinkControlTest, LateCopiesNeverChangeTheNextOperation) {

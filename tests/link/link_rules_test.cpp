@@ -42,6 +42,16 @@ TEST(RetransmitTimerTest, BacksOffUpToTheCeilingUntilTheNextSample) {
   EXPECT_EQ(timer.Timeout(), us(1000 + 4 * 375));
 }
 
+TEST(PromptAnswersTest, AStreakOfAnswersBeforeTheNextPollUntilOneIsLate) {
+  PromptAnswers prompt;
+  for (int i = 1; i < PromptAnswers::kStreak; ++i) prompt.Answer(true);
+  EXPECT_FALSE(prompt.Prompt());
+  for (int i = 0; i < 100; ++i) prompt.Answer(true);
+  EXPECT_TRUE(prompt.Prompt());
+  prompt.Answer(false);
+  EXPECT_FALSE(prompt.Prompt());
+}
+
 TEST(AnswerKeyTest, EchoingCodesAreKeyedByTheirFirstDataByte) {
   QueueEntry chunk;
   chunk.command = kFirmwareWrite;
@@ -65,14 +75,14 @@ TEST(InFlightFramesTest, AnAnswerTakesTheOldestFrameOfItsKeyAndSettlesEverything
   const Clock::time_point t0{};
   const AnswerKey chunk{kFileChunk, -1}, space{kFreeSpace, -1};
   InFlightFrames frames;
-  frames.Record(chunk, 1, 0, t0);
-  frames.Record(space, 2, 0, t0 + us(1));
-  frames.Record(chunk, 1, 0, t0 + us(2));
-  frames.Record(space, 3, 0, t0 + us(3));
+  frames.Record({.key = chunk, .owner = 1, .at = t0});
+  frames.Record({.key = space, .owner = 2, .at = t0 + us(1)});
+  frames.Record({.key = chunk, .owner = 1, .at = t0 + us(2)});
+  frames.Record({.key = space, .owner = 3, .at = t0 + us(3)});
   EXPECT_TRUE(frames.HeldByOther(chunk, 4));
   EXPECT_FALSE(frames.HeldByOther(chunk, 1));
   EXPECT_EQ(frames.CountOf(1), 2u);
-  EXPECT_EQ(frames.NewestOf(1), t0 + us(2));
+  EXPECT_EQ(frames.NewestOf(1)->at, t0 + us(2));
 
   const auto answered = frames.TakeAnswer(space);
   ASSERT_TRUE(answered);
@@ -88,11 +98,11 @@ TEST(InFlightFramesTest, OldRecordsExpireAndTheRecordStaysBounded) {
   using Clock = InFlightFrames::Clock;
   const Clock::time_point t0{};
   InFlightFrames frames;
-  frames.Record({kDirectory, -1}, 1, 0, t0);
-  frames.Record({kDirectory, -1}, 1, 0, t0 + InFlightFrames::kLifetime / 2);
+  frames.Record({.key = {kDirectory, -1}, .owner = 1, .at = t0});
+  frames.Record({.key = {kDirectory, -1}, .owner = 1, .at = t0 + InFlightFrames::kLifetime / 2});
   frames.Expire(t0 + InFlightFrames::kLifetime);
   EXPECT_EQ(frames.size(), 1u);
-  for (std::size_t i = 0; i < 2 * InFlightFrames::kCapacity; ++i) frames.Record({kDirectory, -1}, 5, 0, t0);
+  for (std::size_t i = 0; i < 2 * InFlightFrames::kCapacity; ++i) frames.Record({.key = {kDirectory, -1}, .owner = 5, .at = t0});
   EXPECT_EQ(frames.size(), InFlightFrames::kCapacity);
 }
 
