@@ -24,6 +24,7 @@
 #include <stdexcept>
 
 #include "ui/comcfgform.h"
+#include "ui/deferred_progress.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
 #include "ui/look.h"
@@ -174,6 +175,7 @@ void TForm1::CreateToolBar(QWidget* client) {
   Label4 = Place(new QLabel(QStringLiteral("Очередь команд:"), ToolBar1), "Label4", 439, 2, 103, 22);
   Label4->setFont(NarrowFont(true));
   Label4->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  progress_ = new DeferredProgress(ProgressBar1, Label4, this);
 }
 
 QToolButton* TForm1::AddToolButton(const char* name, int left, const char* hint, int image,
@@ -465,14 +467,11 @@ bool TForm1::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
 void TForm1::StopWatchdog() { timer1_.stop(); }
 void TForm1::StartWatchdog() { timer1_.start(); }
 
-void TForm1::SetProgressMaximum(int maximum) { ProgressBar1->setMaximum(maximum); }
-
-// The bar keeps its position within its range, as a native progress bar does.
-void TForm1::SetProgressPosition(int position) {
-  ProgressBar1->setValue(std::clamp(position, ProgressBar1->minimum(), ProgressBar1->maximum()));
+void TForm1::SetProgressMaximum(int maximum) { progress_->SetMaximum(maximum); }
+void TForm1::SetProgressPosition(int position) { progress_->SetPosition(position); }
+void TForm1::SetQueueCounter(const std::string& text) {
+  progress_->SetCounter(QString::fromStdString(text));
 }
-
-void TForm1::SetQueueCounter(const std::string& text) { Label4->setText(QString::fromStdString(text)); }
 
 bool TForm1::ConfirmWarning(const std::string& text) {
   return dialogs_.WarningYesNo(this, QString::fromStdString(text));

@@ -139,6 +139,10 @@ bool WaitUntil(Predicate predicate, int limit_ms = 5000) {
   return true;
 }
 
+// One turn of the event loop: what the window shows once the handler that
+// changed it has returned.
+inline void NextTurn() { QCoreApplication::processEvents(); }
+
 // A double click as the window system delivers it: a click, then a press
 // that comes with the double-click event, then the release.
 inline void DoubleClick(QWidget* widget, QPoint at) {
