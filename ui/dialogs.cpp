@@ -9,6 +9,18 @@
 #include "ui/comcfgform.h"
 
 namespace orvane::ui {
+namespace {
+
+// The list of files gives the size, type and date columns the width of what
+// they show and the name column the rest.
+void ShowDetailsWhole(QFileDialog& dialog) {
+  auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!details) return;
+  details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+}
+
+}  // namespace
 
 QStringList NameFilters(const std::string& filter) {
   const QStringList parts = QString::fromStdString(filter).split(u'|');
@@ -32,15 +44,6 @@ QString MessageText(const QString& text) {
   message.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
   message.remove(u'\r');
   return message;
-}
-
-// The list of files gives the size, type and date columns the width of what
-// they show and the name column the rest.
-void ShowDetailsWhole(QFileDialog& dialog) {
-  auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
-  if (!details) return;
-  details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
 }
 
 bool QtDialogs::WarningYesNo(QWidget* parent, const QString& text) {

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-class QFileDialog;
 class QWidget;
 
 namespace orvane::ui {
@@ -54,8 +53,6 @@ class QtDialogs : public Dialogs {
 QStringList NameFilters(const std::string& filter);
 // A default extension such as "*.mts" or ".mts" as the suffix "mts".
 QString DefaultSuffix(const std::string& extension);
-// The open dialog's list of files shows its columns whole.
-void ShowDetailsWhole(QFileDialog& dialog);
 // Message texts break lines with "\n\r"; a box shows each break once.
 QString MessageText(const QString& text);
 
