@@ -27,12 +27,9 @@ class DeferredProgress : public QObject {
   void SetPosition(int position);
   void SetCounter(const QString& text);
 
-  // Shows the pending values now.
-  void Show();
-  bool Pending() const { return show_posted_; }
-
  private:
   void PostShow();
+  void Show();
 
   QProgressBar* bar_;
   QLabel* counter_;

@@ -1,30 +1,16 @@
 #include "ui/deferred_progress.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QWidget>
 
-#include <gtest/gtest.h>
-
 #include <memory>
 
-namespace orvane::ui {
+#include "tests/ui/window_fixture.h"
+
+namespace orvane::ui::testing {
 namespace {
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-  int paints = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-};
 
 class DeferredProgressTest : public ::testing::Test {
  protected:
@@ -61,10 +47,8 @@ TEST_F(DeferredProgressTest, ThousandsOfValuesInOneTurnAreDrawnOnceAsTheLast) {
   EXPECT_EQ(counter->text(), "Очередь команд:");
   EXPECT_EQ(bar_paints->paints, 0);
   EXPECT_EQ(counter_paints->paints, 0);
-  EXPECT_TRUE(progress->Pending());
 
   QApplication::processEvents();
-  EXPECT_FALSE(progress->Pending());
   EXPECT_EQ(bar->maximum(), 4097);
   EXPECT_EQ(bar->value(), 4097);
   EXPECT_EQ(counter->text(), "Очередь команд: 4097.");
@@ -103,19 +87,6 @@ TEST_F(DeferredProgressTest, ShownValuesAreTheLastOfEachWithinTheLastRange) {
   }
 }
 
-TEST_F(DeferredProgressTest, ShowingNowAndShowingNothing) {
-  progress->SetCounter(QStringLiteral("Очередь команд: 0."));
-  progress->Show();
-  EXPECT_EQ(counter->text(), "Очередь команд: 0.");
-  EXPECT_FALSE(progress->Pending());
-  counter->setText(QStringLiteral("kept"));
-  bar->setValue(42);
-  QApplication::processEvents();  // the call posted before Show finds nothing
-  progress->Show();
-  EXPECT_EQ(counter->text(), "kept");
-  EXPECT_EQ(bar->value(), 42);
-}
-
 TEST_F(DeferredProgressTest, ValuesPendingWhenItGoesAreDropped) {
   progress->SetPosition(7);
   progress.reset();
@@ -124,4 +95,4 @@ TEST_F(DeferredProgressTest, ValuesPendingWhenItGoesAreDropped) {
 }
 
 }  // namespace
-}  // namespace orvane::ui
+}  // namespace orvane::ui::testing

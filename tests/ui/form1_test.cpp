@@ -368,19 +368,6 @@ TEST_F(WindowTest, ProgressFollowsTheQueue) {
   EXPECT_EQ(form->ProgressBar1->value(), 0);
 }
 
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-  int paints = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-};
-
 // A 64 KiB image queues 4 097 commands in one click; the bar and the counter
 // are drawn once for all of them, after the click, with the final values.
 TEST_F(WindowTest, AFullReflashDrawsTheProgressOnceAfterTheClick) {
