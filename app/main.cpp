@@ -14,11 +14,13 @@
 #include <memory>
 
 #include "app/demo_files.h"
+#include "app/screenshot_tour.h"
 #include "serial/link_port.h"
 #include "sim/simulator.h"
 #include "ui/comcfgform.h"
 #include "ui/dialogs.h"
 #include "ui/form1.h"
+#include "ui/translations.h"
 
 namespace {
 
@@ -29,7 +31,8 @@ bool HasDisplay() {
 
 struct Arguments {
   bool demo = false;
-  QString screenshot;  // with --demo: the picture of the window after the first refresh
+  QString screenshot;   // with --demo: the picture of the window after the first refresh
+  QString screenshots;  // with --demo: a folder for the pictures of the whole tour
   bool valid = true;
 };
 
@@ -40,11 +43,14 @@ Arguments ParseArguments(int argc, char** argv) {
       arguments.demo = true;
     } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
       arguments.screenshot = QString::fromLocal8Bit(argv[++i]);
+    } else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc) {
+      arguments.screenshots = QString::fromLocal8Bit(argv[++i]);
     } else {
       arguments.valid = false;
     }
   }
-  if (!arguments.screenshot.isEmpty() && !arguments.demo) arguments.valid = false;
+  const bool pictures = !arguments.screenshot.isEmpty() || !arguments.screenshots.isEmpty();
+  if (pictures && !arguments.demo) arguments.valid = false;
   return arguments;
 }
 
@@ -55,9 +61,7 @@ void TakeScreenshotAfterRefresh(orvane::ui::TForm1& form, const QString& path) {
   auto* started = new QElapsedTimer;
   started->start();
   QObject::connect(poll, &QTimer::timeout, &form, [&form, path, poll, started] {
-    const auto& session = form.Session();
-    const bool refreshed = session.link().LinkConnected() && session.link().queue().empty() &&
-                           session.model().table.row_count() > 2;
+    const bool refreshed = orvane::app::FirstRefreshDone(form);
     if (!refreshed && started->elapsed() < 30000) return;
     poll->stop();
     delete started;
@@ -74,12 +78,15 @@ struct Demo {
   QTemporaryDir folder;
   std::unique_ptr<orvane::sim::Simulator> console;
   std::string port;
+  QString firmware;
 
   bool Start() {
     if (!folder.isValid()) return false;
     const QString settings = QDir(folder.path()).filePath(QStringLiteral("settings"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
-    if (WriteDemoFilesInto(QDir(folder.path()).filePath(QStringLiteral("files"))).isEmpty()) return false;
+    const QStringList files = WriteDemoFilesInto(QDir(folder.path()).filePath(QStringLiteral("files")));
+    if (files.isEmpty()) return false;
+    firmware = files.constLast();
     orvane::sim::DeviceState state;
     state.files = orvane::sim::SampleFiles();
     state.constants = orvane::app::DemoConstants();
@@ -109,10 +116,14 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("orvane"));
   QApplication::setDesktopFileName(QStringLiteral("orvane"));
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  if (!orvane::ui::InstallToolkitTranslations()) {
+    std::fprintf(stderr, "orvane: the toolkit's Russian translations are missing "
+                         "(Debian package qt6-translations-l10n); its own buttons stay English\n");
+  }
 
   const Arguments arguments = ParseArguments(argc, argv);
   if (!arguments.valid) {
-    std::fprintf(stderr, "usage: orvane [--demo [--screenshot FILE.png]]\n");
+    std::fprintf(stderr, "usage: orvane [--demo [--screenshot FILE.png | --screenshots FOLDER]]\n");
     return 2;
   }
   std::unique_ptr<Demo> demo;
@@ -138,5 +149,8 @@ int main(int argc, char** argv) {
   }
   Form1.show();
   if (!arguments.screenshot.isEmpty()) TakeScreenshotAfterRefresh(Form1, arguments.screenshot);
+  if (!arguments.screenshots.isEmpty()) {
+    (new orvane::app::ScreenshotTour(Form1, arguments.screenshots, demo->firmware))->Start();
+  }
   return QApplication::exec();
 }

@@ -15,18 +15,28 @@ std::string Duration(double seconds) {
   return text;
 }
 
+// 23051 as "23 051": groups of three digits parted by spaces, as Russian
+// writes numbers.
+std::string Grouped(unsigned long long value) {
+  std::string digits = std::to_string(value);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<std::size_t>(at), 1, ' ');
+  return digits;
+}
+
 }  // namespace
 
-// A new maximum is a new run of commands: rates count from here.
+// A new maximum is a new run of commands: rates count from here, and the
+// queue holds the new maximum of commands (its position follows at once).
 void ProgressLine::SetMaximum(int maximum) {
-  if (maximum > maximum_ || position_ == 0) Restart(Clock::now());
+  if (maximum > maximum_ || position_ == 0) Restart(Clock::now(), maximum);
   maximum_ = maximum;
 }
 
-void ProgressLine::Restart(Clock::time_point now) {
+void ProgressLine::Restart(Clock::time_point now, int queued) {
   started_ = now;
   bytes_at_start_ = bytes_;
-  position_at_start_ = position_;
+  position_at_start_ = queued;
 }
 
 void ProgressLine::SetPosition(int position) {
@@ -46,12 +56,10 @@ std::string ProgressLine::Text(Clock::time_point now) const {
   const double seconds = std::chrono::duration<double>(now - started_).count();
   if (seconds > 0.2) {
     const double rate = static_cast<double>(bytes_ - bytes_at_start_) / seconds;
-    char text[48];
-    std::snprintf(text, sizeof text, "  %.0f B/s", rate);
-    line += text;
+    line += "  " + Grouped(static_cast<unsigned long long>(rate + 0.5)) + " Б/с";
     const int popped = position_at_start_ - position_;
     if (popped > 0 && position_ > 0) {
-      line += ", " + Duration(seconds / popped * position_) + " left";
+      line += ", осталось " + Duration(seconds / popped * position_);
     }
   }
   return line;

@@ -1,5 +1,7 @@
 // The progress line of a terminal: the queue's progress bar, its counter,
-// the link's bytes per second and the time left, redrawn in place on stderr.
+// the link's bytes per second and the time left, redrawn in place on stderr,
+// in Russian like the counter:
+//   [#########---------------------] Очередь команд: 2908.  23 051 Б/с, осталось 0:07
 // Log lines are written above it.
 #pragma once
 
@@ -29,7 +31,7 @@ class ProgressLine {
   std::string Text(Clock::time_point now) const;
 
  private:
-  void Restart(Clock::time_point now);
+  void Restart(Clock::time_point now, int queued);
   void Draw(bool forced);
 
   std::FILE* terminal_;

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
+  qt6-translations-l10n
 )
 
 missing=()

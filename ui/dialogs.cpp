@@ -2,11 +2,25 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QTreeView>
 
 #include "ui/comcfgform.h"
 
 namespace orvane::ui {
+namespace {
+
+// The list of files gives the size, type and date columns the width of what
+// they show and the name column the rest.
+void ShowDetailsWhole(QFileDialog& dialog) {
+  auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!details) return;
+  details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+}
+
+}  // namespace
 
 QStringList NameFilters(const std::string& filter) {
   const QStringList parts = QString::fromStdString(filter).split(u'|');
@@ -33,7 +47,7 @@ QString MessageText(const QString& text) {
 }
 
 bool QtDialogs::WarningYesNo(QWidget* parent, const QString& text) {
-  return QMessageBox::warning(parent, QStringLiteral("Warning"), MessageText(text),
+  return QMessageBox::warning(parent, QStringLiteral("Предупреждение"), MessageText(text),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
          QMessageBox::Yes;
 }
@@ -45,11 +59,12 @@ bool QtDialogs::ConfirmYesNo(QWidget* parent, const QString& caption, const QStr
 
 std::optional<QString> QtDialogs::OpenFile(QWidget* parent, const QStringList& name_filters,
                                            const QString& default_suffix) {
-  QFileDialog dialog(parent, QStringLiteral("Open"), start_folder_);
+  QFileDialog dialog(parent, QString(), start_folder_);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(name_filters);
   dialog.setDefaultSuffix(default_suffix);
+  ShowDetailsWhole(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().constFirst();
 }

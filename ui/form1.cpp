@@ -24,6 +24,7 @@
 #include <stdexcept>
 
 #include "ui/comcfgform.h"
+#include "ui/deferred_progress.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
 #include "ui/look.h"
@@ -171,9 +172,13 @@ void TForm1::CreateToolBar(QWidget* client) {
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(false);
   AddGap("ToolButton12", 431, 8);
-  Label4 = Place(new QLabel(QStringLiteral("Очередь команд:"), ToolBar1), "Label4", 439, 2, 103, 22);
-  Label4->setFont(NarrowFont(true));
+  // The counter takes the room up to the end of the bar, as a label sized to
+  // its text would: a queue of thousands of commands still shows whole.
+  Label4 = Place(new QLabel(QStringLiteral("Очередь команд:"), ToolBar1), "Label4", 439, 2,
+                 kClientWidth - 439 - ToolBar1->frameWidth(), 22);
+  Label4->setFont(WindowFont(true));
   Label4->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  progress_ = new DeferredProgress(ProgressBar1, Label4, this);
 }
 
 QToolButton* TForm1::AddToolButton(const char* name, int left, const char* hint, int image,
@@ -257,8 +262,9 @@ void TForm1::CreateFileTable(QWidget* client) {
       QStringLiteral("QTableWidget { background: %1; gridline-color: #A0A0A0; }"
                      "QHeaderView::section { background: %2; border: 0;"
                      "  border-right: 1px solid #808080; border-bottom: 1px solid #808080;"
-                     "  padding-left: 2px; %3 }")
-          .arg(kWindowColour.name(), kFixedCellColour.name(), FontRule(true)));
+                     "  padding-left: 2px; }"
+                     "QHeaderView { background: %1; }")
+          .arg(kWindowColour.name(), kFixedCellColour.name()));
   QHeaderView* top = StringGrid1->horizontalHeader();
   top->setFont(WindowFont(true));
   top->setFixedHeight(kRowHeight);
@@ -283,8 +289,8 @@ void TForm1::CreateFileTable(QWidget* client) {
   StringGrid1Corner->setIndent(2);
   StringGrid1Corner->setStyleSheet(
       QStringLiteral("background: %1; border-right: 1px solid #808080;"
-                     " border-bottom: 1px solid #808080; %2")
-          .arg(kFixedCellColour.name(), FontRule(true)));
+                     " border-bottom: 1px solid #808080;")
+          .arg(kFixedCellColour.name()));
   connect(StringGrid1, &QTableWidget::cellDoubleClicked, this,
           [this] { Guarded([this] { StringGrid1DblClick(); }); });
   ShowTable();
@@ -465,14 +471,11 @@ bool TForm1::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
 void TForm1::StopWatchdog() { timer1_.stop(); }
 void TForm1::StartWatchdog() { timer1_.start(); }
 
-void TForm1::SetProgressMaximum(int maximum) { ProgressBar1->setMaximum(maximum); }
-
-// The bar keeps its position within its range, as a native progress bar does.
-void TForm1::SetProgressPosition(int position) {
-  ProgressBar1->setValue(std::clamp(position, ProgressBar1->minimum(), ProgressBar1->maximum()));
+void TForm1::SetProgressMaximum(int maximum) { progress_->SetMaximum(maximum); }
+void TForm1::SetProgressPosition(int position) { progress_->SetPosition(position); }
+void TForm1::SetQueueCounter(const std::string& text) {
+  progress_->SetCounter(QString::fromStdString(text));
 }
-
-void TForm1::SetQueueCounter(const std::string& text) { Label4->setText(QString::fromStdString(text)); }
 
 bool TForm1::ConfirmWarning(const std::string& text) {
   return dialogs_.WarningYesNo(this, QString::fromStdString(text));

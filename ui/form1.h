@@ -33,6 +33,7 @@ class QToolButton;
 
 namespace orvane::ui {
 
+class DeferredProgress;
 class Dialogs;
 class TComCFGForm;
 class TzqIntEdit;
@@ -172,6 +173,7 @@ class TForm1 : public QMainWindow, public device::Host {
   std::unique_ptr<serial::LinkPort> link_port_;
   TComCFGForm* com_cfg_form_ = nullptr;
   QTimer timer1_;
+  DeferredProgress* progress_ = nullptr;
   bool trimming_log_ = false;
 };
 

@@ -351,18 +351,45 @@ TEST_F(WindowTest, ProgressFollowsTheQueue) {
   serial::SaveComPort(pty.port());
   CreateAndShow();
   form->N7->trigger();
+  NextTurn();
   EXPECT_EQ(form->Label4->text(), "Очередь команд: 1.");
   EXPECT_EQ(form->ProgressBar1->maximum(), 1);
   EXPECT_EQ(form->ProgressBar1->value(), 1);
   dialogs.warning_answers = {true};
   dialogs.files = {Write(dir, "image.mts", QByteArray(64, 'i'))};
   QTest::mouseClick(form->ToolButton4, Qt::LeftButton);
+  NextTurn();
   EXPECT_EQ(form->Label4->text(), "Очередь команд: 6.");
   EXPECT_EQ(form->ProgressBar1->maximum(), 6);
   EXPECT_EQ(form->ProgressBar1->value(), 6);
   form->CloseLinkPort();
+  NextTurn();
   EXPECT_EQ(form->Label4->text(), "Очередь команд: 0.");
   EXPECT_EQ(form->ProgressBar1->value(), 0);
+}
+
+// A 64 KiB image queues 4 097 commands in one click; the bar and the counter
+// are drawn once for all of them, after the click, with the final values.
+TEST_F(WindowTest, AFullReflashDrawsTheProgressOnceAfterTheClick) {
+  QTemporaryDir dir;
+  Pty pty;
+  serial::SaveComPort(pty.port());
+  CreateAndShow();
+  NextTurn();
+  PaintCounter bar(form->ProgressBar1);
+  PaintCounter counter(form->Label4);
+  dialogs.warning_answers = {true};
+  dialogs.files = {Write(dir, "full.mts", QByteArray(65535, '\x5A'))};
+  QTest::mouseClick(form->ToolButton4, Qt::LeftButton);
+  EXPECT_EQ(form->Session().link().queue().size(), 4097u);
+  EXPECT_EQ(bar.paints, 0);
+  EXPECT_EQ(counter.paints, 0);
+  NextTurn();
+  EXPECT_EQ(form->Label4->text(), "Очередь команд: 4097.");
+  EXPECT_EQ(form->ProgressBar1->maximum(), 4097);
+  EXPECT_EQ(form->ProgressBar1->value(), 4097);
+  EXPECT_LE(bar.paints, 1);
+  EXPECT_LE(counter.paints, 1);
 }
 
 // One action done once through its menu item and once through its tool

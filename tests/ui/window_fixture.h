@@ -139,6 +139,23 @@ bool WaitUntil(Predicate predicate, int limit_ms = 5000) {
   return true;
 }
 
+// One turn of the event loop: what the window shows once the handler that
+// changed it has returned.
+inline void NextTurn() { QCoreApplication::processEvents(); }
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
 // A double click as the window system delivers it: a click, then a press
 // that comes with the double-click event, then the release.
 inline void DoubleClick(QWidget* widget, QPoint at) {
