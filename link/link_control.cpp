@@ -29,6 +29,8 @@ namespace {
 // Owners of barrier frames live in their own range, apart from queue entries.
 constexpr std::uint64_t kBarrierOwner = std::uint64_t{1} << 63;
 
+constexpr std::uint8_t kBarrierCode = kFreeSpace;
+
 bool IsFirmwareChunk(std::uint8_t command) { return command == kFirmwareWrite || command == kFirmwareVerify; }
 bool IsAnswerCode(std::uint8_t command) {
   return (command >= kFirmwareWrite && command <= kConstantsRead) || (command >= kDirectory && command <= kFileChunk);
@@ -155,10 +157,12 @@ void LinkControl::AnswerPoll() {
   if (in_flight_.HeldByOther(RequestKey(queue_.head()), head)) {
     // A poll left unanswered costs the device's whole reply window; a barrier
     // costs one exchange, so it goes out at once.
-    if (barrier_owner_ != 0 && !ResendDue(barrier_owner_, false, now)) return Trace(LinkDecision::kWithheld);
+    if (barrier_owner_ != 0 && !ResendDue(barrier_owner_, kBarrierCode, now)) {
+      return Trace(LinkDecision::kWithheld);
+    }
     return SendBarrier(queue_.head().command, now);
   }
-  if (!ResendDue(head, IsFirmwareChunk(queue_.head().command), now)) return Trace(LinkDecision::kWithheld);
+  if (!ResendDue(head, queue_.head().command, now)) return Trace(LinkDecision::kWithheld);
   if (head_sends_ > 0) Trace(LinkDecision::kResend);
   SendHead();
 }
@@ -168,11 +172,18 @@ void LinkControl::AnswerPoll() {
 // chunk or on a prompt line; otherwise once the newest copy has waited the
 // resend time-out, which then backs off. Copies a device dropped unread are
 // never answered, so a full set of copies waits only for the time-out.
-bool LinkControl::ResendDue(std::uint64_t owner, bool firmware_chunk, Clock::time_point now) {
+//
+// A delete or a create applied twice removes a second file or makes one, on
+// a device that does not recognise a repeated frame; a slow device may also
+// still be at work on it while it polls. Those two go out again only after
+// kCarefulResend at least, never as quick copies.
+bool LinkControl::ResendDue(std::uint64_t owner, std::uint8_t command, Clock::time_point now) {
   const std::size_t copies = in_flight_.CountOf(owner);
   if (copies == 0) return true;
-  if (copies < kMaxQuickCopies && (firmware_chunk || prompt_.Prompt())) return true;
-  if (now - in_flight_.NewestOf(owner)->at < timer_.Timeout()) return false;
+  const bool careful = command == kDeleteFile || command == kCreateFile;
+  if (!careful && copies < kMaxQuickCopies && (IsFirmwareChunk(command) || prompt_.Prompt())) return true;
+  const auto wait = careful ? std::max<Clock::duration>(timer_.Timeout(), kCarefulResend) : timer_.Timeout();
+  if (now - in_flight_.NewestOf(owner)->at < wait) return false;
   timer_.BackOff();
   return true;
 }
@@ -180,7 +191,7 @@ bool LinkControl::ResendDue(std::uint64_t owner, bool firmware_chunk, Clock::tim
 // A request that reads and changes nothing, with a key other than the
 // blocked head's: its answer settles every frame sent before it.
 void LinkControl::SendBarrier(std::uint8_t head_command, Clock::time_point now) {
-  const std::uint8_t code = head_command == kFreeSpace ? kDirectory : kFreeSpace;
+  const std::uint8_t code = head_command == kBarrierCode ? std::uint8_t{kDirectory} : kBarrierCode;
   if (barrier_owner_ == 0 || in_flight_.CountOf(barrier_owner_) == 0) {
     barrier_owner_ = kBarrierOwner | ++barriers_;
     barrier_sends_ = 0;

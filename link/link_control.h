@@ -91,7 +91,8 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 //    head goes out again. Two exceptions send a copy at every poll, a few
 //    copies at most: firmware chunks, whose answers echo the chunk's offset,
 //    and any head while the device has been answering before its next poll
-//    (PromptAnswers), when a poll without an answer means a loss.
+//    (PromptAnswers), when a poll without an answer means a loss. A delete
+//    or a create, harmful when applied twice, waits at least kCarefulResend.
 // 3. Only the newest poll of one delivery is answered: an earlier poll was
 //    followed by more frames, so the device has gone past it.
 // 4. An answer pops the head only when it answers a frame of the head; an
@@ -105,6 +106,8 @@ class LinkControl {
   static constexpr Clock::duration kStallLimit = std::chrono::seconds(10);
   // Copies in flight at most that go out without waiting for the time-out.
   static constexpr std::size_t kMaxQuickCopies = 4;
+  // Least wait before a delete or a create goes out again.
+  static constexpr Clock::duration kCarefulResend = std::chrono::milliseconds(100);
 
   explicit LinkControl(LinkOwner& owner) : owner_(owner) {}
 
@@ -149,7 +152,7 @@ class LinkControl {
   void VerifyFailed();
   void Stall();
   void NewHead();
-  bool ResendDue(std::uint64_t owner, bool firmware_chunk, Clock::time_point now);
+  bool ResendDue(std::uint64_t owner, std::uint8_t command, Clock::time_point now);
   void Measure(const InFlightFrames::Sent& sent, std::size_t sends);
   void Trace(LinkDecision decision);
   Clock::time_point Now() const { return now_ ? now_() : Clock::now(); }

@@ -22,7 +22,7 @@ class LinkControlTest : public ::testing::Test {
     host.session = &session;
     link().SetClock([this] { return now; });
   }
-  void Advance(std::chrono::microseconds step) { now += step; }
+  void Advance(Clock::duration step) { now += step; }
   // Past any resend time-out the link can hold.
   void AdvancePastTimeout() { Advance(RetransmitTimer::kCeiling + std::chrono::microseconds(1)); }
 
@@ -370,37 +370,49 @@ TEST_F(LinkControlTest, TheResendTimeOutFollowsTheMeasuredAnswerTime) {
 }
 
 // Once the device has answered 16 frames before its next poll, a poll that
-// finds the head unanswered means a loss: the head goes out again at once.
-// An answer that comes after a later poll ends that until the next streak.
+// finds the head unanswered means a loss: the head goes out again at once,
+// unless it is a delete or a create, which wait at least 100 ms. An answer
+// that comes after a later poll ends that until the next streak.
 TEST_F(LinkControlTest, APromptDeviceGetsTheHeadAgainAtTheNextPollUntilAnAnswerIsLate) {
   Connect();
-  const auto deletes = [this](int count) {
-    for (int i = 0; i < count; ++i) link().Enqueue(kDeleteFile, Bytes{static_cast<std::uint8_t>(i)});
+  const auto chunks = [this](int count) {
+    for (int i = 0; i < count; ++i) link().Enqueue(kFileChunk, Bytes{static_cast<std::uint8_t>(i), 0, 1, 0});
   };
-  deletes(PromptAnswers::kStreak + 2);
+  chunks(PromptAnswers::kStreak + 2);
+  link().Enqueue(kDeleteFile, Bytes{0});
+  link().Enqueue(kFileChunk, Bytes{0, 1, 1, 0});
   for (int i = 0; i < PromptAnswers::kStreak; ++i) {
     Poll();
-    Receive(Frame(kDeleteFile));
+    Receive(Frame(kFileChunk));
   }
   EXPECT_TRUE(link().prompt());
   Poll();
   Poll();  // its answer was lost
   EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 2u);
-  Receive(Frame(kDeleteFile));
+  Receive(Frame(kFileChunk));
   Poll();  // the copy is still in flight: a barrier
   ASSERT_EQ(LastWritten(), BuildFrame(kFreeSpace, {}));
   Receive(Frame(kFreeSpace, {0, 0}));
   Poll();
+  Receive(Frame(kFileChunk));
+  Poll();
+  Poll();
+  EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 5u) << "a delete waits";
+  Advance(LinkControl::kCarefulResend);
+  Poll();
+  EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 6u);
+  Receive(Frame(kDeleteFile));
+  Poll();  // the delete's copy holds nothing back: the chunk's key differs
+  EXPECT_EQ(LastWritten(), BuildFrame(kFileChunk, Bytes{0, 1, 1, 0}));
   Bytes poll_then_answer = kPollFrame;
-  const Bytes answer = Frame(kDeleteFile);
+  const Bytes answer = Frame(kFileChunk);
   poll_then_answer.insert(poll_then_answer.end(), answer.begin(), answer.end());
   Receive(poll_then_answer);  // answered after the device polled again
   EXPECT_FALSE(link().prompt());
-  link().ClearQueue();
-  deletes(1);
+  chunks(1);
   Poll();
   Poll();
-  EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 5u) << "withheld: the time-out rules again";
+  EXPECT_EQ(host.written.size(), PromptAnswers::kStreak + 8u) << "withheld: the time-out rules again";
 }
 
 // A late copy of an answer never changes the next operation: not the
