@@ -99,10 +99,10 @@ PtyPort::ReadResult PtyPort::Read(std::span<std::uint8_t> buffer, std::size_t& c
 }
 
 // What the console wrote sits in the port side's input queue once it has
-// left the master, and only a flush through the port side empties it.
+// left the master, and only a flush through the port side empties it. The
+// PC's bytes on their way to the master are left alone.
 void PtyPort::Discard() {
   if (master_ < 0) return;
-  ::tcflush(master_, TCIOFLUSH);
   const int port_side = ::open(port_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (port_side < 0) return;
   ::tcflush(port_side, TCIFLUSH);

@@ -33,7 +33,7 @@ class PtyPort {
   bool Write(std::span<const std::uint8_t> bytes);
   // Reads what has arrived, up to buffer.size() bytes, into buffer.
   ReadResult Read(std::span<std::uint8_t> buffer, std::size_t& count);
-  // Throws away what was written but not read, and what was not yet taken.
+  // Throws away what the console wrote and the PC has not read.
   void Discard();
 
  private:
