@@ -82,7 +82,7 @@ struct Simulator::Impl {
   void ReachDevice(Clock::time_point due);
   void TakeFrames();
   void OnFrame(const ConsoleInput::Taken& taken);
-  bool SendFrame(Bytes frame, long ExchangeStats::*heard, long ExchangeStats::*unheard);
+  bool SendFrame(Bytes frame, bool answer);
   void Count(long ExchangeStats::*counter, long delta);
   void UpdateInputCounts();
   bool StopRequested() const { return stop_requested.load(std::memory_order_acquire); }
@@ -188,8 +188,7 @@ bool Simulator::Impl::EndPhase() {
 void Simulator::Impl::Poll() {
   input.BeforePoll();
   UpdateInputCounts();
-  const bool heard = SendFrame(link::BuildFrame(link::kPoll, {}), &ExchangeStats::polls,
-                               &ExchangeStats::polls_unheard);
+  const bool heard = SendFrame(link::BuildFrame(link::kPoll, {}), false);
   poll_written = Clock::now();
   polls_heard += heard;
   turnaround_pending = heard;
@@ -308,8 +307,8 @@ void Simulator::Impl::OnFrame(const ConsoleInput::Taken& taken) {
     std::lock_guard lock(device_mutex);
     answer = device.Answer(link::FrameView(taken.frame));
   }
-  if (!answer || dice.Roll(options.drop)) return;
-  SendFrame(std::move(*answer), &ExchangeStats::answers, &ExchangeStats::answers_unheard);
+  if (!answer) return;
+  SendFrame(std::move(*answer), true);
 }
 
 // Counted before the write, so that whatever the PC has read is already in
@@ -319,20 +318,24 @@ void Simulator::Impl::Count(long ExchangeStats::*counter, long delta) {
   stats.*counter += delta;
 }
 
-// Noise goes before the frame, so it lies between two frames on the line; a
-// corrupted frame has one bit of one byte flipped, which its checksum shows.
-// The dice are rolled whether or not anybody listens, so the faults follow
-// the console's own frames alone. True when the frame went to an open port.
-bool Simulator::Impl::SendFrame(Bytes frame, long ExchangeStats::*heard, long ExchangeStats::*unheard) {
+// A lost answer (--drop) is not written at all. Noise goes before the frame,
+// so it lies between two frames on the line; a corrupted frame has one bit of
+// one byte flipped, which its checksum shows. The dice are rolled only for
+// frames that go to an open port, so the faults the PC meets do not depend on
+// how long the console polled before the PC opened the port. True when the
+// frame went to an open port.
+bool Simulator::Impl::SendFrame(Bytes frame, bool answer) {
+  const auto heard = answer ? &ExchangeStats::answers : &ExchangeStats::polls;
+  if (!PeerListening()) {
+    Count(answer ? &ExchangeStats::answers_unheard : &ExchangeStats::polls_unheard, 1);
+    return false;
+  }
+  if (answer && dice.Roll(options.drop)) return false;
   if (dice.Roll(options.corrupt)) dice.FlipOneBit(frame);
   if (dice.Roll(options.noise)) {
     Bytes noise(1 + dice.Below(kMaxNoiseBytes));
     for (auto& byte : noise) byte = dice.Byte();
     frame.insert(frame.begin(), noise.begin(), noise.end());
-  }
-  if (!PeerListening()) {
-    Count(unheard, 1);
-    return false;
   }
   Count(heard, 1);
   if (port.Write(frame)) return true;
