@@ -68,14 +68,6 @@ TEST(SimLine, FramesPassWholeOrNotAtAllAndOtherBytesPassUntouched) {
   }
 }
 
-TEST(SimLine, AFrameIsHeldUntilItsLastByteHasCome) {
-  sim::FaultDice dice(1);
-  PcFrameFaults faults(0, 0, dice);
-  const Bytes frame = FrameBytes(Command::kFileDetails, {3});
-  EXPECT_TRUE(faults.Pass({frame.data(), frame.size() - 1}).empty());
-  EXPECT_EQ(faults.Pass({&frame.back(), 1}), std::vector<Bytes>{frame});
-}
-
 TEST(SimLine, AdapterDelayIsReproducibleBoundedBelowAndKeepsOrder) {
   using std::chrono::microseconds;
   const auto start = sim::AdapterDelay::Clock::now();
