@@ -197,22 +197,23 @@ void Simulator::Impl::Poll() {
   TakeFrames();
 }
 
-// Sleeps until the deadline, a stop, or bytes from the PC. While nobody holds
-// the port the port shows a hang-up all the time, so it is only looked at
-// every few milliseconds then.
+// Sleeps until the deadline, a stop, bytes from the PC or a close of the
+// port. While nobody holds the port the port shows a hang-up all the time,
+// so it is only looked at every few milliseconds then.
 void Simulator::Impl::Wait(Clock::time_point deadline) {
-  std::array<pollfd, 2> watched{pollfd{wake_fd, POLLIN, 0}, pollfd{port.fd(), POLLIN, 0}};
+  std::array<pollfd, 3> watched{pollfd{wake_fd, POLLIN, 0}, pollfd{port.close_watch(), POLLIN, 0},
+                                pollfd{port.fd(), POLLIN, 0}};
   if (!peer_open) deadline = std::min(deadline, Clock::now() + kPeerCheck);
   const timespec timeout = ToTimespec(deadline - Clock::now());
-  const nfds_t count = peer_open ? 2 : 1;
+  const nfds_t count = peer_open ? 3 : 2;
   if (::ppoll(watched.data(), count, &timeout, nullptr) < 0 && errno != EINTR) return;
   if (watched[0].revents) return;
-  if (!peer_open) {
+  if (!peer_open || watched[1].revents) {
     PeerListening();
     return;
   }
-  if ((watched[1].revents & POLLIN) && !ReadFromPc()) return;
-  if (watched[1].revents & (POLLHUP | POLLERR)) OnPeerGone();
+  if ((watched[2].revents & POLLIN) && !ReadFromPc()) return;
+  if (watched[2].revents & (POLLHUP | POLLERR)) OnPeerGone();
 }
 
 // Takes everything the PC has sent so far. False when the PC has let go of
@@ -257,7 +258,9 @@ void Simulator::Impl::TakeUp(std::span<const Bytes> pieces, Clock::time_point se
 // A port nobody holds keeps what was written into it for the next one to
 // open it, so what the console wrote and the PC did not read goes now, and
 // nothing is written until the PC is back. The PC's own last bytes were sent
-// before it let go and still go down the line.
+// before it let go and still go down the line. A PC that opened the port
+// again before this runs and has read since then has met those bytes: the
+// pty gives no way to stop that.
 void Simulator::Impl::OnPeerGone() {
   peer_open = false;
   std::array<std::uint8_t, link::kReceiveBufferSize> chunk;
@@ -269,10 +272,11 @@ void Simulator::Impl::OnPeerGone() {
 }
 
 // Looked at before every write, so nothing is written into a port nobody
-// holds.
+// holds, and nothing written before a close is left for the next open.
 bool Simulator::Impl::PeerListening() {
+  const bool closed_meanwhile = port.ClosedSinceLastLook();
   const bool open = port.PeerOpen();
-  if (peer_open && !open) OnPeerGone();
+  if (closed_meanwhile || (peer_open && !open)) OnPeerGone();
   peer_open = open;
   return open;
 }

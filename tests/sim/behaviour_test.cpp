@@ -3,6 +3,7 @@
 // all through the pty.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 #include "tests/sim/sim_rig.h"
@@ -194,6 +195,26 @@ TEST(SimPolls, PollingGoesOnWhileThePortIsClosedAndNothingStaleIsReadAfterTheReo
   }
   EXPECT_GE(polls, 1);
   EXPECT_LE(polls, simulator.Stats().polls - at_reopen.polls);
+}
+
+// Closed and opened again at once, before the console could see the port
+// unheld: what it wrote before the close is gone by the time the PC reads,
+// a few milliseconds later, as a program does once its reader has started.
+TEST(SimPolls, AReopenAtOnceFindsNothingFromBeforeTheClose) {
+  for (int round = 0; round < 5; ++round) {
+    sim::Simulator simulator(Cycle(2'000'000, 1'000'000, AnswerMode::kAll));
+    const std::string path = simulator.Start();
+    auto pc = std::make_unique<PcPort>(path);
+    ASSERT_TRUE(pc->NextPoll(milliseconds(3000)));
+    pc->SendRaw(Request(1));
+    const auto deadline = Clock::now() + milliseconds(3000);
+    while (simulator.Stats().answers == 0 && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(1));
+    std::this_thread::sleep_for(milliseconds(10));  // the answer lies unread in the port
+    pc.reset();
+    PcPort again(path);
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(again.ReadRaw(64, milliseconds(100)), Bytes{}) << "round " << round;
+  }
 }
 
 // A repeated create and a repeated delete, identical in every byte.
