@@ -62,8 +62,8 @@ std::size_t StoredSize(const SimFile& file) {
   return kHeaderFixedBytes + file.name.size() + file.data.size();
 }
 
-Kv80Device::Kv80Device(DeviceState initial, std::size_t capacity, int fail_verify)
-    : state_(std::move(initial)), capacity_(capacity), fail_verify_(fail_verify) {}
+Kv80Device::Kv80Device(DeviceState initial, std::size_t capacity, int fail_verify, CopyMode copies)
+    : state_(std::move(initial)), capacity_(capacity), fail_verify_(fail_verify), copies_(copies) {}
 
 std::size_t Kv80Device::FreeBytes() const {
   std::size_t used = 0;
@@ -74,7 +74,7 @@ std::size_t Kv80Device::FreeBytes() const {
 std::optional<Bytes> Kv80Device::Answer(const FrameView& frame) {
   if (!IsKnown(frame.command())) return std::nullopt;
   const Bytes received(frame.bytes().begin(), frame.bytes().end());
-  if (!last_frame_.empty() && received == last_frame_) return last_answer_;
+  if (copies_ == CopyMode::kSkip && received == last_frame_) return last_answer_;
   last_answer_ = link::BuildFrame(frame.command(), Apply(frame));
   last_frame_ = received;
   return last_answer_;
@@ -118,7 +118,8 @@ Bytes Kv80Device::WriteFirmware(const FrameView& frame) {
 
 // Status 0 only when every byte the chunk carries equals the stored byte at
 // its place; an empty chunk or one reaching past the image differs. The
-// fail-verify count runs over distinct chunks, since resends never get here.
+// fail-verify count runs over the chunks applied: distinct chunks when
+// resends are skipped, every one when copies are applied.
 Bytes Kv80Device::VerifyFirmware(const FrameView& frame) {
   const std::uint16_t offset = U16At(frame, 0);
   const auto bytes = ChunkBytes(frame);

@@ -23,15 +23,18 @@ inline constexpr std::size_t kMaxAnsweredName = link::kMaxLength - 1 - 7;
 
 class Kv80Device {
  public:
-  Kv80Device(DeviceState initial, std::size_t capacity, int fail_verify);
+  Kv80Device(DeviceState initial, std::size_t capacity, int fail_verify,
+             CopyMode copies = CopyMode::kSkip);
 
   // The whole answer frame, or nothing for a code the console does not know.
   //
   // Resends: when the PC's answer to a poll is lost it sends the same frame at
-  // the next poll. A frame identical in every byte to the last frame taken up
-  // is therefore a resend: it gets the same answer again and is not applied a
-  // second time, so nothing is created, deleted, erased or counted twice.
-  // Unknown codes are not taken up and leave that memory alone.
+  // the next poll. With CopyMode::kSkip a frame identical in every byte to the
+  // last frame taken up is taken for a resend: it gets the same answer again
+  // and is not applied a second time, so nothing is created, deleted, erased
+  // or counted twice. Unknown codes are not taken up and leave that memory
+  // alone. With CopyMode::kApply the console has no such memory and applies
+  // every frame as it comes.
   std::optional<std::vector<std::uint8_t>> Answer(const link::FrameView& frame);
 
   const DeviceState& state() const { return state_; }
@@ -54,6 +57,7 @@ class Kv80Device {
   DeviceState state_;
   std::size_t capacity_;
   int fail_verify_;
+  CopyMode copies_;
   long verify_chunks_ = 0;
   std::optional<std::size_t> created_file_;  // target of the data chunks
   std::vector<std::uint8_t> last_frame_;

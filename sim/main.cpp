@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,6 @@
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <type_traits>
 #include <vector>
 
 #include "sim/simulator.h"
@@ -29,20 +29,38 @@ constexpr const char* kUsage =
     "A simulated KV80 console on a pseudo-terminal; prints the port path first.\n"
     "  --link PATH               also make a symbolic link to the port at PATH\n"
     "  --capacity BYTES          file memory size (16384)\n"
-    "  --reply-window-ms MS      wait for the PC's answer after a poll (50)\n"
+    "  --reply-window-us US      wait for the PC's answer after a poll (50000)\n"
+    "  --reply-window-ms MS      the same in milliseconds\n"
     "  --poll-interval-us US     pause before the next poll, 0 = at once (1000)\n"
+    "  --answer MODE             what the console does with the PC's frames (all):\n"
+    "                              all    answer every frame as it comes\n"
+    "                              first  read only from a poll to its answer; answer the\n"
+    "                                     first frame, drop the rest of that read\n"
+    "                              queue  answer one frame per poll, keep the rest (4096 bytes)\n"
+    "                              flush  empty the receive buffer before each poll, then first\n"
+    "  --copies skip|apply       a frame identical to the last one taken up is answered\n"
+    "                            again but not applied (skip), or applied again (apply);\n"
+    "                            default skip\n"
+    "  --latency-us US           the PC's bytes reach the console this much later (0)\n"
+    "  --jitter-us US            plus a delay drawn evenly from 0 to US, order kept (0)\n"
     "  --drop P                  chance that an answer is lost (0)\n"
     "  --corrupt P               chance that a sent frame has one bit flipped (0)\n"
     "  --noise P                 chance of random bytes before a sent frame (0)\n"
+    "  --rx-drop P               chance that a frame from the PC is lost (0)\n"
+    "  --rx-corrupt P            chance that a frame from the PC has one bit flipped (0)\n"
     "  --fail-verify N           the Nth verify chunk answers status 1 (off)\n"
-    "  --silent-after N          stop polling after N polls (off)\n"
-    "  --hangup-after N          close the port after N polls, like a pulled cable (off)\n"
-    "  --seed N                  seed of the faults (1)\n"
+    "  --silent-after N          stop polling after N polls the PC heard (off)\n"
+    "  --hangup-after N          close the port after N polls the PC heard, like a pulled cable (off)\n"
+    "  --seed N                  seed of the faults and the jitter (1)\n"
     "  --state FILE              load the console's content from FILE, save it on exit\n"
     "  --samples                 start with a few sample plan files (unless --state loads some)\n"
-    "  --stats FILE              write the exchange timings to FILE on exit\n"
+    "  --stats FILE              write the exchange counts and timings to FILE on exit\n"
     "  --exit-after-idle-ms MS   exit when the PC has sent nothing for MS ms (off)\n"
-    "  --help                    show this text\n";
+    "  --help                    show this text\n"
+    "The console polls on while the PC's port is closed; what it sends then is lost.\n";
+
+// Longest time accepted, in microseconds: a day.
+constexpr unsigned long long kLongestUs = 86'400'000'000ull;
 
 struct Settings {
   SimOptions sim;
@@ -51,44 +69,109 @@ struct Settings {
   bool samples = false;  // start with the sample files when no state is loaded
 };
 
+// One option: its name, what it expects (for the error message) and how its
+// value is taken; apply returns false for a value it refuses.
+struct Option {
+  std::string_view name;
+  std::string expected;
+  std::function<bool(std::string_view)> apply;
+};
+
 template <typename T>
-bool ParseNumber(std::string_view text, T& out) {
-  if (text.empty()) return false;
-  const std::string copy(text);
-  char* end = nullptr;
-  errno = 0;
-  if constexpr (std::is_floating_point_v<T>) {
-    const double value = std::strtod(copy.c_str(), &end);
-    if (errno || *end || !(value >= 0 && value <= 1)) return false;
-    out = value;
-  } else {
-    if (copy[0] == '-') return false;
-    const unsigned long long value = std::strtoull(copy.c_str(), &end, 10);
-    if (errno || *end || value > static_cast<unsigned long long>(std::numeric_limits<T>::max())) return false;
-    out = static_cast<T>(value);
+Option Whole(std::string_view name, T& out,
+             unsigned long long most = std::numeric_limits<T>::max()) {
+  return {name, "a whole number from 0 to " + std::to_string(most), [&out, most](std::string_view text) {
+            if (text.empty() || text[0] == '-') return false;
+            const std::string copy(text);
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long long value = std::strtoull(copy.c_str(), &end, 10);
+            if (errno || *end || value > most) return false;
+            out = static_cast<T>(value);
+            return true;
+          }};
+}
+
+Option Probability(std::string_view name, double& out) {
+  return {name, "a probability from 0 to 1", [&out](std::string_view text) {
+            const std::string copy(text);
+            char* end = nullptr;
+            errno = 0;
+            const double value = std::strtod(copy.c_str(), &end);
+            if (copy.empty() || errno || *end || !(value >= 0 && value <= 1)) return false;
+            out = value;
+            return true;
+          }};
+}
+
+template <typename E>
+Option Choice(std::string_view name, E& out, std::vector<std::pair<std::string_view, E>> choices) {
+  std::string expected;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    expected += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ");
+    expected += choices[i].first;
   }
-  return true;
+  return {name, expected, [&out, choices](std::string_view text) {
+            for (const auto& [word, value] : choices) {
+              if (text != word) continue;
+              out = value;
+              return true;
+            }
+            return false;
+          }};
+}
+
+Option Path(std::string_view name, std::string& out) {
+  return {name, "a path", [&out](std::string_view text) {
+            out = text;
+            return !text.empty();
+          }};
+}
+
+// The window in milliseconds goes into the same field as the microseconds.
+Option WindowMs(std::string_view name, long& window_us) {
+  Option option = Whole(name, window_us, kLongestUs / 1000);
+  return {name, option.expected, [&window_us, parse = option.apply](std::string_view text) {
+            if (!parse(text)) return false;
+            window_us *= 1000;
+            return true;
+          }};
+}
+
+std::vector<Option> Options(Settings& settings) {
+  using orvane::sim::AnswerMode;
+  using orvane::sim::CopyMode;
+  SimOptions& o = settings.sim;
+  return {
+      Path("--link", o.link_path),
+      Whole("--capacity", o.capacity),
+      Whole("--reply-window-us", o.reply_window_us, kLongestUs),
+      WindowMs("--reply-window-ms", o.reply_window_us),
+      Whole("--poll-interval-us", o.poll_interval_us),
+      Choice("--answer", o.answer,
+             {{"all", AnswerMode::kAll}, {"first", AnswerMode::kFirst},
+              {"queue", AnswerMode::kQueue}, {"flush", AnswerMode::kFlush}}),
+      Choice("--copies", o.copies, {{"skip", CopyMode::kSkip}, {"apply", CopyMode::kApply}}),
+      Whole("--latency-us", o.latency_us, kLongestUs),
+      Whole("--jitter-us", o.jitter_us, kLongestUs),
+      Probability("--drop", o.drop),
+      Probability("--corrupt", o.corrupt),
+      Probability("--noise", o.noise),
+      Probability("--rx-drop", o.rx_drop),
+      Probability("--rx-corrupt", o.rx_corrupt),
+      Whole("--fail-verify", o.fail_verify),
+      Whole("--silent-after", o.silent_after),
+      Whole("--hangup-after", o.hangup_after),
+      Whole("--seed", o.seed),
+      Whole("--exit-after-idle-ms", o.exit_after_idle_ms),
+      Path("--state", settings.state_path),
+      Path("--stats", settings.stats_path),
+  };
 }
 
 // Every option takes a value, as "--name value" or "--name=value".
 bool ParseArguments(int argc, char** argv, Settings& settings, bool& help) {
-  SimOptions& o = settings.sim;
-  const std::vector<std::pair<std::string_view, std::function<bool(std::string_view)>>> options{
-      {"--link", [&](std::string_view v) { o.link_path = v; return !v.empty(); }},
-      {"--capacity", [&](std::string_view v) { return ParseNumber(v, o.capacity); }},
-      {"--reply-window-ms", [&](std::string_view v) { return ParseNumber(v, o.reply_window_ms); }},
-      {"--poll-interval-us", [&](std::string_view v) { return ParseNumber(v, o.poll_interval_us); }},
-      {"--drop", [&](std::string_view v) { return ParseNumber(v, o.drop); }},
-      {"--corrupt", [&](std::string_view v) { return ParseNumber(v, o.corrupt); }},
-      {"--noise", [&](std::string_view v) { return ParseNumber(v, o.noise); }},
-      {"--fail-verify", [&](std::string_view v) { return ParseNumber(v, o.fail_verify); }},
-      {"--silent-after", [&](std::string_view v) { return ParseNumber(v, o.silent_after); }},
-      {"--hangup-after", [&](std::string_view v) { return ParseNumber(v, o.hangup_after); }},
-      {"--seed", [&](std::string_view v) { return ParseNumber(v, o.seed); }},
-      {"--exit-after-idle-ms", [&](std::string_view v) { return ParseNumber(v, o.exit_after_idle_ms); }},
-      {"--state", [&](std::string_view v) { settings.state_path = v; return !v.empty(); }},
-      {"--stats", [&](std::string_view v) { settings.stats_path = v; return !v.empty(); }},
-  };
+  const std::vector<Option> options = Options(settings);
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
@@ -105,25 +188,23 @@ bool ParseArguments(int argc, char** argv, Settings& settings, bool& help) {
       value = argument.substr(argument.find('=') + 1);
       argument = argument.substr(0, argument.find('='));
     }
-    bool known = false;
-    for (const auto& [name, apply] : options) {
-      if (argument != name) continue;
-      known = true;
-      if (!inline_value) {
-        if (i + 1 >= argc) {
-          std::fprintf(stderr, "orvane-sim: %s needs a value\n", argv[i]);
-          return false;
-        }
-        value = argv[++i];
-      }
-      if (!apply(value)) {
-        std::fprintf(stderr, "orvane-sim: bad value for %.*s: %.*s\n", static_cast<int>(name.size()),
-                     name.data(), static_cast<int>(value.size()), value.data());
+    const auto option = std::find_if(options.begin(), options.end(),
+                                     [&](const Option& candidate) { return candidate.name == argument; });
+    if (option == options.end()) {
+      std::fprintf(stderr, "orvane-sim: unknown option %s (see --help)\n", argv[i]);
+      return false;
+    }
+    if (!inline_value) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "orvane-sim: %s needs a value\n", argv[i]);
         return false;
       }
+      value = argv[++i];
     }
-    if (!known) {
-      std::fprintf(stderr, "orvane-sim: unknown option %s (see --help)\n", argv[i]);
+    if (!option->apply(value)) {
+      std::fprintf(stderr, "orvane-sim: bad value for %.*s: %.*s (expected %s)\n",
+                   static_cast<int>(option->name.size()), option->name.data(), static_cast<int>(value.size()),
+                   value.data(), option->expected.c_str());
       return false;
     }
   }

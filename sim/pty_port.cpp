@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -54,10 +56,42 @@ std::string PtyPort::Open() {
   port_path_ = name.data();
   const int port_side = ::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (port_side >= 0) ::close(port_side);
+  WatchCloses();
   return port_path_;
 }
 
+// A closed port side keeps the console's unread bytes for whoever opens it
+// next. A hang-up on the master shows a close only while nobody has opened
+// the port again, so every close is also watched for, and none goes unseen.
+void PtyPort::WatchCloses() {
+  close_watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (close_watch_ >= 0 && ::inotify_add_watch(close_watch_, port_path_.c_str(), IN_CLOSE) < 0) {
+    ::close(close_watch_);
+    close_watch_ = -1;
+  }
+}
+
+bool PtyPort::ClosedSinceLastLook() {
+  if (close_watch_ < 0) return false;
+  long closes = 0;
+  alignas(inotify_event) std::array<char, 4096> events;
+  ssize_t got;
+  while ((got = ::read(close_watch_, events.data(), events.size())) > 0) {
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
+      if (event->mask & (IN_CLOSE | IN_Q_OVERFLOW)) ++closes;
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  const long own = std::min(closes, own_closes_);
+  own_closes_ -= own;
+  return closes > own;
+}
+
 void PtyPort::Close() {
+  if (close_watch_ >= 0) ::close(close_watch_);
+  close_watch_ = -1;
+  own_closes_ = 0;
   if (master_ < 0) return;
   ::close(master_);
   master_ = -1;
@@ -99,14 +133,15 @@ PtyPort::ReadResult PtyPort::Read(std::span<std::uint8_t> buffer, std::size_t& c
 }
 
 // What the console wrote sits in the port side's input queue once it has
-// left the master, and only a flush through the port side empties it.
+// left the master, and only a flush through the port side empties it. The
+// PC's bytes on their way to the master are left alone.
 void PtyPort::Discard() {
   if (master_ < 0) return;
-  ::tcflush(master_, TCIOFLUSH);
   const int port_side = ::open(port_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (port_side < 0) return;
   ::tcflush(port_side, TCIFLUSH);
   ::close(port_side);
+  if (close_watch_ >= 0) ++own_closes_;
 }
 
 }  // namespace orvane::sim

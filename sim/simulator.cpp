@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +13,16 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <system_error>
 #include <thread>
 
 #include "link/commands.h"
 #include "link/frame.h"
+#include "sim/adapter_delay.h"
+#include "sim/console_input.h"
+#include "sim/fault_dice.h"
 #include "sim/kv80_device.h"
+#include "sim/pc_frame_faults.h"
 #include "sim/pty_port.h"
 
 namespace orvane::sim {
@@ -26,31 +30,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using std::chrono::microseconds;
 
 // How often a console with nobody on the port looks again.
 constexpr auto kPeerCheck = std::chrono::milliseconds(2);
-// How long one wait lasts while the console is silent.
-constexpr auto kSilentWait = std::chrono::milliseconds(10);
 constexpr std::size_t kMaxNoiseBytes = 8;
 // Enough for hours of exchanges; past it only the counters go on.
 constexpr std::size_t kMaxSamples = std::size_t{1} << 20;
+// Longer times are taken as this; keeps every deadline far from the clock's end.
+constexpr microseconds kLongestTime = std::chrono::hours(24);
 
-// All fault decisions come from one seeded generator, drawn in the order the
-// console meets them, so the same seed and the same PC give the same faults.
-class FaultDice {
- public:
-  explicit FaultDice(std::uint64_t seed) : engine_(seed) {}
-
-  bool Roll(double probability) {
-    if (probability <= 0) return false;
-    return static_cast<double>(engine_() >> 11) * 0x1.0p-53 < probability;
-  }
-  std::size_t Below(std::size_t bound) { return static_cast<std::size_t>(engine_() % bound); }
-  std::uint8_t Byte() { return static_cast<std::uint8_t>(engine_()); }
-
- private:
-  std::mt19937_64 engine_;
-};
+microseconds Micros(long value) {
+  return std::clamp(microseconds(value), microseconds::zero(), kLongestTime);
+}
 
 double MicrosecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::micro>(to - from).count();
@@ -65,18 +57,34 @@ timespec ToTimespec(Clock::duration duration) {
 }  // namespace
 
 struct Simulator::Impl {
+  // kPause: between the end of a reply window and the next poll.
+  // kWindow: a poll is out and not answered yet. kSilent: polls no more.
+  enum class Phase { kPause, kWindow, kSilent };
+
   Impl(SimOptions opts, DeviceState initial)
       : options(std::move(opts)),
-        device(std::move(initial), options.capacity, options.fail_verify),
-        dice(options.seed) {}
+        device(std::move(initial), options.capacity, options.fail_verify, options.copies),
+        dice(options.seed),
+        line(options.rx_drop, options.rx_corrupt, dice),
+        adapter(Micros(options.latency_us), Micros(options.jitter_us), options.seed),
+        input(options.answer) {}
 
   void Run();
-  bool Serve(Clock::time_point deadline, bool until_answered);
-  void OnFrame(const link::FrameView& frame);
-  bool SendFrame(Bytes frame);
-  void SendPoll();
+  bool RunDueEvents();
+  std::optional<Clock::time_point> PhaseDeadline() const;
+  bool EndPhase();
+  void Poll();
+  void Wait(Clock::time_point deadline);
+  bool ReadFromPc();
+  void TakeUp(std::span<const Bytes> pieces, Clock::time_point sent);
+  void OnPeerGone();
+  bool PeerListening();
+  void ReachDevice(Clock::time_point due);
+  void TakeFrames();
+  void OnFrame(const ConsoleInput::Taken& taken);
+  bool SendFrame(Bytes frame, bool answer);
   void Count(long ExchangeStats::*counter, long delta);
-  void Sleep(Clock::duration duration) const;
+  void UpdateInputCounts();
   bool StopRequested() const { return stop_requested.load(std::memory_order_acquire); }
   Clock::time_point IdleDeadline() const;
   bool IdleExpired() const;
@@ -94,11 +102,17 @@ struct Simulator::Impl {
   // Owned by the device thread while it runs.
   PtyPort port;
   FaultDice dice;
-  link::ReceiveBuffer receive;
-  bool awaiting_answer = false;
-  long polls_sent = 0;
+  PcFrameFaults line;
+  AdapterDelay adapter;
+  ConsoleInput input;
+  bool peer_open = false;
+  Phase phase = Phase::kPause;
+  Clock::time_point next_poll;
+  Clock::time_point window_end;
   Clock::time_point poll_written;
-  Clock::time_point bytes_read;
+  bool turnaround_pending = false;
+  long polls_heard = 0;
+  long frames_seen = 0;
   std::optional<Clock::time_point> last_frame;
 
   std::thread thread;
@@ -107,87 +121,198 @@ struct Simulator::Impl {
   std::atomic<bool> running{false};
 };
 
-// One cycle: poll, wait up to the reply window for the PC's frame (answering
-// every frame as it arrives), then wait the poll interval, still answering.
-// While nobody holds the port the console neither polls nor counts: what it
-// wrote and was not read is thrown away, so a PC that opens the port later
-// finds no pile of old polls.
+// The console's own cycle goes on whether or not anybody holds the port:
+// poll, reply window, pause, poll. In between it reads the PC's bytes as they
+// come and hands them down the line, through the adapter, to its input.
 void Simulator::Impl::Run() {
-  bool connected = false;
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // wake-ups to the microsecond
+  next_poll = Clock::now();
   while (!StopRequested() && !IdleExpired()) {
-    if (!port.PeerOpen()) {
-      if (connected) {
-        port.Discard();
-        receive = link::ReceiveBuffer{};
-        connected = false;
-      }
-      Sleep(kPeerCheck);
-      continue;
-    }
-    connected = true;
-    if (options.hangup_after > 0 && polls_sent >= options.hangup_after) {
-      port.Close();
-      break;
-    }
-    if (options.silent_after > 0 && polls_sent >= options.silent_after) {
-      Serve(Clock::now() + kSilentWait, false);
-      continue;
-    }
-    SendPoll();
-    if (awaiting_answer && !Serve(poll_written + std::chrono::milliseconds(options.reply_window_ms), true)) {
-      continue;
-    }
-    awaiting_answer = false;
-    Serve(Clock::now() + std::chrono::microseconds(options.poll_interval_us), false);
+    if (!RunDueEvents()) break;
+    std::optional<Clock::time_point> deadline = PhaseDeadline();
+    if (const auto due = adapter.NextDue(); due && (!deadline || *due < *deadline)) deadline = due;
+    Wait(std::min(deadline.value_or(Clock::time_point::max()), IdleDeadline()));
   }
   running.store(false, std::memory_order_release);
 }
 
-// Reads and answers until the deadline, or until the poll is answered when
-// until_answered is set. False when the wait was cut short because the PC let
-// go of the port or a stop was asked for.
-bool Simulator::Impl::Serve(Clock::time_point deadline, bool until_answered) {
-  std::array<std::uint8_t, link::kReceiveBufferSize> chunk;
-  while (!StopRequested() && !IdleExpired()) {
-    if (until_answered && !awaiting_answer) return true;
+// Runs what is due, oldest first: bytes reaching the console and the ends of
+// its phases. At most one poll per call, so the PC is read between any two
+// polls however short the cycle. False once the console has hung up.
+bool Simulator::Impl::RunDueEvents() {
+  for (;;) {
     const auto now = Clock::now();
-    if (now >= deadline) return true;
-    std::array<pollfd, 2> watched{pollfd{port.fd(), POLLIN, 0}, pollfd{wake_fd, POLLIN, 0}};
-    const timespec timeout = ToTimespec(std::min(deadline, IdleDeadline()) - now);
-    if (::ppoll(watched.data(), watched.size(), &timeout, nullptr) < 0 && errno != EINTR) return false;
-    if (watched[1].revents) return false;
-    if (watched[0].revents & POLLIN) {
-      std::size_t count = 0;
-      const auto result = port.Read(chunk, count);
-      if (result == PtyPort::ReadResult::kPeerGone) return false;
-      if (result == PtyPort::ReadResult::kData) {
-        bytes_read = Clock::now();
-        receive.Deliver(chunk.data(), count, [this](const link::FrameView& frame) { OnFrame(frame); });
-      }
-    } else if (watched[0].revents & (POLLHUP | POLLERR)) {
-      return false;
+    const auto due = adapter.NextDue();
+    const auto phase_end = PhaseDeadline();
+    if (due && *due <= now && (!phase_end || *due <= *phase_end)) {
+      ReachDevice(*due);
+    } else if (phase_end && *phase_end <= now) {
+      const bool polled = phase == Phase::kPause;
+      if (!EndPhase()) return false;
+      if (polled) return true;
+    } else {
+      return true;
     }
   }
-  return false;
 }
 
-void Simulator::Impl::OnFrame(const link::FrameView& frame) {
-  last_frame = bytes_read;
-  if (awaiting_answer) {
-    awaiting_answer = false;
+std::optional<Clock::time_point> Simulator::Impl::PhaseDeadline() const {
+  switch (phase) {
+    case Phase::kPause: return next_poll;
+    case Phase::kWindow: return window_end;
+    case Phase::kSilent: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// The reply window ran out unanswered, or the pause is over: poll, fall
+// silent or hang up as the options say. False once it has hung up.
+bool Simulator::Impl::EndPhase() {
+  if (phase == Phase::kWindow) {
+    phase = Phase::kPause;
+    next_poll = window_end + microseconds(options.poll_interval_us);
+    return true;
+  }
+  if (options.hangup_after > 0 && polls_heard >= options.hangup_after) {
+    port.Close();
+    return false;
+  }
+  if (options.silent_after > 0 && polls_heard >= options.silent_after) {
+    phase = Phase::kSilent;
+    return true;
+  }
+  Poll();
+  return true;
+}
+
+void Simulator::Impl::Poll() {
+  input.BeforePoll();
+  UpdateInputCounts();
+  const bool heard = SendFrame(link::BuildFrame(link::kPoll, {}), false);
+  poll_written = Clock::now();
+  polls_heard += heard;
+  turnaround_pending = heard;
+  phase = Phase::kWindow;
+  window_end = poll_written + Micros(options.reply_window_us);
+  TakeFrames();
+}
+
+// Sleeps until the deadline, a stop, bytes from the PC or a close of the
+// port. While nobody holds the port the port shows a hang-up all the time,
+// so it is only looked at every few milliseconds then.
+void Simulator::Impl::Wait(Clock::time_point deadline) {
+  std::array<pollfd, 3> watched{pollfd{wake_fd, POLLIN, 0}, pollfd{port.close_watch(), POLLIN, 0},
+                                pollfd{port.fd(), POLLIN, 0}};
+  if (!peer_open) deadline = std::min(deadline, Clock::now() + kPeerCheck);
+  const timespec timeout = ToTimespec(deadline - Clock::now());
+  const nfds_t count = peer_open ? 3 : 2;
+  if (::ppoll(watched.data(), count, &timeout, nullptr) < 0 && errno != EINTR) return;
+  if (watched[0].revents) return;
+  if (!peer_open || watched[1].revents) {
+    PeerListening();
+    return;
+  }
+  if ((watched[2].revents & POLLIN) && !ReadFromPc()) return;
+  if (watched[2].revents & (POLLHUP | POLLERR)) OnPeerGone();
+}
+
+// Takes everything the PC has sent so far. False when the PC has let go of
+// the port (what it sent before is taken all the same).
+bool Simulator::Impl::ReadFromPc() {
+  std::array<std::uint8_t, link::kReceiveBufferSize> chunk;
+  for (;;) {
+    std::size_t count = 0;
+    const auto result = port.Read(chunk, count);
+    if (result == PtyPort::ReadResult::kNothing) return true;
+    if (result == PtyPort::ReadResult::kPeerGone) {
+      OnPeerGone();
+      return false;
+    }
+    const auto sent = Clock::now();
+    TakeUp(line.Pass({chunk.data(), count}), sent);
+  }
+}
+
+// The turnaround of a poll ends with the first frame the PC sends after it,
+// whatever the line and the console then do with that frame.
+void Simulator::Impl::TakeUp(std::span<const Bytes> pieces, Clock::time_point sent) {
+  const PcFrameFaults::Counts& counts = line.counts();
+  const bool new_frame = counts.frames > frames_seen;
+  frames_seen = counts.frames;
+  {
     std::lock_guard lock(stats_mutex);
-    if (stats.turnaround_us.size() < kMaxSamples) {
-      stats.turnaround_us.push_back(MicrosecondsBetween(poll_written, bytes_read));
+    stats.frames_received = counts.frames;
+    stats.rx_dropped = counts.dropped;
+    stats.rx_corrupted = counts.corrupted;
+    if (new_frame && turnaround_pending && stats.turnaround_us.size() < kMaxSamples) {
+      stats.turnaround_us.push_back(MicrosecondsBetween(poll_written, sent));
     }
   }
+  if (new_frame) {
+    turnaround_pending = false;
+    last_frame = sent;
+  }
+  for (const Bytes& piece : pieces) adapter.Push(piece, sent);
+}
+
+// A port nobody holds keeps what was written into it for the next one to
+// open it, so what the console wrote and the PC did not read goes now, and
+// nothing is written until the PC is back. The PC's own last bytes were sent
+// before it let go and still go down the line. A PC that opened the port
+// again before this runs and has read since then has met those bytes: the
+// pty gives no way to stop that.
+void Simulator::Impl::OnPeerGone() {
+  peer_open = false;
+  std::array<std::uint8_t, link::kReceiveBufferSize> chunk;
+  std::size_t count = 0;
+  while (port.Read(chunk, count) == PtyPort::ReadResult::kData) {
+    TakeUp(line.Pass({chunk.data(), count}), Clock::now());
+  }
+  port.Discard();
+}
+
+// Looked at before every write, so nothing is written into a port nobody
+// holds, and nothing written before a close is left for the next open.
+bool Simulator::Impl::PeerListening() {
+  const bool closed_meanwhile = port.ClosedSinceLastLook();
+  const bool open = port.PeerOpen();
+  if (closed_meanwhile || (peer_open && !open)) OnPeerGone();
+  peer_open = open;
+  return open;
+}
+
+// One read of the console: every piece that reaches it at this moment.
+void Simulator::Impl::ReachDevice(Clock::time_point due) {
+  for (const auto& piece : adapter.TakeDue(due)) input.Reach(piece.bytes, piece.sent);
+  TakeFrames();
+}
+
+void Simulator::Impl::TakeFrames() {
+  for (const auto& taken : input.Take(phase == Phase::kWindow)) {
+    const bool answers_poll = phase == Phase::kWindow;
+    OnFrame(taken);
+    if (answers_poll) {
+      phase = Phase::kPause;
+      next_poll = Clock::now() + microseconds(options.poll_interval_us);
+    }
+  }
+  UpdateInputCounts();
+}
+
+void Simulator::Impl::UpdateInputCounts() {
+  std::lock_guard lock(stats_mutex);
+  stats.bytes_discarded = input.discarded();
+  stats.bytes_overflowed = input.overflowed();
+}
+
+void Simulator::Impl::OnFrame(const ConsoleInput::Taken& taken) {
   std::optional<Bytes> answer;
   {
     std::lock_guard lock(device_mutex);
-    answer = device.Answer(frame);
+    answer = device.Answer(link::FrameView(taken.frame));
   }
-  if (!answer || dice.Roll(options.drop)) return;
-  Count(&ExchangeStats::answers, 1);
-  if (!SendFrame(std::move(*answer))) Count(&ExchangeStats::answers, -1);
+  if (!answer) return;
+  SendFrame(std::move(*answer), true);
 }
 
 // Counted before the write, so that whatever the PC has read is already in
@@ -197,36 +322,29 @@ void Simulator::Impl::Count(long ExchangeStats::*counter, long delta) {
   stats.*counter += delta;
 }
 
-// Noise goes before the frame, so it lies between two frames on the line; a
-// corrupted frame has one bit of one byte flipped, which its checksum shows.
-bool Simulator::Impl::SendFrame(Bytes frame) {
-  if (dice.Roll(options.corrupt)) {
-    frame[dice.Below(frame.size())] ^= static_cast<std::uint8_t>(1u << dice.Below(8));
+// A lost answer (--drop) is not written at all. Noise goes before the frame,
+// so it lies between two frames on the line; a corrupted frame has one bit of
+// one byte flipped, which its checksum shows. The dice are rolled only for
+// frames that go to an open port, so the faults the PC meets do not depend on
+// how long the console polled before the PC opened the port. True when the
+// frame went to an open port.
+bool Simulator::Impl::SendFrame(Bytes frame, bool answer) {
+  const auto heard = answer ? &ExchangeStats::answers : &ExchangeStats::polls;
+  if (!PeerListening()) {
+    Count(answer ? &ExchangeStats::answers_unheard : &ExchangeStats::polls_unheard, 1);
+    return false;
   }
+  if (answer && dice.Roll(options.drop)) return false;
+  if (dice.Roll(options.corrupt)) dice.FlipOneBit(frame);
   if (dice.Roll(options.noise)) {
     Bytes noise(1 + dice.Below(kMaxNoiseBytes));
     for (auto& byte : noise) byte = dice.Byte();
     frame.insert(frame.begin(), noise.begin(), noise.end());
   }
-  return port.Write(frame);
-}
-
-void Simulator::Impl::SendPoll() {
-  awaiting_answer = false;
-  Count(&ExchangeStats::polls, 1);
-  if (!SendFrame(link::BuildFrame(link::kPoll, {}))) {
-    Count(&ExchangeStats::polls, -1);
-    return;
-  }
-  poll_written = Clock::now();
-  awaiting_answer = true;
-  ++polls_sent;
-}
-
-void Simulator::Impl::Sleep(Clock::duration duration) const {
-  pollfd wake{wake_fd, POLLIN, 0};
-  const timespec timeout = ToTimespec(duration);
-  ::ppoll(&wake, 1, &timeout, nullptr);
+  Count(heard, 1);
+  if (port.Write(frame)) return true;
+  Count(heard, -1);
+  return false;
 }
 
 Clock::time_point Simulator::Impl::IdleDeadline() const {

@@ -1,8 +1,9 @@
 // orvane-sim: a KV80 console on a pseudo-terminal. The device side of the
-// link: it polls, answers each command the PC sends after a poll, and keeps a
-// file system, a constants block and a firmware image. Faults (lost answers,
-// flipped bytes, line noise, a failing verification, a device that falls
-// silent or is unplugged) can be switched on and are reproducible by seed.
+// link: it polls, answers the commands the PC sends by one of several
+// firmware behaviours, and keeps a file system, a constants block and a
+// firmware image. Adapter latency and faults (lost or flipped frames either
+// way, line noise, a failing verification, a device that falls silent or is
+// unplugged) can be switched on and are reproducible by seed.
 #pragma once
 
 #include <array>
@@ -26,11 +27,32 @@ struct DeviceState {
   std::vector<std::uint8_t> firmware;
 };
 
+// What the console does with the PC's frames (--answer).
+//   kAll:   reads all the time and answers every complete frame as it comes.
+//   kFirst: reads only from a poll until its answer or the end of the reply
+//           window; answers the first complete frame and drops whatever else
+//           had reached it by then. Bytes that come in between wait, so a
+//           stale frame is answered after the next poll as if it were new.
+//   kQueue: reads all the time into a bounded store and answers one frame
+//           per poll; the rest wait, in order, for the following polls.
+//   kFlush: empties its store just before each poll, then as kFirst.
+enum class AnswerMode { kAll, kFirst, kQueue, kFlush };
+
+// What the console does with a frame identical in every byte to the last one
+// it took up (--copies): kSkip answers it again without applying it a second
+// time; kApply applies every frame as it comes.
+enum class CopyMode { kSkip, kApply };
+
 struct SimOptions {
   std::size_t capacity = 16384;
-  int reply_window_ms = 50;
+  long reply_window_us = 50'000;
   int poll_interval_us = 1000;
-  double drop = 0, corrupt = 0, noise = 0;
+  AnswerMode answer = AnswerMode::kAll;
+  CopyMode copies = CopyMode::kSkip;
+  // The PC's bytes reach the console after latency + a jitter in [0, jitter].
+  long latency_us = 0, jitter_us = 0;
+  double drop = 0, corrupt = 0, noise = 0;  // on the console's own frames
+  double rx_drop = 0, rx_corrupt = 0;       // on the PC's frames
   int fail_verify = 0;      // 0 = off
   long silent_after = 0;    // 0 = off
   long hangup_after = 0;    // 0 = off
@@ -40,13 +62,23 @@ struct SimOptions {
 };
 
 // turnaround_us: one sample per poll the PC answered, from the poll's last
-// byte written to the answer's last byte read. polls: polls written while the
-// PC had the port open. answers: answer frames the device wrote (lost ones,
-// by --drop, not counted).
+// byte written to the last byte of the PC's first frame after it read off the
+// port (before any simulated latency, whatever the console then does with
+// it). polls: polls written while the PC had the port open. answers: answer
+// frames the device wrote to an open port (lost ones, by --drop, not
+// counted). The console goes on polling and answering while the port is
+// closed; those frames are lost and counted as unheard.
 struct ExchangeStats {
   std::vector<double> turnaround_us;
   long polls = 0;
   long answers = 0;
+  long polls_unheard = 0;
+  long answers_unheard = 0;
+  long frames_received = 0;    // good frames from the PC, before --rx-drop/--rx-corrupt
+  long rx_dropped = 0;
+  long rx_corrupted = 0;
+  long bytes_discarded = 0;    // dropped unread by --answer first/flush
+  long bytes_overflowed = 0;   // lost because the receive store was full
 };
 
 class Simulator {
@@ -73,7 +105,7 @@ class Simulator {
 
 bool LoadState(const std::string& path, DeviceState& state, std::string* error);
 bool SaveState(const std::string& path, const DeviceState& state, std::string* error);
-// {"polls":N,"answers":N,"turnaround_us":[...]}
+// {"polls":N,"answers":N,...,"turnaround_us":[...]}
 bool SaveStats(const std::string& path, const ExchangeStats& stats, std::string* error);
 
 // A few plan files for the window's demo mode: a yearly plan (.yp1), a ring

@@ -168,8 +168,20 @@ bool SaveState(const std::string& path, const DeviceState& state, std::string* e
 }
 
 bool SaveStats(const std::string& path, const ExchangeStats& stats, std::string* error) {
-  std::string out = "{\"polls\": " + std::to_string(stats.polls) +
-                    ", \"answers\": " + std::to_string(stats.answers) + ", \"turnaround_us\": [";
+  const std::pair<const char*, long> counts[] = {
+      {"polls", stats.polls},
+      {"answers", stats.answers},
+      {"polls_unheard", stats.polls_unheard},
+      {"answers_unheard", stats.answers_unheard},
+      {"frames_received", stats.frames_received},
+      {"rx_dropped", stats.rx_dropped},
+      {"rx_corrupted", stats.rx_corrupted},
+      {"bytes_discarded", stats.bytes_discarded},
+      {"bytes_overflowed", stats.bytes_overflowed},
+  };
+  std::string out = "{";
+  for (const auto& [key, value] : counts) out += "\"" + std::string(key) + "\": " + std::to_string(value) + ", ";
+  out += "\"turnaround_us\": [";
   char number[32];
   for (std::size_t i = 0; i < stats.turnaround_us.size(); ++i) {
     std::snprintf(number, sizeof number, "%s%.3f", i ? "," : "", stats.turnaround_us[i]);

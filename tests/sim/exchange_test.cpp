@@ -21,7 +21,7 @@ TEST(SimPolls, EveryPollIsTheFixedFrameAndCountsOnlyWhileThePortIsOpen) {
   EXPECT_EQ(simulator.Stats().polls, 0);
 
   auto options = Responsive();
-  options.reply_window_ms = 5;
+  options.reply_window_us = 5'000;
   sim::Simulator quick(options);
   PcPort pc(quick.Start());
   const Bytes three = pc.ReadRaw(3 * kPoll.size(), milliseconds(2000));
@@ -34,7 +34,7 @@ TEST(SimPolls, EveryPollIsTheFixedFrameAndCountsOnlyWhileThePortIsOpen) {
 
 TEST(SimPolls, APcThatClosesAndReopensFindsNoPileOfOldPolls) {
   auto options = Responsive();
-  options.reply_window_ms = 5;
+  options.reply_window_us = 5'000;
   sim::Simulator simulator(options);
   const std::string path = simulator.Start();
   {

@@ -32,7 +32,7 @@ TEST(SimFaults, DroppedAnswersFollowTheSeed) {
 // The PC never answers, so the stream is the console's alone.
 Bytes UnansweredStream(double corrupt, double noise, std::uint64_t seed) {
   sim::SimOptions options;
-  options.reply_window_ms = 1;
+  options.reply_window_us = 1'000;
   options.poll_interval_us = 0;
   options.corrupt = corrupt;
   options.noise = noise;
@@ -73,7 +73,7 @@ TEST(SimFaults, NoiseFollowsTheSeedAndLeavesThePollsIntact) {
 // frames: the device ends with exactly what was sent, nothing twice.
 TEST(SimFaults, AResendingPcGetsExactlyItsContentThroughAllFaults) {
   auto options = Responsive();
-  options.reply_window_ms = 30;
+  options.reply_window_us = 30'000;
   options.drop = 0.3;
   options.corrupt = 0.1;
   options.noise = 0.2;
@@ -109,7 +109,7 @@ TEST(SimFaults, AResendingPcGetsExactlyItsContentThroughAllFaults) {
 
 TEST(SimFaults, SilentAfterStopsPollingButKeepsRunning) {
   auto options = Responsive();
-  options.reply_window_ms = 5;
+  options.reply_window_us = 5'000;
   options.silent_after = 3;
   Rig rig(options);
   const Bytes stream = rig.pc.ReadRaw(100, milliseconds(400));
@@ -121,7 +121,7 @@ TEST(SimFaults, SilentAfterStopsPollingButKeepsRunning) {
 
 TEST(SimFaults, HangupAfterLooksLikeAPulledCableToThePc) {
   auto options = Responsive();
-  options.reply_window_ms = 5;
+  options.reply_window_us = 5'000;
   options.hangup_after = 2;
   Rig rig(options);
   ASSERT_TRUE(rig.pc.NextPoll(milliseconds(2000)));

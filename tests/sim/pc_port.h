@@ -55,9 +55,11 @@ class PcPort {
     fd_ = -1;
   }
 
-  void Send(std::uint8_t command, const Bytes& data = {}) {
-    const Bytes frame = FrameBytes(command, data);
-    [[maybe_unused]] const auto written = ::write(fd_, frame.data(), frame.size());
+  void Send(std::uint8_t command, const Bytes& data = {}) { SendRaw(FrameBytes(command, data)); }
+
+  // Bytes in one write, e.g. two frames at once.
+  void SendRaw(const Bytes& bytes) {
+    [[maybe_unused]] const auto written = ::write(fd_, bytes.data(), bytes.size());
   }
 
   // Raw bytes as they come, up to count, until the timeout.

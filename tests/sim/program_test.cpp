@@ -24,19 +24,24 @@ class Program {
  public:
   explicit Program(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), ORVANE_SIM_PROGRAM);
-    int out[2];
+    int out[2], err[2];
     if (::pipe(out) != 0) return;
+    if (::pipe(err) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
+    ::close(err[1]);
     stdout_ = out[0];
+    stderr_ = err[0];
   }
   ~Program() {
     if (pid_ > 0) {
@@ -44,6 +49,19 @@ class Program {
       ::waitpid(pid_, nullptr, 0);
     }
     if (stdout_ >= 0) ::close(stdout_);
+    if (stderr_ >= 0) ::close(stderr_);
+  }
+
+  // What it wrote to standard error, once it has ended.
+  std::string ErrorText() {
+    std::string text;
+    char chunk[256];
+    pollfd entry{stderr_, POLLIN, 0};
+    ssize_t got;
+    while (::poll(&entry, 1, 5000) > 0 && (got = ::read(stderr_, chunk, sizeof chunk)) > 0) {
+      text.append(chunk, static_cast<std::size_t>(got));
+    }
+    return text;
   }
 
   std::string FirstLine() {
@@ -72,6 +90,7 @@ class Program {
  private:
   pid_t pid_ = -1;
   int stdout_ = -1;
+  int stderr_ = -1;
 };
 
 class SimProgram : public ::testing::Test {
@@ -140,6 +159,62 @@ TEST_F(SimProgram, RejectsBadOptionsAndBadStateFiles) {
   EXPECT_EQ(Program({"--no-such-option"}).Wait(milliseconds(5000)), 2);
   std::ofstream(File("broken.json")) << "{";
   EXPECT_EQ(Program({"--state", File("broken.json")}).Wait(milliseconds(5000)), 1);
+}
+
+TEST_F(SimProgram, RefusesBadValuesOfTheBehaviourLatencyAndLineFaultOptions) {
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"--answer", "sometimes"}, "bad value for --answer: sometimes (expected all, first, queue or flush)"},
+      {{"--copies=twice"}, "bad value for --copies: twice (expected skip or apply)"},
+      {{"--reply-window-us", "-5"}, "bad value for --reply-window-us: -5 (expected a whole number from 0 to"},
+      {{"--reply-window-us", "86400000001"}, "bad value for --reply-window-us: 86400000001"},
+      {{"--reply-window-ms", "86400001"}, "bad value for --reply-window-ms: 86400001"},
+      {{"--latency-us", "1e3"}, "bad value for --latency-us: 1e3"},
+      {{"--jitter-us", ""}, "bad value for --jitter-us: "},
+      {{"--rx-drop", "2"}, "bad value for --rx-drop: 2 (expected a probability from 0 to 1)"},
+      {{"--rx-corrupt", "x"}, "bad value for --rx-corrupt: x"},
+      {{"--answer"}, "--answer needs a value"},
+  };
+  for (const Case& c : cases) {
+    Program program(c.arguments);
+    EXPECT_EQ(program.Wait(milliseconds(5000)), 2) << c.message;
+    EXPECT_NE(program.ErrorText().find(c.message), std::string::npos) << c.message;
+  }
+}
+
+// The new options reach the console: a repeated create is applied twice, and
+// the counts of the PC's frames are saved with the timings.
+TEST_F(SimProgram, TakesTheBehaviourLatencyAndLineFaultOptions) {
+  Program program({"--answer=queue", "--copies", "apply", "--reply-window-us", "2000000", "--latency-us", "1000",
+                   "--jitter-us", "500", "--rx-drop", "0", "--rx-corrupt", "0", "--state", File("state.json"),
+                   "--stats", File("stats.json")});
+  {
+    PcPort pc(program.FirstLine());
+    const Bytes header = FileHeader(2, Ascii("twice.yp1"), 0);
+    ASSERT_TRUE(pc.Exchange(Command::kCreateFile, header));
+    ASSERT_TRUE(pc.Exchange(Command::kCreateFile, header));
+  }
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(milliseconds(5000)), 0);
+  sim::DeviceState saved;
+  std::string error;
+  ASSERT_TRUE(sim::LoadState(File("state.json"), saved, &error)) << error;
+  EXPECT_EQ(saved.files.size(), 2u);
+
+  std::ifstream in(File("stats.json"));
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto stats = sim::json::Parse(text.str(), &error);
+  ASSERT_TRUE(stats) << error;
+  EXPECT_EQ(stats->Find("frames_received")->number, 2);
+  EXPECT_EQ(stats->Find("rx_dropped")->number, 0);
+  EXPECT_EQ(stats->Find("answers")->number, 2);
+  for (const char* key : {"polls_unheard", "answers_unheard", "rx_corrupted", "bytes_discarded", "bytes_overflowed"}) {
+    EXPECT_TRUE(stats->Find(key)) << key;
+  }
 }
 
 }  // namespace

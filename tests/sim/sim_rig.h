@@ -12,7 +12,7 @@ namespace orvane::testing {
 // the machine; the short pause keeps exchanges quick.
 inline sim::SimOptions Responsive() {
   sim::SimOptions options;
-  options.reply_window_ms = 2000;
+  options.reply_window_us = 2'000'000;
   options.poll_interval_us = 200;
   return options;
 }
