@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <cstring>
 
+#include "cli/log_verdict.h"
 #include "cli/report.h"
 #include "link/cp1251.h"
 #include "link/link_control.h"
@@ -16,7 +17,6 @@ namespace orvane::cli {
 namespace {
 
 constexpr const char* kLogStart = "Запуск программы";
-constexpr const char* kLogPortFailed = "Порт связи не может быть открыт.";
 
 bool IsRefusal(const std::string& status) {
   return status == device::kStatusFileTooBig || status == device::kStatusFirmwareTooBig ||
@@ -30,6 +30,22 @@ bool IsYes(std::string answer) {
   }
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "д" ||
          answer == "Д" || answer == "да" || answer == "Да";
+}
+
+// The file a queued create command describes, as the file table would show
+// it: the header holds type (2), total length (2), name length n (1), the
+// name and the data length (2).
+std::optional<ListedFile> FileOfCreate(const link::CommandQueue& queue) {
+  for (std::size_t i = 0; i < queue.size(); ++i) {
+    if (queue.at(i).command != link::kCreateFile) continue;
+    const auto header = queue.at(i).Payload();
+    if (header.size() < 7 || header.size() < 7u + header[4]) return std::nullopt;
+    const std::size_t name_length = header[4];
+    const auto type = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
+    const long size = header[5 + name_length] | (header[6 + name_length] << 8);
+    return ListedFile{link::Cp1251ToUtf8(header.subspan(5, name_length)), device::FileTypeName(type), size};
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -146,16 +162,21 @@ void Configurator::AppendLog(const std::string& line) {
     }
   }
   if (phase_ == Phase::kFinished) return;
-  if (line == link::kLogDone) {
-    if (phase_ == Phase::kConnecting) {
-      phase_ = Phase::kAction;
-      QTimer::singleShot(0, &context_, [this] { StartAction(); });
-    } else {
-      QTimer::singleShot(0, &context_, [this] { Finish(kExitDone); });
-    }
-  } else if (line == link::kLogNotConnected || line == link::kLogVerifyError || line == kLogPortFailed) {
-    last_failure_ = line;
-    Finish(kExitLinkFailed);
+  switch (JudgeLogLine(line)) {
+    case LogVerdict::kOperationDone:
+      if (phase_ == Phase::kConnecting) {
+        phase_ = Phase::kAction;
+        QTimer::singleShot(0, &context_, [this] { StartAction(); });
+      } else {
+        QTimer::singleShot(0, &context_, [this] { EndAction(); });
+      }
+      break;
+    case LogVerdict::kLinkFailed:
+      last_failure_ = line;
+      Finish(kExitLinkFailed);
+      break;
+    case LogVerdict::kNone:
+      break;
   }
 }
 
@@ -218,8 +239,37 @@ void Configurator::StartAction() {
   const std::string& status = session_.model().status_panel;
   if (status_text_set_ && IsRefusal(status)) return Refuse(status);
   if (options_.command != Command::kStatus && session_.link().queue().empty()) {
-    Refuse("nothing was sent to the console");
+    return Refuse("nothing was sent to the console");
   }
+  ExpectDirectory();
+}
+
+// What the refresh at the end of the action must show, against the
+// directory read before it. The file a put expects is the one its create
+// command describes: the stored name and the data length of its header.
+void Configurator::ExpectDirectory() {
+  const Listing before = ListingOf(session_.model().table);
+  if (options_.command == Command::kPut) {
+    if (const auto expected = FileOfCreate(session_.link().queue())) {
+      directory_check_ = DirectoryCheck::ForPut(before, *expected);
+    }
+  } else if (options_.command == Command::kDelete) {
+    directory_check_ = DirectoryCheck::ForDelete(before, options_.file_number);
+  } else if (options_.command == Command::kErase) {
+    directory_check_ = DirectoryCheck::ForErase();
+  }
+}
+
+// The action's last refresh has been answered: the run succeeds only when
+// the directory shows what the action was to do.
+void Configurator::EndAction() {
+  if (directory_check_) {
+    if (const auto failure = directory_check_->Failure(ListingOf(session_.model().table))) {
+      Error(*failure);
+      return Finish(kExitLinkFailed);
+    }
+  }
+  Finish(kExitDone);
 }
 
 // The command's own action, with the same operations as the window's

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/directory_check.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "device/host.h"
@@ -67,6 +68,8 @@ class Configurator final : public device::Host {
   bool ShowSequence();
   void StartAction();
   void RunAction();
+  void ExpectDirectory();
+  void EndAction();
   void ApplyConstants();
   void Finish(int status);
   void Refuse(const std::string& text);
@@ -87,6 +90,7 @@ class Configurator final : public device::Host {
   bool status_text_set_ = false;
   std::optional<std::string> declined_;
   std::optional<std::string> last_failure_;
+  std::optional<DirectoryCheck> directory_check_;
   std::size_t bytes_written_ = 0;
   std::size_t bytes_received_ = 0;
   std::function<void(int)> exit_loop_;
