@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,12 +28,19 @@ std::vector<FileEntry> FileEntries(const device::FileTable& table);
 // device::FileTypeName; nothing for a text it does not produce.
 std::optional<std::uint16_t> TypeCodeForName(const std::string& type_name);
 
+// Members keep the order they are written in.
+using Json = nlohmann::ordered_json;
+
 std::string FormatTable(const device::DeviceModel& model);
-std::string FormatJson(const device::DeviceModel& model);
+// {"files":[...],"free":N,"constants":{...}}
+Json ModelJson(const device::DeviceModel& model);
+std::string FormatJson(const device::DeviceModel& model);  // one line
 
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose);
 std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports);
 
-std::string JsonString(const std::string& text);
+// One line of JSON. Texts that are not valid UTF-8 (a file name is only
+// bytes) get U+FFFD for each bad byte instead of stopping the output.
+std::string DumpJson(const Json& value);
 
 }  // namespace orvane::cli
