@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <cstring>
 
+#include "cli/input_checks.h"
 #include "cli/log_verdict.h"
 #include "cli/report.h"
 #include "link/cp1251.h"
@@ -59,6 +60,7 @@ Configurator::Configurator(Options options, Console console)
                   .clear_queue = [this] { session_.link().ClearQueue(); },
                   .rearm_watchdog = [this] { RearmWatchdog(); }}) {
   if (console_.err_is_terminal && !options_.quiet) progress_.emplace(console_.err);
+  session_.link().SetTracer(this);
   serial::ConfigureLinkComm(comm_);
   comm_.OnReceiveData = [this](const std::uint8_t* bytes, std::uint16_t count) {
     bytes_received_ += count;
@@ -78,9 +80,17 @@ Configurator::~Configurator() {
 
 int Configurator::Run() {
   if (options_.command == Command::kPorts) return RunPorts();
-  if (const auto refusal = CheckInput()) {
+  if (const auto refusal = CheckFileToSend(options_.command, options_.path)) {
     Error(*refusal);
     return kExitRefused;
+  }
+  if (options_.trace_path) {
+    std::string error;
+    trace_ = TraceWriter::Open(*options_.trace_path, &error);
+    if (!trace_) {
+      Error(error);
+      return kExitRefused;
+    }
   }
   AppendLog(kLogStart);
   if (!ShowSequence()) return status_;
@@ -100,27 +110,6 @@ int Configurator::RunPorts() {
   std::fputs(text.c_str(), console_.out);
   std::fflush(console_.out);
   return kExitDone;
-}
-
-// Files that are missing or unreadable, and images too big for the device,
-// are refused before the port is opened: the window would only find out
-// after its question, and a script should not have waited for a refresh.
-std::optional<std::string> Configurator::CheckInput() const {
-  if (options_.command != Command::kPut && options_.command != Command::kFlash) return std::nullopt;
-  struct stat info{};
-  if (::stat(options_.path.c_str(), &info) != 0) {
-    return "cannot read \"" + options_.path + "\": " + std::strerror(errno);
-  }
-  if (!S_ISREG(info.st_mode)) return "\"" + options_.path + "\" is not a regular file";
-  if (std::FILE* file = std::fopen(options_.path.c_str(), "rb")) {
-    std::fclose(file);
-  } else {
-    return "cannot read \"" + options_.path + "\": " + std::strerror(errno);
-  }
-  if (options_.command == Command::kFlash && static_cast<std::uintmax_t>(info.st_size) >= device::kFirmwareLimit) {
-    return device::kStatusFirmwareTooBig;
-  }
-  return std::nullopt;
 }
 
 // The window's on-show sequence. With --port the stored setting is still
@@ -153,6 +142,7 @@ void Configurator::RearmWatchdog() {
 // pop of the last entry, before the constants answer has filled the
 // fields, so the next step is taken once that answer is fully handled.
 void Configurator::AppendLog(const std::string& line) {
+  if (trace_) trace_->Log(line);
   if (!options_.quiet) {
     if (progress_) {
       progress_->WriteAbove(line);
@@ -292,6 +282,9 @@ void Configurator::RunAction() {
       return session_.EraseAll();
     case Command::kFlash:
       return session_.Reflash();
+    case Command::kVerify:
+      OpenLinkPort();
+      return session_.VerifyFirmware(options_.path);
     case Command::kConstants:
       ApplyConstants();
       return session_.SaveConstants();
@@ -318,14 +311,53 @@ void Configurator::Finish(int status) {
   phase_ = Phase::kFinished;
   status_ = status;
   if (progress_) progress_->Clear();
-  if (status == kExitDone) {
-    const std::string text = options_.json ? FormatJson(session_.model()) : FormatTable(session_.model());
-    std::fputs(text.c_str(), console_.out);
-    std::fflush(console_.out);
+  if (status == kExitDone || VerifyDiffered()) {
+    PrintResult();
   } else if (status == kExitLinkFailed && options_.quiet && last_failure_) {
     Error(*last_failure_);
   }
   if (exit_loop_) exit_loop_(status);
+}
+
+// A verify that found a difference has a result all the same: where.
+bool Configurator::VerifyDiffered() const {
+  return options_.command == Command::kVerify && (verify_watch_.first_difference() || verify_watch_.unexplained());
+}
+
+void Configurator::PrintResult() {
+  const device::DeviceModel& model = session_.model();
+  std::string text;
+  if (options_.command == Command::kVerify) {
+    struct stat info{};
+    ::stat(options_.path.c_str(), &info);
+    const VerifyResult verify{options_.path, static_cast<std::uintmax_t>(info.st_size),
+                              verify_watch_.first_difference(), verify_watch_.unexplained()};
+    if (options_.json) {
+      Json json = ModelJson(model);
+      json["verify"] = VerifyJson(verify);
+      text = DumpJson(json) + "\n";
+    } else {
+      text = FormatTable(model) + "\n" + FormatVerify(verify);
+    }
+  } else {
+    text = options_.json ? FormatJson(model) : FormatTable(model);
+  }
+  std::fputs(text.c_str(), console_.out);
+  std::fflush(console_.out);
+}
+
+void Configurator::FrameSent(std::span<const std::uint8_t> frame) {
+  if (trace_) trace_->FrameSent(frame);
+  verify_watch_.FrameSent(frame);
+}
+
+void Configurator::FrameReceived(const link::FrameView& frame) {
+  if (trace_) trace_->FrameReceived(frame);
+  verify_watch_.FrameReceived(frame);
+}
+
+void Configurator::Decision(link::LinkDecision decision, const link::QueueEntry* head) {
+  if (trace_) trace_->Decision(decision, head);
 }
 
 void Configurator::Refuse(const std::string& text) {

@@ -14,6 +14,8 @@
 #include "cli/directory_check.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/trace.h"
+#include "cli/verify_watch.h"
 #include "device/host.h"
 #include "device/session.h"
 #include "serial/link_port.h"
@@ -33,7 +35,7 @@ struct Console {
 
 inline constexpr int kWatchdogMs = 10000;
 
-class Configurator final : public device::Host {
+class Configurator final : public device::Host, private link::LinkTracer {
  public:
   Configurator(Options options, Console console);
   ~Configurator() override;
@@ -63,8 +65,12 @@ class Configurator final : public device::Host {
  private:
   enum class Phase { kConnecting, kAction, kFinished };
 
+  // link::LinkTracer: the trace file and the verify watch see every frame.
+  void FrameSent(std::span<const std::uint8_t> frame) override;
+  void FrameReceived(const link::FrameView& frame) override;
+  void Decision(link::LinkDecision decision, const link::QueueEntry* head) override;
+
   int RunPorts();
-  std::optional<std::string> CheckInput() const;
   bool ShowSequence();
   void StartAction();
   void RunAction();
@@ -72,6 +78,8 @@ class Configurator final : public device::Host {
   void EndAction();
   void ApplyConstants();
   void Finish(int status);
+  void PrintResult();
+  bool VerifyDiffered() const;
   void Refuse(const std::string& text);
   void Error(const std::string& text);
   void RearmWatchdog();
@@ -91,6 +99,8 @@ class Configurator final : public device::Host {
   std::optional<std::string> declined_;
   std::optional<std::string> last_failure_;
   std::optional<DirectoryCheck> directory_check_;
+  std::unique_ptr<TraceWriter> trace_;
+  VerifyWatch verify_watch_;
   std::size_t bytes_written_ = 0;
   std::size_t bytes_received_ = 0;
   std::function<void(int)> exit_loop_;

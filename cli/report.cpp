@@ -117,6 +117,26 @@ Json ModelJson(const device::DeviceModel& model) {
 
 std::string FormatJson(const device::DeviceModel& model) { return DumpJson(ModelJson(model)) + "\n"; }
 
+std::string FormatVerify(const VerifyResult& result) {
+  const std::string image = "\"" + result.image + "\"";
+  if (result.equal()) {
+    return "verify: the console's firmware equals " + image + " (" + std::to_string(result.bytes) + " bytes)\n";
+  }
+  if (!result.difference) {
+    return "verify: the console's firmware differs from " + image + "; its answer names no chunk that was sent\n";
+  }
+  char offset[48];
+  std::snprintf(offset, sizeof offset, "%u (0x%04X)", unsigned{*result.difference}, unsigned{*result.difference});
+  return "verify: the console's firmware differs from " + image + " at offset " + offset + "\n";
+}
+
+Json VerifyJson(const VerifyResult& result) {
+  return {{"image", result.image},
+          {"bytes", result.bytes},
+          {"equal", result.equal()},
+          {"offset", result.difference ? Json(*result.difference) : Json(nullptr)}};
+}
+
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose) {
   std::string out;
   for (const serial::PortInfo& port : ports) {

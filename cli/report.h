@@ -36,6 +36,20 @@ std::string FormatTable(const device::DeviceModel& model);
 Json ModelJson(const device::DeviceModel& model);
 std::string FormatJson(const device::DeviceModel& model);  // one line
 
+// The outcome of `verify`: equal, or the offset of the first chunk the
+// console reported as different.
+struct VerifyResult {
+  std::string image;
+  std::uintmax_t bytes = 0;
+  std::optional<std::uint16_t> difference;
+  bool unexplained = false;  // a difference about no chunk that was sent
+
+  bool equal() const { return !difference && !unexplained; }
+};
+std::string FormatVerify(const VerifyResult& result);  // one line
+// {"image":...,"bytes":N,"equal":bool,"offset":N or null}
+Json VerifyJson(const VerifyResult& result);
+
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose);
 std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports);
 
