@@ -11,6 +11,7 @@
 #include "cli/report.h"
 #include "link/cp1251.h"
 #include "link/link_control.h"
+#include "serial/port_diagnosis.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
 
@@ -50,6 +51,15 @@ std::optional<ListedFile> FileOfCreate(const link::CommandQueue& queue) {
 }
 
 }  // namespace
+
+bool AskOnTerminal(const std::string& warning, const Console& console) {
+  std::string question = warning;
+  for (std::size_t at; (at = question.find("\n\r")) != std::string::npos;) question.replace(at, 2, "\n");
+  std::fprintf(console.err, "%s [y/N] ", question.c_str());
+  std::fflush(console.err);
+  char answer[64] = {};
+  return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);
+}
 
 Configurator::Configurator(Options options, Console console)
     : options_(std::move(options)),
@@ -115,6 +125,7 @@ int Configurator::RunPorts() {
 // The window's on-show sequence. With --port the stored setting is still
 // loaded, for the same log lines, and the given name then replaces it.
 bool Configurator::ShowSequence() {
+  if (const auto problem = serial::SettingsProblem()) Error(*problem);
   try {
     link_port_.LoadPortSetting();
   } catch (const serial::SettingsError& failure) {
@@ -200,12 +211,7 @@ bool Configurator::ConfirmWarning(const std::string& text) {
     return false;
   }
   if (progress_) progress_->Clear();
-  std::string question = text;
-  for (std::size_t at; (at = question.find("\n\r")) != std::string::npos;) question.replace(at, 2, "\n");
-  std::fprintf(console_.err, "%s [y/N] ", question.c_str());
-  std::fflush(console_.err);
-  char answer[64] = {};
-  const bool yes = std::fgets(answer, sizeof answer, console_.in) != nullptr && IsYes(answer);
+  const bool yes = AskOnTerminal(text, console_);
   if (!yes) declined_ = "not confirmed";
   return yes;
 }
@@ -313,10 +319,21 @@ void Configurator::Finish(int status) {
   if (progress_) progress_->Clear();
   if (status == kExitDone || VerifyDiffered()) {
     PrintResult();
-  } else if (status == kExitLinkFailed && options_.quiet && last_failure_) {
-    Error(*last_failure_);
+  } else if (status == kExitLinkFailed && last_failure_) {
+    if (options_.quiet) Error(*last_failure_);
+    if (*last_failure_ == kLogPortFailed) ExplainPortFailure();
   }
   if (exit_loop_) exit_loop_(status);
+}
+
+// The log has only its one line for a port that will not open; the reason
+// and what to do about it follow on stderr.
+void Configurator::ExplainPortFailure() {
+  const std::string name = choice_.Text();
+  if (name.empty()) {
+    return Error("no port chosen: give --port NAME (orvane-cli ports lists the ports found)");
+  }
+  Error(serial::DiagnosePort(name).Text());
 }
 
 // A verify that found a difference has a result all the same: where.

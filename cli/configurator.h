@@ -35,6 +35,10 @@ struct Console {
 
 inline constexpr int kWatchdogMs = 10000;
 
+// The window's warning box as a question on the terminal: the warning, then
+// [y/N]; true for a yes in English or Russian.
+bool AskOnTerminal(const std::string& warning, const Console& console);
+
 class Configurator final : public device::Host, private link::LinkTracer {
  public:
   Configurator(Options options, Console console);
@@ -79,6 +83,7 @@ class Configurator final : public device::Host, private link::LinkTracer {
   void ApplyConstants();
   void Finish(int status);
   void PrintResult();
+  void ExplainPortFailure();
   bool VerifyDiffered() const;
   void Refuse(const std::string& text);
   void Error(const std::string& text);

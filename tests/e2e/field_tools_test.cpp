@@ -1,7 +1,12 @@
 // The field tools of orvane-cli against the simulated console: verify, the
 // trace of a run, constants profiles and the checks of its input.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -106,6 +111,72 @@ TEST_F(FieldTools, TheTraceOfARefreshDecodesEveryFrameOfIt) {
     EXPECT_GE(stamp, last) << line;
     last = stamp;
   }
+}
+
+TEST_F(FieldTools, ConstantsFromAStatusFileWithTheCommandLineWinning) {
+  sim::DeviceState initial;
+  initial.constants = {2, 0, 31, 9, 0x10, 0x27, 1, 2, 3, 4, 0xB4, 0x00, 0, 3, 'O', 'L', 'D'};
+  StartDevice({}, &initial);
+  const std::string profile = WriteFile(
+      "profile.json", Cp1251Bytes(R"({"constants":{"id":"NEW","tz":-60,"summer":1,"local":5,"global":300,"serial":77}})"));
+  const RunResult run = Cli({"--json", "constants", "--from", profile, "--local", "7"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  const std::array<std::uint8_t, 34> expected = {2, 0, 31, 7, 0x2C, 0x01, 77, 0, 0, 0, 0xC4, 0xFF, 1, 3, 'N', 'E', 'W'};
+  EXPECT_EQ(StopDevice().constants, expected);
+
+  const RunResult bad = Cli({"constants", "--from", WriteFile("bad.json", Cp1251Bytes(R"({"constants":{"local":300}})"))});
+  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_NE(bad.err.find("constants.local must be a whole number from 0 to 254, not 300"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.err.find("Открытие"), std::string::npos);
+}
+
+TEST_F(FieldTools, InputThatCannotWorkIsRefusedOrExplainedBeforeAnythingIsSent) {
+  StartDevice({});
+  const std::string huge = Path("huge.yp1");
+  std::filesystem::resize_file(WriteFile("huge.yp1", {}), std::uintmax_t{1} << 30);
+  const RunResult big = Cli({"put", huge});
+  EXPECT_EQ(big.exit_status, 2);
+  EXPECT_NE(big.err.find("Файл слишком большой (\"" + huge + "\" has 1073741824 bytes; at most 65507 can be sent)"),
+            std::string::npos)
+      << big.err;
+  EXPECT_EQ(big.err.find("Открытие"), std::string::npos) << "refused before the port is opened";
+  EXPECT_LT(big.usage.ru_maxrss, 128 * 1024) << "kilobytes: the file was not read";
+
+  std::filesystem::create_directories(Path("config/Veltranix"));
+  WriteFile("config/Veltranix/Orvane.conf", Cp1251Bytes("[General\nComPort=COM3\n"));
+  const RunResult unparsed = Cli({"status"});
+  EXPECT_EQ(unparsed.exit_status, 0) << unparsed.err;
+  EXPECT_NE(unparsed.err.find("orvane-cli: the settings file " + Path("config/Veltranix/Orvane.conf") +
+                              " cannot be parsed"),
+            std::string::npos)
+      << unparsed.err;
+
+  std::filesystem::remove(Path("config/Veltranix/Orvane.conf"));
+  const RunResult no_port = CliWithoutPort({"status"});
+  EXPECT_EQ(no_port.exit_status, 1);
+  EXPECT_TRUE(InOrder(Lines(no_port.err),
+                      {kPortFailed, "orvane-cli: no port chosen: give --port NAME (orvane-cli ports lists the ports found)"}))
+      << no_port.err;
+}
+
+// As a user outside the port's group would run it: the pty is given to the
+// group dialout, and the tool runs as nobody.
+TEST_F(FieldTools, APortTheUserMayNotOpenNamesTheGroupToJoin) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
+  StartDevice({});
+  const group* dialout = ::getgrnam("dialout");
+  ASSERT_NE(dialout, nullptr);
+  ASSERT_EQ(::chown(device_->port().c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(::chmod(device_->port().c_str(), 0660), 0);
+  std::filesystem::permissions(folder_, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  const RunResult run = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                    ORVANE_CLI_PROGRAM, "--port", device_->port(), "status"},
+                                   {{"XDG_CONFIG_HOME", Path("config")}}, std::chrono::seconds(30));
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_TRUE(InOrder(Lines(run.err), {kPortFailed, "orvane-cli: " + device_->port() +
+                                                        ": Permission denied; its group is dialout: add your user to "
+                                                        "it (sudo usermod -aG dialout $USER) and log in again"}))
+      << run.err;
 }
 
 }  // namespace
