@@ -33,8 +33,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kImageSize = 65535;
 
 struct Run {
-  double wall = 0;  // seconds
-  double cpu = 0;   // seconds of the tool and its children
+  double wall = 0;          // seconds
+  double cpu = 0;           // seconds of the tool and its children
+  double console_cpu = 0;   // seconds of this process: the consoles' threads
   int status = -1;
   bool firmware_ok = false;
 };
@@ -81,7 +82,12 @@ Run FlashConsoles(std::size_t n, int poll_interval_us, const std::string& cli, c
     consoles.push_back(std::make_unique<orvane::sim::Simulator>(options));
     ports.push_back(consoles.back()->Start());
   }
+  rusage before{}, after{};
+  ::getrusage(RUSAGE_SELF, &before);
   Run run = Flash(cli, ports, image_path);
+  ::getrusage(RUSAGE_SELF, &after);
+  run.console_cpu = Seconds(after.ru_utime) + Seconds(after.ru_stime) - Seconds(before.ru_utime) -
+                    Seconds(before.ru_stime);
   run.firmware_ok = true;
   for (const auto& console : consoles) {
     const auto firmware = console->State().firmware;
@@ -113,13 +119,14 @@ int main(int argc, char** argv) {
   std::printf("64 KiB reflash (%zu-byte image, 4097 exchanges a console), poll interval %d us, %ld cores\n",
               kImageSize, poll_interval_us, ::sysconf(_SC_NPROCESSORS_ONLN));
   const std::string at_once = std::to_string(modems) + " at once";
-  std::printf("%-6s %10s %10s %8s %10s %10s %8s\n", "round", "1 alone", "cpu", "", at_once.c_str(), "cpu", "ratio");
+  std::printf("%-6s %10s %10s %10s %8s %10s %10s %10s %8s\n", "round", "1 alone", "tool cpu", "consoles", "",
+              at_once.c_str(), "tool cpu", "consoles", "ratio");
   for (int round = 1; round <= rounds; ++round) {
     const Run one = FlashConsoles(1, poll_interval_us, cli, image_path, image);
     const Run many = FlashConsoles(static_cast<std::size_t>(modems), poll_interval_us, cli, image_path, image);
-    std::printf("%-6d %9.2fs %9.2fs %8s %9.2fs %9.2fs %8.2f%s\n", round, one.wall, one.cpu,
-                one.status == 0 && one.firmware_ok ? "ok" : "FAILED", many.wall, many.cpu, many.wall / one.wall,
-                many.status == 0 && many.firmware_ok ? "" : "  FAILED");
+    std::printf("%-6d %9.2fs %9.2fs %9.2fs %8s %9.2fs %9.2fs %9.2fs %8.2f%s\n", round, one.wall, one.cpu,
+                one.console_cpu, one.status == 0 && one.firmware_ok ? "ok" : "FAILED", many.wall, many.cpu,
+                many.console_cpu, many.wall / one.wall, many.status == 0 && many.firmware_ok ? "" : "  FAILED");
   }
   std::filesystem::remove_all(folder);
   return 0;
