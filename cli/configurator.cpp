@@ -52,6 +52,12 @@ std::optional<ListedFile> FileOfCreate(const link::CommandQueue& queue) {
 
 }  // namespace
 
+const char* WarningOf(Command command) {
+  if (command == Command::kErase) return device::kEraseWarning;
+  if (command == Command::kFlash) return device::kReflashWarning;
+  return nullptr;
+}
+
 bool AskOnTerminal(const std::string& warning, const Console& console) {
   std::string question = warning;
   for (std::size_t at; (at = question.find("\n\r")) != std::string::npos;) question.replace(at, 2, "\n");
@@ -237,9 +243,7 @@ void Configurator::StartAction() {
                     std::to_string(files) + (files == 1 ? " file" : " files"));
     }
   }
-  const char* warning = options_.command == Command::kErase   ? device::kEraseWarning
-                        : options_.command == Command::kFlash ? device::kReflashWarning
-                                                              : nullptr;
+  const char* warning = WarningOf(options_.command);
   if (warning && !ConfirmWarning(warning)) return Refuse(*declined_);
   confirmed_ = warning != nullptr;
   OpenLinkPort();

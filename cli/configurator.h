@@ -35,6 +35,10 @@ struct Console {
 
 inline constexpr int kWatchdogMs = 10000;
 
+// The warning the window shows before the command's action (erase and
+// reflash), or nullptr.
+const char* WarningOf(Command command);
+
 // The window's warning box as a question on the terminal: the warning, then
 // [y/N]; true for a yes in English or Russian.
 bool AskOnTerminal(const std::string& warning, const Console& console);

@@ -8,7 +8,6 @@
 
 #include "cli/input_checks.h"
 #include "cli/log_verdict.h"
-#include "device/session.h"
 #include "serial/link_port.h"
 
 namespace orvane::cli {
@@ -128,12 +127,6 @@ class Fleet {
   std::size_t left_ = 0;
   int worst_ = kExitDone;
 };
-
-const char* WarningOf(Command command) {
-  if (command == Command::kErase) return device::kEraseWarning;
-  if (command == Command::kFlash) return device::kReflashWarning;
-  return nullptr;
-}
 
 std::string Joined(const std::vector<std::string>& ports) {
   std::string out;

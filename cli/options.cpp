@@ -197,9 +197,9 @@ class Parser {
     for (const std::string& port : options_.ports) {
       if (port.empty()) return std::string("--port needs a name");
     }
-    if (options_.ports.size() > 1 &&
-        std::find(options_.ports.begin(), options_.ports.end(), kAllPorts) != options_.ports.end()) {
-      return std::string("--port all stands alone");
+    for (auto port = options_.ports.begin(); port != options_.ports.end(); ++port) {
+      if (*port == kAllPorts && options_.ports.size() > 1) return std::string("--port all stands alone");
+      if (std::find(options_.ports.begin(), port, *port) != port) return "--port " + *port + " is given twice";
     }
     if (options_.ports.size() == 1 && !options_.AllPorts()) options_.port = options_.ports[0];
     if (trace_->count() > 0) {

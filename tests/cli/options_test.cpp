@@ -94,6 +94,7 @@ TEST(Options, EveryRefusalSaysWhatIsWrongInItsOwnWords) {
       {{"flash", "x", "-v"}, "--verbose belongs to the ports command"},
       {{"--frob", "status"}, "unknown option --frob"},
       {{"--port", "all", "--port", "COM3", "status"}, "--port all stands alone"},
+      {{"--port", "COM3", "--port", "COM4", "--port", "COM3", "status"}, "--port COM3 is given twice"},
       {{"constants", "--serial", "1", "--serial-from", "2"}, "--serial-from and --serial exclude each other"},
       {{"constants", "--serial-from", "x"}, "--serial-from must be a whole number from -2147483648 to 2147483647, not \"x\""},
       {{"--trace", "", "status"}, "--trace needs a file name"},

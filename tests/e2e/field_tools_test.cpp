@@ -159,6 +159,18 @@ TEST_F(FieldTools, InputThatCannotWorkIsRefusedOrExplainedBeforeAnythingIsSent) 
       << no_port.err;
 }
 
+// A console that keeps polling but never answers: the link control gives up
+// on the head after 10 s of polls without its answer, and the run ends with
+// exit 1 instead of waiting. Enabled once the link control has that rule.
+TEST_F(FieldTools, DISABLED_AConsoleThatPollsButNeverAnswersEndsTheRunWithExitOne) {
+  StartDevice({"--drop", "1"});
+  const RunResult run = Cli({"status"}, std::chrono::seconds(40));
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(InOrder(Lines(run.err), {"Установлена связь с модемом.", "Модем не отвечает на команды!"})) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
 // As a user outside the port's group would run it: the pty is given to the
 // group dialout, and the tool runs as nobody.
 TEST_F(FieldTools, APortTheUserMayNotOpenNamesTheGroupToJoin) {
