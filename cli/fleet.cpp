@@ -203,7 +203,7 @@ int RunOnSeveralPorts(const Options& options, const std::string& program, const 
     return status;
   };
   const std::vector<std::string> ports = options.AllPorts() ? FoundPorts(options.quiet, console) : options.ports;
-  if (ports.empty()) return refuse("no port found (orvane-cli ports -v shows what was tried)", kExitLinkFailed);
+  if (ports.empty()) return refuse("--port all: the scan of COM1 to COM16 found no port that opens", kExitLinkFailed);
   if (const auto refusal = CheckFileToSend(options.command, options.path)) return refuse(*refusal, kExitRefused);
   if (options.serial_from &&
       *options.serial_from + static_cast<long long>(ports.size()) - 1 > std::numeric_limits<std::int32_t>::max()) {

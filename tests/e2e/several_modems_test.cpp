@@ -121,6 +121,13 @@ TEST_F(SeveralModems, AMissingPortFailsAloneAndAllGivesTheScannedPortsInOrder) {
   EXPECT_EQ(results.at("COM3")["constants"].toObject()["serial"].toInt(), 100);
   EXPECT_EQ(results.at("COM5")["constants"].toObject()["serial"].toInt(), 101);
   EXPECT_EQ(all.err, "") << "--quiet leaves out the scan and the log";
+
+  std::filesystem::create_directories(Path("no-ports"));
+  const RunResult none = CliWithoutPort({"--port", "all", "status"}, {{"ORVANE_PORT_DIR", Path("no-ports")}});
+  EXPECT_EQ(none.exit_status, 1);
+  EXPECT_NE(none.err.find("orvane-cli: --port all: the scan of COM1 to COM16 found no port that opens"),
+            std::string::npos)
+      << none.err;
 }
 
 TEST_F(SeveralModems, AnEraseOfSeveralIsRefusedWithoutYesBeforeAnyStarts) {
