@@ -6,9 +6,12 @@
 #include <QEventLoop>
 #include <cstring>
 
+#include "cli/input_checks.h"
+#include "cli/log_verdict.h"
 #include "cli/report.h"
 #include "link/cp1251.h"
 #include "link/link_control.h"
+#include "serial/port_diagnosis.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
 
@@ -16,7 +19,6 @@ namespace orvane::cli {
 namespace {
 
 constexpr const char* kLogStart = "Запуск программы";
-constexpr const char* kLogPortFailed = "Порт связи не может быть открыт.";
 
 bool IsRefusal(const std::string& status) {
   return status == device::kStatusFileTooBig || status == device::kStatusFirmwareTooBig ||
@@ -32,7 +34,38 @@ bool IsYes(std::string answer) {
          answer == "Д" || answer == "да" || answer == "Да";
 }
 
+// The file a queued create command describes, as the file table would show
+// it: the header holds type (2), total length (2), name length n (1), the
+// name and the data length (2).
+std::optional<ListedFile> FileOfCreate(const link::CommandQueue& queue) {
+  for (std::size_t i = 0; i < queue.size(); ++i) {
+    if (queue.at(i).command != link::kCreateFile) continue;
+    const auto header = queue.at(i).Payload();
+    if (header.size() < 7 || header.size() < 7u + header[4]) return std::nullopt;
+    const std::size_t name_length = header[4];
+    const auto type = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
+    const long size = header[5 + name_length] | (header[6 + name_length] << 8);
+    return ListedFile{link::Cp1251ToUtf8(header.subspan(5, name_length)), device::FileTypeName(type), size};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+const char* WarningOf(Command command) {
+  if (command == Command::kErase) return device::kEraseWarning;
+  if (command == Command::kFlash) return device::kReflashWarning;
+  return nullptr;
+}
+
+bool AskOnTerminal(const std::string& warning, const Console& console) {
+  std::string question = warning;
+  for (std::size_t at; (at = question.find("\n\r")) != std::string::npos;) question.replace(at, 2, "\n");
+  std::fprintf(console.err, "%s [y/N] ", question.c_str());
+  std::fflush(console.err);
+  char answer[64] = {};
+  return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);
+}
 
 Configurator::Configurator(Options options, Console console)
     : options_(std::move(options)),
@@ -43,6 +76,7 @@ Configurator::Configurator(Options options, Console console)
                   .clear_queue = [this] { session_.link().ClearQueue(); },
                   .rearm_watchdog = [this] { RearmWatchdog(); }}) {
   if (console_.err_is_terminal && !options_.quiet) progress_.emplace(console_.err);
+  session_.link().SetTracer(this);
   serial::ConfigureLinkComm(comm_);
   comm_.OnReceiveData = [this](const std::uint8_t* bytes, std::uint16_t count) {
     bytes_received_ += count;
@@ -62,9 +96,17 @@ Configurator::~Configurator() {
 
 int Configurator::Run() {
   if (options_.command == Command::kPorts) return RunPorts();
-  if (const auto refusal = CheckInput()) {
+  if (const auto refusal = CheckFileToSend(options_.command, options_.path)) {
     Error(*refusal);
     return kExitRefused;
+  }
+  if (options_.trace_path) {
+    std::string error;
+    trace_ = TraceWriter::Open(*options_.trace_path, &error);
+    if (!trace_) {
+      Error(error);
+      return kExitRefused;
+    }
   }
   AppendLog(kLogStart);
   if (!ShowSequence()) return status_;
@@ -86,30 +128,10 @@ int Configurator::RunPorts() {
   return kExitDone;
 }
 
-// Files that are missing or unreadable, and images too big for the device,
-// are refused before the port is opened: the window would only find out
-// after its question, and a script should not have waited for a refresh.
-std::optional<std::string> Configurator::CheckInput() const {
-  if (options_.command != Command::kPut && options_.command != Command::kFlash) return std::nullopt;
-  struct stat info{};
-  if (::stat(options_.path.c_str(), &info) != 0) {
-    return "cannot read \"" + options_.path + "\": " + std::strerror(errno);
-  }
-  if (!S_ISREG(info.st_mode)) return "\"" + options_.path + "\" is not a regular file";
-  if (std::FILE* file = std::fopen(options_.path.c_str(), "rb")) {
-    std::fclose(file);
-  } else {
-    return "cannot read \"" + options_.path + "\": " + std::strerror(errno);
-  }
-  if (options_.command == Command::kFlash && static_cast<std::uintmax_t>(info.st_size) >= device::kFirmwareLimit) {
-    return device::kStatusFirmwareTooBig;
-  }
-  return std::nullopt;
-}
-
 // The window's on-show sequence. With --port the stored setting is still
 // loaded, for the same log lines, and the given name then replaces it.
 bool Configurator::ShowSequence() {
+  if (const auto problem = serial::SettingsProblem()) Error(*problem);
   try {
     link_port_.LoadPortSetting();
   } catch (const serial::SettingsError& failure) {
@@ -137,6 +159,7 @@ void Configurator::RearmWatchdog() {
 // pop of the last entry, before the constants answer has filled the
 // fields, so the next step is taken once that answer is fully handled.
 void Configurator::AppendLog(const std::string& line) {
+  if (trace_) trace_->Log(line);
   if (!options_.quiet) {
     if (progress_) {
       progress_->WriteAbove(line);
@@ -146,16 +169,21 @@ void Configurator::AppendLog(const std::string& line) {
     }
   }
   if (phase_ == Phase::kFinished) return;
-  if (line == link::kLogDone) {
-    if (phase_ == Phase::kConnecting) {
-      phase_ = Phase::kAction;
-      QTimer::singleShot(0, &context_, [this] { StartAction(); });
-    } else {
-      QTimer::singleShot(0, &context_, [this] { Finish(kExitDone); });
-    }
-  } else if (line == link::kLogNotConnected || line == link::kLogVerifyError || line == kLogPortFailed) {
-    last_failure_ = line;
-    Finish(kExitLinkFailed);
+  switch (JudgeLogLine(line)) {
+    case LogVerdict::kOperationDone:
+      if (phase_ == Phase::kConnecting) {
+        phase_ = Phase::kAction;
+        QTimer::singleShot(0, &context_, [this] { StartAction(); });
+      } else {
+        QTimer::singleShot(0, &context_, [this] { EndAction(); });
+      }
+      break;
+    case LogVerdict::kLinkFailed:
+      last_failure_ = line;
+      Finish(kExitLinkFailed);
+      break;
+    case LogVerdict::kNone:
+      break;
   }
 }
 
@@ -183,18 +211,13 @@ void Configurator::SetQueueCounter(const std::string& text) {
 // The window's warning box becomes a question on the terminal; without a
 // terminal only --yes answers it.
 bool Configurator::ConfirmWarning(const std::string& text) {
-  if (options_.yes) return true;
+  if (options_.yes || confirmed_) return true;
   if (!console_.in_is_terminal) {
     declined_ = "not confirmed: give --yes to run this without a terminal";
     return false;
   }
   if (progress_) progress_->Clear();
-  std::string question = text;
-  for (std::size_t at; (at = question.find("\n\r")) != std::string::npos;) question.replace(at, 2, "\n");
-  std::fprintf(console_.err, "%s [y/N] ", question.c_str());
-  std::fflush(console_.err);
-  char answer[64] = {};
-  const bool yes = std::fgets(answer, sizeof answer, console_.in) != nullptr && IsYes(answer);
+  const bool yes = AskOnTerminal(text, console_);
   if (!yes) declined_ = "not confirmed";
   return yes;
 }
@@ -205,7 +228,30 @@ void Configurator::ModelChanged(device::ModelPart part) {
   if (part == device::ModelPart::kStatus) status_text_set_ = true;
 }
 
+// The connecting refresh is done. The action's commands are queued only at
+// the console's next poll: a console that got the last request of the
+// refresh twice answers the copy before it polls again, and that late
+// constants answer would clear whatever stood in the queue by then. The
+// question of erase and flash is asked before, while the port is closed.
 void Configurator::StartAction() {
+  if (phase_ == Phase::kFinished) return;
+  if (options_.command == Command::kStatus) return Finish(kExitDone);
+  if (options_.command == Command::kDelete) {
+    const int files = session_.model().table.row_count() - 2;
+    if (options_.file_number > files) {
+      return Refuse("no file number " + std::to_string(options_.file_number) + ": the console shows " +
+                    std::to_string(files) + (files == 1 ? " file" : " files"));
+    }
+  }
+  const char* warning = WarningOf(options_.command);
+  if (warning && !ConfirmWarning(warning)) return Refuse(*declined_);
+  confirmed_ = warning != nullptr;
+  OpenLinkPort();
+  if (phase_ == Phase::kFinished) return;
+  awaiting_poll_ = true;
+}
+
+void Configurator::QueueAction() {
   if (phase_ == Phase::kFinished) return;
   status_text_set_ = false;
   try {
@@ -217,34 +263,57 @@ void Configurator::StartAction() {
   if (declined_) return Refuse(*declined_);
   const std::string& status = session_.model().status_panel;
   if (status_text_set_ && IsRefusal(status)) return Refuse(status);
-  if (options_.command != Command::kStatus && session_.link().queue().empty()) {
-    Refuse("nothing was sent to the console");
+  if (session_.link().queue().empty()) return Refuse("nothing was sent to the console");
+  ExpectDirectory();
+}
+
+// What the refresh at the end of the action must show, against the
+// directory read before it. The file a put expects is the one its create
+// command describes: the stored name and the data length of its header.
+void Configurator::ExpectDirectory() {
+  const Listing before = ListingOf(session_.model().table);
+  if (options_.command == Command::kPut) {
+    if (const auto expected = FileOfCreate(session_.link().queue())) {
+      directory_check_ = DirectoryCheck::ForPut(before, *expected);
+    }
+  } else if (options_.command == Command::kDelete) {
+    directory_check_ = DirectoryCheck::ForDelete(before, options_.file_number);
+  } else if (options_.command == Command::kErase) {
+    directory_check_ = DirectoryCheck::ForErase();
   }
+}
+
+// The action's last refresh has been answered: the run succeeds only when
+// the directory shows what the action was to do.
+void Configurator::EndAction() {
+  if (directory_check_) {
+    if (const auto failure = directory_check_->Failure(ListingOf(session_.model().table))) {
+      Error(*failure);
+      return Finish(kExitLinkFailed);
+    }
+  }
+  Finish(kExitDone);
 }
 
 // The command's own action, with the same operations as the window's
 // handler; status has none and ends with the refresh.
 void Configurator::RunAction() {
   switch (options_.command) {
-    case Command::kStatus:
-      return Finish(kExitDone);
     case Command::kPut:
       return session_.AddFileAction();
-    case Command::kDelete: {
-      const int files = session_.model().table.row_count() - 2;
-      if (options_.file_number > files) {
-        return Refuse("no file number " + std::to_string(options_.file_number) + ": the console shows " +
-                      std::to_string(files) + (files == 1 ? " file" : " files"));
-      }
+    case Command::kDelete:
       return session_.DeleteFileAtRow(options_.file_number);
-    }
     case Command::kErase:
       return session_.EraseAll();
     case Command::kFlash:
       return session_.Reflash();
+    case Command::kVerify:
+      OpenLinkPort();
+      return session_.VerifyFirmware(options_.path);
     case Command::kConstants:
       ApplyConstants();
       return session_.SaveConstants();
+    case Command::kStatus:
     case Command::kPorts:
       return;
   }
@@ -268,14 +337,68 @@ void Configurator::Finish(int status) {
   phase_ = Phase::kFinished;
   status_ = status;
   if (progress_) progress_->Clear();
-  if (status == kExitDone) {
-    const std::string text = options_.json ? FormatJson(session_.model()) : FormatTable(session_.model());
-    std::fputs(text.c_str(), console_.out);
-    std::fflush(console_.out);
-  } else if (status == kExitLinkFailed && options_.quiet && last_failure_) {
-    Error(*last_failure_);
+  if (status == kExitDone || VerifyDiffered()) {
+    PrintResult();
+  } else if (status == kExitLinkFailed && last_failure_) {
+    if (options_.quiet) Error(*last_failure_);
+    if (*last_failure_ == kLogPortFailed) ExplainPortFailure();
   }
   if (exit_loop_) exit_loop_(status);
+}
+
+// The log has only its one line for a port that will not open; the reason
+// and what to do about it follow on stderr.
+void Configurator::ExplainPortFailure() {
+  const std::string name = choice_.Text();
+  if (name.empty()) {
+    return Error("no port chosen: give --port NAME (orvane-cli ports lists the ports found)");
+  }
+  Error(serial::DiagnosePort(name).Text());
+}
+
+// A verify that found a difference has a result all the same: where.
+bool Configurator::VerifyDiffered() const {
+  return options_.command == Command::kVerify && (verify_watch_.first_difference() || verify_watch_.unexplained());
+}
+
+void Configurator::PrintResult() {
+  const device::DeviceModel& model = session_.model();
+  std::string text;
+  if (options_.command == Command::kVerify) {
+    struct stat info{};
+    ::stat(options_.path.c_str(), &info);
+    const VerifyResult verify{options_.path, static_cast<std::uintmax_t>(info.st_size),
+                              verify_watch_.first_difference(), verify_watch_.unexplained()};
+    if (options_.json) {
+      Json json = ModelJson(model);
+      json["verify"] = VerifyJson(verify);
+      text = DumpJson(json) + "\n";
+    } else {
+      text = FormatTable(model) + "\n" + FormatVerify(verify);
+    }
+  } else {
+    text = options_.json ? FormatJson(model) : FormatTable(model);
+  }
+  std::fputs(text.c_str(), console_.out);
+  std::fflush(console_.out);
+}
+
+void Configurator::FrameSent(std::span<const std::uint8_t> frame) {
+  if (trace_) trace_->FrameSent(frame);
+  verify_watch_.FrameSent(frame);
+}
+
+void Configurator::FrameReceived(const link::FrameView& frame) {
+  if (trace_) trace_->FrameReceived(frame);
+  verify_watch_.FrameReceived(frame);
+  if (awaiting_poll_ && frame.command() == link::kPoll) {
+    awaiting_poll_ = false;
+    QTimer::singleShot(0, &context_, [this] { QueueAction(); });
+  }
+}
+
+void Configurator::Decision(link::LinkDecision decision, const link::QueueEntry* head) {
+  if (trace_) trace_->Decision(decision, head);
 }
 
 void Configurator::Refuse(const std::string& text) {

@@ -11,8 +11,11 @@
 #include <optional>
 #include <string>
 
+#include "cli/directory_check.h"
 #include "cli/options.h"
 #include "cli/progress.h"
+#include "cli/trace.h"
+#include "cli/verify_watch.h"
 #include "device/host.h"
 #include "device/session.h"
 #include "serial/link_port.h"
@@ -32,7 +35,15 @@ struct Console {
 
 inline constexpr int kWatchdogMs = 10000;
 
-class Configurator final : public device::Host {
+// The warning the window shows before the command's action (erase and
+// reflash), or nullptr.
+const char* WarningOf(Command command);
+
+// The window's warning box as a question on the terminal: the warning, then
+// [y/N]; true for a yes in English or Russian.
+bool AskOnTerminal(const std::string& warning, const Console& console);
+
+class Configurator final : public device::Host, private link::LinkTracer {
  public:
   Configurator(Options options, Console console);
   ~Configurator() override;
@@ -62,13 +73,23 @@ class Configurator final : public device::Host {
  private:
   enum class Phase { kConnecting, kAction, kFinished };
 
+  // link::LinkTracer: the trace file and the verify watch see every frame.
+  void FrameSent(std::span<const std::uint8_t> frame) override;
+  void FrameReceived(const link::FrameView& frame) override;
+  void Decision(link::LinkDecision decision, const link::QueueEntry* head) override;
+
   int RunPorts();
-  std::optional<std::string> CheckInput() const;
   bool ShowSequence();
   void StartAction();
+  void QueueAction();
   void RunAction();
+  void ExpectDirectory();
+  void EndAction();
   void ApplyConstants();
   void Finish(int status);
+  void PrintResult();
+  void ExplainPortFailure();
+  bool VerifyDiffered() const;
   void Refuse(const std::string& text);
   void Error(const std::string& text);
   void RearmWatchdog();
@@ -86,7 +107,12 @@ class Configurator final : public device::Host {
   int status_ = kExitDone;
   bool status_text_set_ = false;
   std::optional<std::string> declined_;
+  bool confirmed_ = false;      // the erase or reflash question was answered Yes
+  bool awaiting_poll_ = false;  // the action is queued at the next poll
   std::optional<std::string> last_failure_;
+  std::optional<DirectoryCheck> directory_check_;
+  std::unique_ptr<TraceWriter> trace_;
+  VerifyWatch verify_watch_;
   std::size_t bytes_written_ = 0;
   std::size_t bytes_received_ = 0;
   std::function<void(int)> exit_loop_;

@@ -7,26 +7,40 @@
 #include <vector>
 
 #include "cli/configurator.h"
+#include "cli/fleet.h"
 #include "cli/options.h"
+#include "cli/profile.h"
 
 int main(int argc, char** argv) {
+  using namespace orvane::cli;
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName("orvane-cli");
 
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const orvane::cli::ParseResult parsed = orvane::cli::ParseOptions(arguments);
+  const ParseResult parsed = ParseOptions(arguments);
   if (!parsed.options) {
     std::fprintf(stderr, "orvane-cli: %s\n(see orvane-cli --help)\n", parsed.error.c_str());
-    return orvane::cli::kExitRefused;
+    return kExitRefused;
   }
-  if (parsed.options->help) {
-    std::fputs(orvane::cli::kUsage, stdout);
-    return orvane::cli::kExitDone;
+  Options options = *parsed.options;
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
+  }
+  if (options.profile_path) {
+    if (const auto refusal = ApplyProfile(*options.profile_path, options.constants)) {
+      std::fprintf(stderr, "orvane-cli: %s\n", refusal->c_str());
+      return kExitRefused;
+    }
   }
 
-  orvane::cli::Console console;
+  Console console;
   console.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
   console.in_is_terminal = ::isatty(STDIN_FILENO) == 1;
-  orvane::cli::Configurator configurator(*parsed.options, console);
+  if (options.SeveralPorts() && options.command != Command::kPorts) {
+    return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
+  }
+  if (options.serial_from) options.constants.serial_number = options.serial_from;
+  Configurator configurator(options, console);
   return configurator.Run();
 }

@@ -1,25 +1,26 @@
-// The command line of orvane-cli: global options, one command and its
-// arguments. Parsing never touches the device; anything it refuses is bad
-// input (exit status 2).
+// The command line of orvane-cli: global options, one command with its
+// arguments and options. Parsing never touches the device; anything it
+// refuses is bad input (exit status 2).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvane::cli {
 
 enum ExitStatus : int { kExitDone = 0, kExitLinkFailed = 1, kExitRefused = 2 };
 
-enum class Command { kPorts, kStatus, kPut, kDelete, kErase, kFlash, kConstants };
+enum class Command { kPorts, kStatus, kPut, kDelete, kErase, kFlash, kVerify, kConstants };
 
 // The constants fields a `constants` command changes; the others keep what
 // the refresh read from the device.
 struct ConstantsChange {
   std::optional<std::string> identifier;  // UTF-8, at most 20 characters
   std::optional<std::int32_t> time_zone;
-  std::optional<int> summer;              // 0 "Нет", 1 "Есть (стандартный)"
+  std::optional<std::int32_t> summer;     // 0 "Нет", 1 "Есть (стандартный)"
   std::optional<std::int32_t> local_address;
   std::optional<std::int32_t> global_address;
   std::optional<std::int32_t> serial_number;
@@ -29,17 +30,27 @@ struct ConstantsChange {
   }
 };
 
+inline constexpr const char* kAllPorts = "all";
+
 struct Options {
-  std::optional<std::string> port;  // COMn or a device path; the stored ComPort when absent
+  std::optional<std::string> port;  // the one port of this run; the stored ComPort when absent
+  std::vector<std::string> ports;   // every --port in the order given ("all" alone for every port found)
   bool json = false;
   bool quiet = false;
   bool yes = false;
   bool verbose = false;  // ports: show device files and USB details
   bool help = false;
+  std::optional<std::string> trace_path;  // --trace FILE
   Command command = Command::kStatus;
-  std::string path;      // put FILE, flash IMAGE
+  std::string path;      // put FILE, flash IMAGE, verify IMAGE
   int file_number = 0;   // delete N, as shown in the file table
   ConstantsChange constants;
+  std::optional<std::string> profile_path;  // constants --from FILE
+  std::optional<std::int32_t> serial_from;  // constants --serial-from N
+
+  // Runs on several modems at once: --port more than once, or --port all.
+  bool SeveralPorts() const { return ports.size() > 1 || AllPorts(); }
+  bool AllPorts() const { return ports.size() == 1 && ports[0] == kAllPorts; }
 };
 
 struct ParseResult {
@@ -48,6 +59,23 @@ struct ParseResult {
 };
 
 ParseResult ParseOptions(const std::vector<std::string>& arguments);
+
+// The numeric constants fields: their option, their name in the constants
+// object of `status --json`, and the values the window's fields can hold (the
+// time zone is a 16-bit field; values beyond are refused, not cut).
+struct NumberField {
+  const char* option;
+  const char* key;
+  long long low, high;
+  std::optional<std::int32_t> ConstantsChange::*target;
+};
+inline constexpr std::size_t kNumberFieldCount = 5;
+extern const NumberField kNumberFields[kNumberFieldCount];
+inline constexpr std::size_t kIdentifierLimit = 20;  // characters
+
+// "--tz must be a whole number from -32768 to 32767, not "x"", or nothing
+// when text is such a number (then stored in *value).
+std::optional<std::string> CheckNumber(const NumberField& field, std::string_view text, std::int32_t* value);
 
 extern const char* const kUsage;
 

@@ -95,44 +95,46 @@ std::string FormatTable(const device::DeviceModel& model) {
   return out;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          out += escape;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+std::string DumpJson(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string FormatJson(const device::DeviceModel& model) {
-  std::string out = "{\"files\":[";
-  bool first = true;
+Json ModelJson(const device::DeviceModel& model) {
+  Json files = Json::array();
   for (const FileEntry& entry : FileEntries(model.table)) {
-    if (!first) out += ",";
-    first = false;
-    out += "{\"number\":" + std::to_string(entry.number) + ",\"name\":" + JsonString(entry.name) +
-           ",\"type\":" + std::to_string(entry.type) + ",\"type_name\":" + JsonString(entry.type_name) +
-           ",\"size\":" + std::to_string(entry.size) + "}";
+    files.push_back({{"number", entry.number},
+                     {"name", entry.name},
+                     {"type", entry.type},
+                     {"type_name", entry.type_name},
+                     {"size", entry.size}});
   }
   const device::ConstantsFields& f = model.fields;
-  out += "],\"free\":" + std::to_string(model.free_space) + ",\"constants\":{\"id\":" + JsonString(f.identifier) +
-         ",\"tz\":" + std::to_string(f.time_zone) + ",\"summer\":" + std::to_string(f.summer_index) +
-         ",\"local\":" + std::to_string(f.local_address) + ",\"global\":" + std::to_string(f.global_address) +
-         ",\"serial\":" + std::to_string(f.serial_number) + "}}\n";
-  return out;
+  const Json constants = {{"id", f.identifier},          {"tz", f.time_zone},
+                          {"summer", f.summer_index},    {"local", f.local_address},
+                          {"global", f.global_address},  {"serial", f.serial_number}};
+  return {{"files", std::move(files)}, {"free", model.free_space}, {"constants", constants}};
+}
+
+std::string FormatJson(const device::DeviceModel& model) { return DumpJson(ModelJson(model)) + "\n"; }
+
+std::string FormatVerify(const VerifyResult& result) {
+  const std::string image = "\"" + result.image + "\"";
+  if (result.equal()) {
+    return "verify: the console's firmware equals " + image + " (" + std::to_string(result.bytes) + " bytes)\n";
+  }
+  if (!result.difference) {
+    return "verify: the console's firmware differs from " + image + "; its answer names no chunk that was sent\n";
+  }
+  char offset[48];
+  std::snprintf(offset, sizeof offset, "%u (0x%04X)", unsigned{*result.difference}, unsigned{*result.difference});
+  return "verify: the console's firmware differs from " + image + " at offset " + offset + "\n";
+}
+
+Json VerifyJson(const VerifyResult& result) {
+  return {{"image", result.image},
+          {"bytes", result.bytes},
+          {"equal", result.equal()},
+          {"offset", result.difference ? Json(*result.difference) : Json(nullptr)}};
 }
 
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose) {
@@ -151,15 +153,12 @@ std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose
 }
 
 std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < ports.size(); ++i) {
-    const serial::PortInfo& p = ports[i];
-    if (i) out += ",";
-    out += "{\"name\":" + JsonString(p.name) + ",\"device\":" + JsonString(p.device) + ",\"maker\":" +
-           JsonString(p.maker) + ",\"product\":" + JsonString(p.product) + ",\"serial\":" + JsonString(p.serial) +
-           "}";
+  Json list = Json::array();
+  for (const serial::PortInfo& p : ports) {
+    list.push_back(
+        {{"name", p.name}, {"device", p.device}, {"maker", p.maker}, {"product", p.product}, {"serial", p.serial}});
   }
-  return out + "]\n";
+  return DumpJson(list) + "\n";
 }
 
 }  // namespace orvane::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,12 +28,33 @@ std::vector<FileEntry> FileEntries(const device::FileTable& table);
 // device::FileTypeName; nothing for a text it does not produce.
 std::optional<std::uint16_t> TypeCodeForName(const std::string& type_name);
 
+// Members keep the order they are written in.
+using Json = nlohmann::ordered_json;
+
 std::string FormatTable(const device::DeviceModel& model);
-std::string FormatJson(const device::DeviceModel& model);
+// {"files":[...],"free":N,"constants":{...}}
+Json ModelJson(const device::DeviceModel& model);
+std::string FormatJson(const device::DeviceModel& model);  // one line
+
+// The outcome of `verify`: equal, or the offset of the first chunk the
+// console reported as different.
+struct VerifyResult {
+  std::string image;
+  std::uintmax_t bytes = 0;
+  std::optional<std::uint16_t> difference;
+  bool unexplained = false;  // a difference about no chunk that was sent
+
+  bool equal() const { return !difference && !unexplained; }
+};
+std::string FormatVerify(const VerifyResult& result);  // one line
+// {"image":...,"bytes":N,"equal":bool,"offset":N or null}
+Json VerifyJson(const VerifyResult& result);
 
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose);
 std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports);
 
-std::string JsonString(const std::string& text);
+// One line of JSON. Texts that are not valid UTF-8 (a file name is only
+// bytes) get U+FFFD for each bad byte instead of stopping the output.
+std::string DumpJson(const Json& value);
 
 }  // namespace orvane::cli

@@ -1,7 +1,9 @@
 // Reflash: the firmware image is queued as a write pass and a verify pass of
 // 32-byte chunks, followed by a directory refresh.
-#include <cstring>
 #include <sys/stat.h>
+
+#include <cstring>
+#include <optional>
 
 #include "device/session.h"
 
@@ -30,6 +32,19 @@ std::vector<Chunk> ChunksOf(const std::vector<std::uint8_t>& image) {
   return chunks;
 }
 
+// The image is read whole; its length decides before anything is queued.
+// Nothing for an image too big for 16-bit offsets.
+std::optional<std::vector<Chunk>> ImageChunks(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::uint64_t>(info.st_size) >= kFirmwareLimit) {
+    return std::nullopt;
+  }
+  const std::vector<std::uint8_t> image = ReadWholeFile(path);
+  if (image.size() >= kFirmwareLimit) return std::nullopt;
+  return ChunksOf(image);
+}
+
 }  // namespace
 
 void Session::Reflash() {
@@ -42,19 +57,18 @@ void Session::Reflash() {
   host_.AppendLog(kLogFlashing);
 }
 
-// The image is read whole; its length decides before anything is queued.
 void Session::UploadFirmware(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<std::uint64_t>(info.st_size) >= kFirmwareLimit) {
-    return SetStatus(kStatusFirmwareTooBig);
-  }
-  const std::vector<std::uint8_t> image = ReadWholeFile(path);
-  if (image.size() >= kFirmwareLimit) return SetStatus(kStatusFirmwareTooBig);
-  const std::vector<Chunk> chunks = ChunksOf(image);
+  const auto chunks = ImageChunks(path);
+  if (!chunks) return SetStatus(kStatusFirmwareTooBig);
   for (std::uint8_t command : {link::kFirmwareWrite, link::kFirmwareVerify}) {
-    for (const Chunk& chunk : chunks) link_.Enqueue(command, chunk, chunk.size() + 1);
+    for (const Chunk& chunk : *chunks) link_.Enqueue(command, chunk, chunk.size() + 1);
   }
+}
+
+void Session::VerifyFirmware(const std::string& path) {
+  const auto chunks = ImageChunks(path);
+  if (!chunks) return SetStatus(kStatusFirmwareTooBig);
+  for (const Chunk& chunk : *chunks) link_.Enqueue(link::kFirmwareVerify, chunk, chunk.size() + 1);
 }
 
 }  // namespace orvane::device

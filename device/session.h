@@ -91,6 +91,10 @@ class Session : public link::LinkOwner {
   void QueueReadConstants();
   void AddFile(const std::string& path);
   void UploadFirmware(const std::string& path);
+  // Only the verify pass of UploadFirmware (command 2, the same chunks and
+  // size rule): the device compares the image with what it holds and
+  // nothing is written.
+  void VerifyFirmware(const std::string& path);
 
   // link::LinkOwner
   void AppendLog(const std::string& line) override { host_.AppendLog(line); }

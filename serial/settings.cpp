@@ -1,10 +1,16 @@
 #include "serial/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
 
 namespace orvane::serial {
 namespace {
@@ -41,6 +47,25 @@ void SaveComPort(const std::string& name) {
   store.setValue(kValueName, QString::fromStdString(name));
   store.sync();
   if (store.status() != QSettings::NoError) throw SettingsError("Failed to set data for 'ComPort'");
+}
+
+std::optional<std::string> SettingsProblem() {
+  const QSettings store = OpenStore();
+  const std::string file = store.fileName().toStdString();
+  switch (store.status()) {
+    case QSettings::AccessError: {
+      struct stat info{};
+      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      const int error = fd < 0 ? errno : ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EIO;
+      if (fd >= 0) ::close(fd);
+      return "the settings file " + file + " cannot be read: " + std::strerror(error);
+    }
+    case QSettings::FormatError:
+      return "the settings file " + file + " cannot be parsed";
+    case QSettings::NoError:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace orvane::serial

@@ -20,5 +20,8 @@ class SettingsError : public std::runtime_error {
 std::optional<std::string> LoadComPort();
 // Throws SettingsError when the value cannot be stored.
 void SaveComPort(const std::string& name);
+// What is wrong with the store's file, or nothing: it cannot be read, or it
+// could not be parsed whole. Loading still takes what it can read.
+std::optional<std::string> SettingsProblem();
 
 }  // namespace orvane::serial

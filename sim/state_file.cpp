@@ -8,17 +8,17 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "link/cp1251.h"
-#include "sim/json.h"
 #include "sim/kv80_device.h"
 #include "sim/simulator.h"
 
 namespace orvane::sim {
 namespace {
 
-using json::Value;
+using Json = nlohmann::ordered_json;
 using Bytes = std::vector<std::uint8_t>;
 
 // A write chunk at the highest offset reaches this far.
@@ -48,62 +48,72 @@ int HexDigit(char c) {
   return -1;
 }
 
-std::optional<Bytes> FromHex(const Value* value) {
-  if (!value || value->kind != Value::Kind::kString || value->text.size() % 2 != 0) return std::nullopt;
+std::optional<Bytes> FromHex(const Json* value) {
+  if (!value || !value->is_string()) return std::nullopt;
+  const std::string& text = value->get_ref<const std::string&>();
+  if (text.size() % 2 != 0) return std::nullopt;
   Bytes out;
-  out.reserve(value->text.size() / 2);
-  for (std::size_t i = 0; i < value->text.size(); i += 2) {
-    const int high = HexDigit(value->text[i]);
-    const int low = HexDigit(value->text[i + 1]);
+  out.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexDigit(text[i]);
+    const int low = HexDigit(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     out.push_back(static_cast<std::uint8_t>(high << 4 | low));
   }
   return out;
 }
 
-bool ReadFile(const Value& entry, std::size_t index, SimFile& file, std::string* error) {
+const Json* Member(const Json& object, const char* name) {
+  const auto found = object.find(name);
+  return found == object.end() ? nullptr : &*found;
+}
+
+bool IsWholeNumberIn(const Json* value, double low, double high) {
+  if (!value || !value->is_number()) return false;
+  const double number = value->get<double>();
+  return number >= low && number <= high && std::floor(number) == number;
+}
+
+bool ReadFile(const Json& entry, std::size_t index, SimFile& file, std::string* error) {
   const std::string where = "files[" + std::to_string(index) + "]";
-  const Value* type = entry.Find("type");
-  if (!type || type->kind != Value::Kind::kNumber || type->number < 0 || type->number > 0xFFFF ||
-      std::floor(type->number) != type->number) {
-    return Fail(error, where + ".type must be a whole number from 0 to 65535");
-  }
-  auto name = FromHex(entry.Find("name_hex"));
+  const Json* type = Member(entry, "type");
+  if (!IsWholeNumberIn(type, 0, 0xFFFF)) return Fail(error, where + ".type must be a whole number from 0 to 65535");
+  auto name = FromHex(Member(entry, "name_hex"));
   if (!name) return Fail(error, where + ".name_hex must be a hex string");
   if (name->size() > kMaxAnsweredName) {
     return Fail(error, where + ": a name longer than " + std::to_string(kMaxAnsweredName) +
                            " bytes cannot be stored on the console");
   }
-  const Value* data_field = entry.Find("data_hex");
+  const Json* data_field = Member(entry, "data_hex");
   auto data = data_field ? FromHex(data_field) : std::optional<Bytes>(Bytes{});
   if (!data) return Fail(error, where + ".data_hex must be a hex string");
-  file.type = static_cast<std::uint16_t>(type->number);
+  file.type = static_cast<std::uint16_t>(type->get<double>());
   file.name = std::move(*name);
   file.data = std::move(*data);
   if (StoredSize(file) > kMaxFileSize) return Fail(error, where + " is longer than 65535 bytes");
   return true;
 }
 
-bool ReadState(const Value& root, DeviceState& state, std::string* error) {
-  if (root.kind != Value::Kind::kObject) return Fail(error, "the state must be a JSON object");
-  if (const Value* files = root.Find("files")) {
-    if (files->kind != Value::Kind::kArray) return Fail(error, "files must be an array");
-    if (files->items.size() > kMaxFiles) return Fail(error, "the console holds at most 255 files");
-    for (std::size_t i = 0; i < files->items.size(); ++i) {
-      if (files->items[i].kind != Value::Kind::kObject) return Fail(error, "files must hold objects");
+bool ReadState(const Json& root, DeviceState& state, std::string* error) {
+  if (!root.is_object()) return Fail(error, "the state must be a JSON object");
+  if (const Json* files = Member(root, "files")) {
+    if (!files->is_array()) return Fail(error, "files must be an array");
+    if (files->size() > kMaxFiles) return Fail(error, "the console holds at most 255 files");
+    for (std::size_t i = 0; i < files->size(); ++i) {
+      if (!(*files)[i].is_object()) return Fail(error, "files must hold objects");
       SimFile file;
-      if (!ReadFile(files->items[i], i, file, error)) return false;
+      if (!ReadFile((*files)[i], i, file, error)) return false;
       state.files.push_back(std::move(file));
     }
   }
-  if (const Value* constants = root.Find("constants_hex")) {
+  if (const Json* constants = Member(root, "constants_hex")) {
     const auto block = FromHex(constants);
     if (!block || block->size() != state.constants.size()) {
       return Fail(error, "constants_hex must be 34 bytes in hex");
     }
     std::copy(block->begin(), block->end(), state.constants.begin());
   }
-  if (const Value* firmware = root.Find("firmware_hex")) {
+  if (const Json* firmware = Member(root, "firmware_hex")) {
     auto image = FromHex(firmware);
     if (!image || image->size() > kMaxFirmware) {
       return Fail(error, "firmware_hex must be hex of at most " + std::to_string(kMaxFirmware) + " bytes");
@@ -114,19 +124,17 @@ bool ReadState(const Value& root, DeviceState& state, std::string* error) {
 }
 
 std::string WriteState(const DeviceState& state) {
-  std::string out = "{\n  \"files\": [";
-  for (std::size_t i = 0; i < state.files.size(); ++i) {
-    const SimFile& file = state.files[i];
-    out += i ? ",\n    {" : "\n    {";
-    out += "\"type\": " + std::to_string(file.type);
-    out += ", \"name_hex\": \"" + Hex(file.name) + "\"";
-    out += ", \"name\": " + json::Quote(link::Cp1251ToUtf8(file.name));
-    out += ", \"data_hex\": \"" + Hex(file.data) + "\"}";
+  Json files = Json::array();
+  for (const SimFile& file : state.files) {
+    files.push_back({{"type", file.type},
+                     {"name_hex", Hex(file.name)},
+                     {"name", link::Cp1251ToUtf8(file.name)},
+                     {"data_hex", Hex(file.data)}});
   }
-  out += state.files.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"constants_hex\": \"" + Hex(state.constants) + "\",\n";
-  out += "  \"firmware_hex\": \"" + Hex(state.firmware) + "\"\n}\n";
-  return out;
+  const Json root = {{"files", std::move(files)},
+                     {"constants_hex", Hex(state.constants)},
+                     {"firmware_hex", Hex(state.firmware)}};
+  return root.dump(2) + "\n";
 }
 
 // Written beside the target and renamed over it, so a run that dies while
@@ -155,10 +163,14 @@ bool LoadState(const std::string& path, DeviceState& state, std::string* error) 
   if (!in) return Fail(error, "cannot read " + path + ": " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
-  const auto root = json::Parse(text.str(), error);
-  if (!root) return false;
+  Json root;
+  try {
+    root = Json::parse(text.str());
+  } catch (const Json::parse_error& failure) {
+    return Fail(error, path + ": " + failure.what());
+  }
   DeviceState loaded;
-  if (!ReadState(*root, loaded, error)) return false;
+  if (!ReadState(root, loaded, error)) return false;
   state = std::move(loaded);
   return true;
 }
@@ -167,28 +179,21 @@ bool SaveState(const std::string& path, const DeviceState& state, std::string* e
   return WriteWhole(path, WriteState(state), error);
 }
 
+// Turnarounds are kept to the nanosecond.
 bool SaveStats(const std::string& path, const ExchangeStats& stats, std::string* error) {
-  const std::pair<const char*, long> counts[] = {
-      {"polls", stats.polls},
-      {"answers", stats.answers},
-      {"polls_unheard", stats.polls_unheard},
-      {"answers_unheard", stats.answers_unheard},
-      {"frames_received", stats.frames_received},
-      {"rx_dropped", stats.rx_dropped},
-      {"rx_corrupted", stats.rx_corrupted},
-      {"bytes_discarded", stats.bytes_discarded},
-      {"bytes_overflowed", stats.bytes_overflowed},
-  };
-  std::string out = "{";
-  for (const auto& [key, value] : counts) out += "\"" + std::string(key) + "\": " + std::to_string(value) + ", ";
-  out += "\"turnaround_us\": [";
-  char number[32];
-  for (std::size_t i = 0; i < stats.turnaround_us.size(); ++i) {
-    std::snprintf(number, sizeof number, "%s%.3f", i ? "," : "", stats.turnaround_us[i]);
-    out += number;
-  }
-  out += "]}\n";
-  return WriteWhole(path, out, error);
+  Json turnarounds = Json::array();
+  for (const double microseconds : stats.turnaround_us) turnarounds.push_back(std::round(microseconds * 1000) / 1000);
+  const Json root = {{"polls", stats.polls},
+                     {"answers", stats.answers},
+                     {"polls_unheard", stats.polls_unheard},
+                     {"answers_unheard", stats.answers_unheard},
+                     {"frames_received", stats.frames_received},
+                     {"rx_dropped", stats.rx_dropped},
+                     {"rx_corrupted", stats.rx_corrupted},
+                     {"bytes_discarded", stats.bytes_discarded},
+                     {"bytes_overflowed", stats.bytes_overflowed},
+                     {"turnaround_us", std::move(turnarounds)}};
+  return WriteWhole(path, root.dump() + "\n", error);
 }
 
 }  // namespace orvane::sim

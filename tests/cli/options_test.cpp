@@ -72,5 +72,60 @@ TEST(Options, CommandsAndTheirArgumentsAreChecked) {
   Refusal({"status", "-v"});
 }
 
+TEST(Options, EveryRefusalSaysWhatIsWrongInItsOwnWords) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "no command given"},
+      {{"--json"}, "no command given"},
+      {{"reboot", "now"}, "unknown command \"reboot\""},
+      {{"put", "a", "b"}, "put takes one argument"},
+      {{"verify"}, "verify takes one argument"},
+      {{"status", "extra"}, "status takes no arguments"},
+      {{"delete", "256"}, "delete needs a file number from 1 to 255, not \"256\""},
+      {{"flash", ""}, "flash needs a file name"},
+      {{"constants"}, "constants needs at least one of --id, --tz, --summer, --local, --global, --serial"},
+      {{"status", "--port"}, "--port needs a value"},
+      {{"constants", "--tz"}, "--tz needs a value"},
+      {{"constants", "--global", "-1"}, "--global must be a whole number from 0 to 65535, not \"-1\""},
+      {{"--yes=no", "erase"}, "--yes takes no value"},
+      {{"--port", "", "status"}, "--port needs a name"},
+      {{"constants", "--id", "ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ"}, "--id holds at most 20 characters"},
+      {{"put", "x", "--serial=5"}, "--serial belongs to the constants command"},
+      {{"status", "--from", "p.json"}, "--from belongs to the constants command"},
+      {{"flash", "x", "-v"}, "--verbose belongs to the ports command"},
+      {{"--frob", "status"}, "unknown option --frob"},
+      {{"--port", "all", "--port", "COM3", "status"}, "--port all stands alone"},
+      {{"--port", "COM3", "--port", "COM4", "--port", "COM3", "status"}, "--port COM3 is given twice"},
+      {{"constants", "--serial", "1", "--serial-from", "2"}, "--serial-from and --serial exclude each other"},
+      {{"constants", "--serial-from", "x"}, "--serial-from must be a whole number from -2147483648 to 2147483647, not \"x\""},
+      {{"--trace", "", "status"}, "--trace needs a file name"},
+      {{"put", "x", "--", "-y"}, "put takes one argument"},
+  };
+  for (const auto& [arguments, message] : cases) EXPECT_EQ(Refusal(arguments), message) << arguments.size();
+}
+
+TEST(Options, SeveralPortsTraceVerifyAndConstantsFromAFile) {
+  const Options two = Parsed({"--port", "COM3", "flash", "a.mts", "--port=COM4", "--trace", "t.log"});
+  EXPECT_EQ(two.ports, (std::vector<std::string>{"COM3", "COM4"}));
+  EXPECT_TRUE(two.SeveralPorts());
+  EXPECT_FALSE(two.port) << "no single port for a run on several";
+  EXPECT_EQ(two.trace_path, "t.log");
+  const Options all = Parsed({"--port", "all", "status"});
+  EXPECT_TRUE(all.AllPorts());
+  EXPECT_TRUE(all.SeveralPorts());
+  EXPECT_FALSE(Parsed({"--port", "COM3", "status"}).SeveralPorts());
+
+  const Options verify = Parsed({"verify", "image.mts", "--json"});
+  EXPECT_EQ(verify.command, Command::kVerify);
+  EXPECT_EQ(verify.path, "image.mts");
+
+  const Options profile = Parsed({"constants", "--from", "p.json", "--serial-from", "-3", "--tz", "60"});
+  EXPECT_EQ(profile.profile_path, "p.json");
+  EXPECT_EQ(profile.serial_from, -3);
+  EXPECT_EQ(profile.constants.time_zone, 60);
+  EXPECT_FALSE(profile.constants.serial_number);
+  EXPECT_EQ(Parsed({"constants", "--tz", "1", "--tz", "2"}).constants.time_zone, 2) << "the last one counts";
+  EXPECT_EQ(Parsed({"--tz", "5", "constants"}).constants.time_zone, 5) << "before the command too";
+}
+
 }  // namespace
 }  // namespace orvane::cli

@@ -45,6 +45,10 @@ TEST(Report, JsonHoldsTheFilesFreeSpaceAndConstantsWithEscapedTexts) {
             "\"global\":300,\"serial\":-2}}\n");
 }
 
+TEST(Report, JsonOfBytesThatAreNotUtf8ReplacesThemInsteadOfFailing) {
+  EXPECT_EQ(DumpJson(Json{{"name", "plan\xFF.yp1"}}), "{\"name\":\"plan\xEF\xBF\xBD.yp1\"}");
+}
+
 TEST(Report, TableRowsSkipRowsTheRefreshLeftEmpty) {
   device::DeviceModel model = TwoFiles();
   model.table.ClearRow(2);

@@ -57,6 +57,27 @@ TEST_F(FirmwareTest, PassesCoverTheImageWithIdenticalChunks) {
   }
 }
 
+TEST_F(FirmwareTest, VerifyAloneQueuesTheVerifyPassOfAReflashAndNothingElse) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{33}, std::size_t{65535}}) {
+    link().ClearQueue();
+    session.UploadFirmware(WriteFile("fw.mts", Image(size)));
+    const std::size_t chunks = queue().size() / 2;
+    std::vector<Bytes> verify_pass;
+    for (std::size_t i = chunks; i < 2 * chunks; ++i) verify_pass.push_back(EntryData(i));
+    link().ClearQueue();
+    session.VerifyFirmware(WriteFile("fw.mts", Image(size)));
+    ASSERT_EQ(queue().size(), chunks) << size;
+    for (std::size_t i = 0; i < chunks; ++i) {
+      ASSERT_EQ(queue().at(i).command, link::kFirmwareVerify);
+      ASSERT_EQ(EntryData(i), verify_pass[i]) << size << " chunk " << i;
+    }
+  }
+  link().ClearQueue();
+  session.VerifyFirmware(WriteFile("fw.mts", Bytes(65536)));
+  EXPECT_TRUE(queue().empty());
+  EXPECT_EQ(session.model().status_panel, "Файл слишком большой!");
+}
+
 TEST_F(FirmwareTest, FillerIsDefinedForShortImages) {
   session.UploadFirmware(WriteFile("fw.mts", Bytes{}));
   Bytes empty_chunk{0, 0, 32};

@@ -151,6 +151,25 @@ TEST_F(EndToEnd, PutRefusesMissingTooBigAndTooShortFilesWithStatusTwo) {
   EXPECT_TRUE(StopDevice().files.empty());
 }
 
+// A console whose file table is full answers the create and stores nothing;
+// only the directory read afterwards shows it.
+TEST_F(EndToEnd, PutToAFullFileTableExitsOneWithTheFileNotStored) {
+  sim::DeviceState initial;
+  for (int i = 0; i < 255; ++i) initial.files.push_back(MakeFile(2, "f" + std::to_string(100 + i), Pattern(2, i)));
+  StartDevice({}, &initial);
+  const std::string path = WriteFile("new.yp1", Pattern(40, 30));
+  const RunResult run = Cli({"--json", "put", path});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "");
+  const Bytes stored_name = ExpectedName(path);
+  const std::string message = "orvane-cli: the console did not store \"" +
+                              std::string(stored_name.begin(), stored_name.end()) + "\" of 40 bytes: it shows 255 files";
+  EXPECT_NE(run.err.find(message), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(InOrder(Lines(run.err), {"Добавление файла...", kDone})) << run.err;
+  EXPECT_EQ(StopDevice().files.size(), 255u);
+}
+
 TEST_F(EndToEnd, DeleteRemovesTheFileShownAsNumberN) {
   const sim::DeviceState initial = ThreeFiles();
   StartDevice({}, &initial);

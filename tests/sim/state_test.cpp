@@ -82,6 +82,7 @@ TEST(SimState, MissingPartsKeepTheDefaults) {
 TEST(SimState, BadStateFilesAreRefusedAndLeaveTheStateAlone) {
   TempDir dir;
   const std::string deep = std::string(200, '[') + std::string(200, ']');
+  const std::string hostile = std::string(200000, '[');
   std::string many = R"({"files":[)";
   for (int i = 0; i < 256; ++i) many += std::string(i ? "," : "") + R"({"type":1,"name_hex":"41"})";
   many += "]}";
@@ -97,6 +98,7 @@ TEST(SimState, BadStateFilesAreRefusedAndLeaveTheStateAlone) {
       R"({"files":{}})",
       "[]",
       deep,
+      hostile,
       many,
   };
   for (const std::string& text : bad) {

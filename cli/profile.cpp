@@ -1,0 +1,79 @@
+#include "cli/profile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "link/cp1251.h"
+
+namespace orvane::cli {
+namespace {
+
+using Json = nlohmann::json;
+
+std::optional<std::string> ApplyNumber(const NumberField& field, const Json& value, ConstantsChange& change) {
+  const double number = value.is_number() ? value.get<double>() : NAN;
+  if (!(number >= static_cast<double>(field.low) && number <= static_cast<double>(field.high)) ||
+      std::floor(number) != number) {
+    return "constants." + std::string(field.key) + " must be a whole number from " + std::to_string(field.low) +
+           " to " + std::to_string(field.high) + ", not " + value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+  std::optional<std::int32_t>& target = change.*field.target;
+  if (!target) target = static_cast<std::int32_t>(number);
+  return std::nullopt;
+}
+
+std::optional<std::string> ApplyIdentifier(const Json& value, ConstantsChange& change) {
+  if (!value.is_string()) return std::string("constants.id must be a text");
+  const std::string& text = value.get_ref<const std::string&>();
+  if (link::Utf8Length(text) > kIdentifierLimit) return std::string("constants.id holds at most 20 characters");
+  if (!change.identifier) change.identifier = text;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> ApplyProfileText(const std::string& text, ConstantsChange& change) {
+  const Json root = Json::parse(text, nullptr, false);
+  if (root.is_discarded()) return std::string("not JSON");
+  const auto constants = root.is_object() ? root.find("constants") : root.end();
+  if (!root.is_object() || constants == root.end() || !constants->is_object()) {
+    return std::string("no \"constants\" object, as `orvane-cli --json status` writes it");
+  }
+  ConstantsChange taken = change;
+  bool any = false;
+  if (const auto id = constants->find("id"); id != constants->end()) {
+    if (auto error = ApplyIdentifier(*id, taken)) return error;
+    any = true;
+  }
+  for (const NumberField& field : kNumberFields) {
+    const auto value = constants->find(field.key);
+    if (value == constants->end()) continue;
+    if (auto error = ApplyNumber(field, *value, taken)) return error;
+    any = true;
+  }
+  if (!any) return std::string("\"constants\" holds none of id, tz, summer, local, global, serial");
+  change = std::move(taken);
+  return std::nullopt;
+}
+
+std::optional<std::string> ApplyProfile(const std::string& path, ConstantsChange& change) {
+  struct stat info{};
+  if (::stat(path.c_str(), &info) != 0) return "cannot read \"" + path + "\": " + std::strerror(errno);
+  if (static_cast<std::uintmax_t>(info.st_size) > kProfileLimit) {
+    return "\"" + path + "\" is too big for a constants profile";
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read \"" + path + "\": " + std::strerror(errno);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (auto error = ApplyProfileText(text.str(), change)) return "\"" + path + "\": " + *error;
+  return std::nullopt;
+}
+
+}  // namespace orvane::cli

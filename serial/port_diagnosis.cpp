@@ -1,0 +1,150 @@
+#include "serial/port_diagnosis.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "serial/port_names.h"
+
+namespace orvane::serial {
+namespace {
+
+namespace fs = std::filesystem;
+using Cause = PortDiagnosis::Cause;
+
+constexpr const char* kDialout = "dialout";
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
+  return out;
+}
+
+std::string GroupName(gid_t gid) {
+  const group* entry = ::getgrgid(gid);
+  return entry ? entry->gr_name : std::to_string(gid);
+}
+
+PortDiagnosis Missing(const std::string& device) {
+  const std::vector<std::string> ports = ExistingPorts();
+  return {Cause::kMissing, device, device + " does not exist",
+          ports.empty() ? "no serial port exists here; is the adapter plugged in?"
+                        : "ports that exist: " + Joined(ports)};
+}
+
+// Serial devices belong to the group dialout on Debian; its members may open
+// them. A device of group root is for root alone until a udev rule gives it
+// to dialout.
+PortDiagnosis Permission(const std::string& device, int error) {
+  PortDiagnosis diagnosis{Cause::kPermission, device, device + ": " + std::strerror(error), ""};
+  struct stat info{};
+  const std::string group = ::stat(device.c_str(), &info) == 0 ? GroupName(info.st_gid) : kDialout;
+  if (group == "root") {
+    diagnosis.advice = "only root may open it; a udev rule can give it to the group dialout, whose members may";
+  } else {
+    diagnosis.advice = "its group is " + group + ": add your user to it (sudo usermod -aG " + group +
+                       " $USER) and log in again";
+  }
+  return diagnosis;
+}
+
+PortDiagnosis Busy(const std::string& device) {
+  PortDiagnosis diagnosis{Cause::kBusy, device, device + " is in use by another program", ""};
+  const std::vector<std::string> holders = PortHolders(device);
+  if (holders.empty()) {
+    diagnosis.advice = "`fuser -v " + device + "` shows which one; close it and try again";
+  } else if (holders.front().starts_with("ModemManager ")) {
+    diagnosis.advice = "held by " + Joined(holders) +
+                       ", which probes new modems: stop it (sudo systemctl stop ModemManager) and try again";
+  } else {
+    diagnosis.advice = "held by " + Joined(holders) + "; close it and try again";
+  }
+  return diagnosis;
+}
+
+// The descriptor is open: it must be a terminal that nobody else has locked,
+// as the serial component asks.
+PortDiagnosis Opened(const std::string& device, int fd) {
+  termios settings{};
+  if (::tcgetattr(fd, &settings) != 0) {
+    return {Cause::kNotSerial, device, device + " is not a serial port", "give the name of a serial port"};
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Busy(device);
+  ::flock(fd, LOCK_UN);
+  return {Cause::kOpensNow, device, device + " opens now",
+          "it refused the line settings (1000000 baud, 8 data bits, odd parity) or was busy for a moment"};
+}
+
+std::string ReadFirstLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+std::string PortDiagnosis::Text() const { return advice.empty() ? reason : reason + "; " + advice; }
+
+PortDiagnosis DiagnosePort(const std::string& port_name) {
+  if (port_name.empty()) return {Cause::kNoName, "", "no port is chosen", ""};
+  const std::string device = DeviceFileForPort(port_name);
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    switch (error) {
+      case ENOENT:
+      case ENODEV:
+      case ENXIO: return Missing(device);
+      case EACCES:
+      case EPERM: return Permission(device, error);
+      case EBUSY: return Busy(device);
+      default: return {Cause::kOther, device, device + ": " + std::strerror(error), ""};
+    }
+  }
+  PortDiagnosis diagnosis = Opened(device, fd);
+  ::close(fd);
+  return diagnosis;
+}
+
+std::vector<std::string> PortHolders(const std::string& device, const std::string& proc_root) {
+  std::error_code error;
+  const fs::path target = fs::weakly_canonical(device, error);
+  std::vector<std::string> holders;
+  const std::string self = std::to_string(::getpid());
+  for (const fs::directory_entry& process : fs::directory_iterator(proc_root, error)) {
+    const std::string pid = process.path().filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    std::error_code denied;
+    for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", denied)) {
+      std::error_code unreadable;
+      if (fs::read_symlink(fd.path(), unreadable) == target) {
+        holders.push_back(ReadFirstLine(process.path() / "comm") + " (pid " + pid + ")");
+        break;
+      }
+    }
+  }
+  return holders;
+}
+
+std::vector<std::string> ExistingPorts() {
+  std::vector<std::string> ports;
+  for (int number = kFirstPortNumber; number <= kLastPortNumber; ++number) {
+    const std::string name = "COM" + std::to_string(number);
+    const std::string device = DeviceFileForPort(name);
+    std::error_code error;
+    if (fs::exists(device, error)) ports.push_back(name + " (" + device + ")");
+  }
+  return ports;
+}
+
+}  // namespace orvane::serial

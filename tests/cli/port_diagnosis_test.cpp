@@ -1,0 +1,110 @@
+#include "serial/port_diagnosis.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace orvane::serial {
+namespace {
+
+namespace fs = std::filesystem;
+using Cause = PortDiagnosis::Cause;
+
+class PortDiagnosisTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("orvane-diagnosis-" + std::to_string(::getpid()));
+    fs::create_directories(folder_ / "ports");
+    setenv("ORVANE_PORT_DIR", (folder_ / "ports").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("ORVANE_PORT_DIR");
+    if (holder_ > 0) {
+      ::kill(holder_, SIGKILL);
+      ::waitpid(holder_, nullptr, 0);
+    }
+    if (master_ >= 0) ::close(master_);
+    fs::remove_all(folder_);
+  }
+
+  // A pseudo-terminal whose port side stands for COMn.
+  std::string Pty(const std::string& name) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ::grantpt(master_);
+    ::unlockpt(master_);
+    fs::create_symlink(::ptsname(master_), folder_ / "ports" / name);
+    return ::ptsname(master_);
+  }
+
+  // A child process that opens the port and locks it, as a program using it
+  // would; it waits until the test ends it.
+  void HoldInChild(const std::string& device) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    holder_ = ::fork();
+    if (holder_ == 0) {
+      const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+      ::flock(fd, LOCK_EX);
+      ::write(ready[1], "x", 1);
+      ::pause();
+      _exit(0);
+    }
+    char byte;
+    ::close(ready[1]);
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+  }
+
+  fs::path folder_;
+  int master_ = -1;
+  pid_t holder_ = -1;
+};
+
+TEST_F(PortDiagnosisTest, EachCauseGetsItsReasonAndWhatToDo) {
+  std::ofstream(folder_ / "ports" / "COM4") << "not a port";
+  fs::create_symlink(folder_ / "nothing", folder_ / "ports" / "COM3");
+  const std::string busy = Pty("COM5");
+  HoldInChild(busy);
+
+  const PortDiagnosis missing = DiagnosePort("COM3");
+  EXPECT_EQ(missing.cause, Cause::kMissing);
+  EXPECT_EQ(missing.Text(), (folder_ / "ports" / "COM3").string() + " does not exist; ports that exist: COM4 (" +
+                                (folder_ / "ports" / "COM4").string() + "), COM5 (" +
+                                (folder_ / "ports" / "COM5").string() + ")");
+  EXPECT_EQ(DiagnosePort("COM4").cause, Cause::kNotSerial);
+  const PortDiagnosis held = DiagnosePort("COM5");
+  EXPECT_EQ(held.cause, Cause::kBusy);
+  EXPECT_NE(held.advice.find("(pid " + std::to_string(holder_) + ")"), std::string::npos) << held.Text();
+  EXPECT_EQ(DiagnosePort("").cause, Cause::kNoName);
+
+  if (::geteuid() != 0) {
+    std::ofstream(folder_ / "locked") << "";
+    fs::permissions(folder_ / "locked", fs::perms::none);
+    const PortDiagnosis denied = DiagnosePort((folder_ / "locked").string());
+    EXPECT_EQ(denied.cause, Cause::kPermission);
+    EXPECT_NE(denied.advice.find("usermod -aG"), std::string::npos) << denied.Text();
+  }
+}
+
+TEST_F(PortDiagnosisTest, AFreePortOpensNowAndHoldersAreFoundInProc) {
+  Pty("COM6");
+  EXPECT_EQ(DiagnosePort("COM6").cause, Cause::kOpensNow);
+
+  const fs::path proc = folder_ / "proc";
+  const fs::path device = folder_ / "ports" / "COM6";
+  for (const char* pid : {"100", "200", "self"}) fs::create_directories(proc / pid / "fd");
+  fs::create_symlink(fs::canonical(device), proc / "100" / "fd" / "7");
+  fs::create_symlink("/dev/null", proc / "200" / "fd" / "0");
+  std::ofstream(proc / "100" / "comm") << "ModemManager\n";
+  EXPECT_EQ(PortHolders(device.string(), proc.string()), std::vector<std::string>{"ModemManager (pid 100)"});
+}
+
+}  // namespace
+}  // namespace orvane::serial
