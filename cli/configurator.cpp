@@ -211,7 +211,7 @@ void Configurator::SetQueueCounter(const std::string& text) {
 // The window's warning box becomes a question on the terminal; without a
 // terminal only --yes answers it.
 bool Configurator::ConfirmWarning(const std::string& text) {
-  if (options_.yes || confirmed_) return true;
+  if (options_.yes) return true;
   if (!console_.in_is_terminal) {
     declined_ = "not confirmed: give --yes to run this without a terminal";
     return false;
@@ -228,30 +228,7 @@ void Configurator::ModelChanged(device::ModelPart part) {
   if (part == device::ModelPart::kStatus) status_text_set_ = true;
 }
 
-// The connecting refresh is done. The action's commands are queued only at
-// the console's next poll: a console that got the last request of the
-// refresh twice answers the copy before it polls again, and that late
-// constants answer would clear whatever stood in the queue by then. The
-// question of erase and flash is asked before, while the port is closed.
 void Configurator::StartAction() {
-  if (phase_ == Phase::kFinished) return;
-  if (options_.command == Command::kStatus) return Finish(kExitDone);
-  if (options_.command == Command::kDelete) {
-    const int files = session_.model().table.row_count() - 2;
-    if (options_.file_number > files) {
-      return Refuse("no file number " + std::to_string(options_.file_number) + ": the console shows " +
-                    std::to_string(files) + (files == 1 ? " file" : " files"));
-    }
-  }
-  const char* warning = WarningOf(options_.command);
-  if (warning && !ConfirmWarning(warning)) return Refuse(*declined_);
-  confirmed_ = warning != nullptr;
-  OpenLinkPort();
-  if (phase_ == Phase::kFinished) return;
-  awaiting_poll_ = true;
-}
-
-void Configurator::QueueAction() {
   if (phase_ == Phase::kFinished) return;
   status_text_set_ = false;
   try {
@@ -263,7 +240,9 @@ void Configurator::QueueAction() {
   if (declined_) return Refuse(*declined_);
   const std::string& status = session_.model().status_panel;
   if (status_text_set_ && IsRefusal(status)) return Refuse(status);
-  if (session_.link().queue().empty()) return Refuse("nothing was sent to the console");
+  if (options_.command != Command::kStatus && session_.link().queue().empty()) {
+    return Refuse("nothing was sent to the console");
+  }
   ExpectDirectory();
 }
 
@@ -299,10 +278,18 @@ void Configurator::EndAction() {
 // handler; status has none and ends with the refresh.
 void Configurator::RunAction() {
   switch (options_.command) {
+    case Command::kStatus:
+      return Finish(kExitDone);
     case Command::kPut:
       return session_.AddFileAction();
-    case Command::kDelete:
+    case Command::kDelete: {
+      const int files = session_.model().table.row_count() - 2;
+      if (options_.file_number > files) {
+        return Refuse("no file number " + std::to_string(options_.file_number) + ": the console shows " +
+                      std::to_string(files) + (files == 1 ? " file" : " files"));
+      }
       return session_.DeleteFileAtRow(options_.file_number);
+    }
     case Command::kErase:
       return session_.EraseAll();
     case Command::kFlash:
@@ -313,7 +300,6 @@ void Configurator::RunAction() {
     case Command::kConstants:
       ApplyConstants();
       return session_.SaveConstants();
-    case Command::kStatus:
     case Command::kPorts:
       return;
   }
@@ -391,10 +377,6 @@ void Configurator::FrameSent(std::span<const std::uint8_t> frame) {
 void Configurator::FrameReceived(const link::FrameView& frame) {
   if (trace_) trace_->FrameReceived(frame);
   verify_watch_.FrameReceived(frame);
-  if (awaiting_poll_ && frame.command() == link::kPoll) {
-    awaiting_poll_ = false;
-    QTimer::singleShot(0, &context_, [this] { QueueAction(); });
-  }
 }
 
 void Configurator::Decision(link::LinkDecision decision, const link::QueueEntry* head) {

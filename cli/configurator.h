@@ -81,7 +81,6 @@ class Configurator final : public device::Host, private link::LinkTracer {
   int RunPorts();
   bool ShowSequence();
   void StartAction();
-  void QueueAction();
   void RunAction();
   void ExpectDirectory();
   void EndAction();
@@ -107,8 +106,6 @@ class Configurator final : public device::Host, private link::LinkTracer {
   int status_ = kExitDone;
   bool status_text_set_ = false;
   std::optional<std::string> declined_;
-  bool confirmed_ = false;      // the erase or reflash question was answered Yes
-  bool awaiting_poll_ = false;  // the action is queued at the next poll
   std::optional<std::string> last_failure_;
   std::optional<DirectoryCheck> directory_check_;
   std::unique_ptr<TraceWriter> trace_;
