@@ -4,9 +4,11 @@
 
 #include <string_view>
 
+#include "serial/link_port.h"
+
 namespace orvane::cli {
 
-inline constexpr const char* kLogPortFailed = "Порт связи не может быть открыт.";
+inline constexpr const char* kLogPortFailed = serial::kLogPortFailed;
 
 enum class LogVerdict { kNone, kOperationDone, kLinkFailed };
 

@@ -74,7 +74,7 @@ void LinkPort::OpenLinkPort() {
   Log("Открытие портa связи:");
   comm_->SetCommPort(choice_.Text());
   if (!TryOpen()) {
-    Log("Порт связи не может быть открыт.");
+    Log(kLogPortFailed);
     return;
   }
   comm_->EscapeFunction(TSerialComm::CLRRTS);

@@ -11,6 +11,9 @@
 
 namespace orvane::serial {
 
+// The one log line of a port that will not open.
+inline constexpr const char* kLogPortFailed = "Порт связи не может быть открыт.";
+
 // The port dialog's combo box: its text (the chosen name) and its list.
 class PortChoice {
  public:

@@ -38,16 +38,18 @@ PortDiagnosis Missing(const std::string& device) {
   const std::vector<std::string> ports = ExistingPorts();
   return {Cause::kMissing, device, device + " does not exist",
           ports.empty() ? "no serial port exists here; is the adapter plugged in?"
-                        : "ports that exist: " + Joined(ports)};
+                        : "ports that exist: " + Joined(ports),
+          ports};
 }
 
 // Serial devices belong to the group dialout on Debian; its members may open
 // them. A device of group root is for root alone until a udev rule gives it
 // to dialout.
 PortDiagnosis Permission(const std::string& device, int error) {
-  PortDiagnosis diagnosis{Cause::kPermission, device, device + ": " + std::strerror(error), ""};
+  PortDiagnosis diagnosis{Cause::kPermission, device, device + ": " + std::strerror(error), "", {}};
   struct stat info{};
   const std::string group = ::stat(device.c_str(), &info) == 0 ? GroupName(info.st_gid) : kDialout;
+  diagnosis.names = {group};
   if (group == "root") {
     diagnosis.advice = "only root may open it; a udev rule can give it to the group dialout, whose members may";
   } else {
@@ -58,8 +60,9 @@ PortDiagnosis Permission(const std::string& device, int error) {
 }
 
 PortDiagnosis Busy(const std::string& device) {
-  PortDiagnosis diagnosis{Cause::kBusy, device, device + " is in use by another program", ""};
+  PortDiagnosis diagnosis{Cause::kBusy, device, device + " is in use by another program", "", {}};
   const std::vector<std::string> holders = PortHolders(device);
+  diagnosis.names = holders;
   if (holders.empty()) {
     diagnosis.advice = "`fuser -v " + device + "` shows which one; close it and try again";
   } else if (holders.front().starts_with("ModemManager ")) {
@@ -76,12 +79,12 @@ PortDiagnosis Busy(const std::string& device) {
 PortDiagnosis Opened(const std::string& device, int fd) {
   termios settings{};
   if (::tcgetattr(fd, &settings) != 0) {
-    return {Cause::kNotSerial, device, device + " is not a serial port", "give the name of a serial port"};
+    return {Cause::kNotSerial, device, device + " is not a serial port", "give the name of a serial port", {}};
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Busy(device);
   ::flock(fd, LOCK_UN);
   return {Cause::kOpensNow, device, device + " opens now",
-          "it refused the line settings (1000000 baud, 8 data bits, odd parity) or was busy for a moment"};
+          "it refused the line settings (1000000 baud, 8 data bits, odd parity) or was busy for a moment", {}};
 }
 
 std::string ReadFirstLine(const fs::path& file) {
@@ -95,8 +98,35 @@ std::string ReadFirstLine(const fs::path& file) {
 
 std::string PortDiagnosis::Text() const { return advice.empty() ? reason : reason + "; " + advice; }
 
+std::string PortDiagnosis::RussianText() const {
+  switch (cause) {
+    case Cause::kNoName:
+      return "Порт связи не выбран: выберите его в настройках порта";
+    case Cause::kMissing:
+      return device + " не найден; " +
+             (names.empty() ? "последовательных портов нет: подключен ли адаптер?" : "есть: " + Joined(names));
+    case Cause::kPermission:
+      if (!names.empty() && names.front() == "root") return device + ": нет доступа, открыть его может только root";
+      return device + ": нет доступа; добавьте пользователя в группу " + names.front() + " (sudo usermod -aG " +
+             names.front() + " $USER) и войдите снова";
+    case Cause::kBusy:
+      if (names.empty()) return device + " занят другой программой; её покажет fuser -v " + device;
+      if (names.front().starts_with("ModemManager ")) {
+        return device + " занят: " + Joined(names) + "; остановите его (sudo systemctl stop ModemManager)";
+      }
+      return device + " занят: " + Joined(names) + "; закройте программу и повторите";
+    case Cause::kNotSerial:
+      return device + " не последовательный порт";
+    case Cause::kOpensNow:
+      return device + " теперь открывается; повторите";
+    case Cause::kOther:
+      break;
+  }
+  return reason;
+}
+
 PortDiagnosis DiagnosePort(const std::string& port_name) {
-  if (port_name.empty()) return {Cause::kNoName, "", "no port is chosen", ""};
+  if (port_name.empty()) return {Cause::kNoName, "", "no port is chosen", "", {}};
   const std::string device = DeviceFileForPort(port_name);
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -108,7 +138,7 @@ PortDiagnosis DiagnosePort(const std::string& port_name) {
       case EACCES:
       case EPERM: return Permission(device, error);
       case EBUSY: return Busy(device);
-      default: return {Cause::kOther, device, device + ": " + std::strerror(error), ""};
+      default: return {Cause::kOther, device, device + ": " + std::strerror(error), "", {}};
     }
   }
   PortDiagnosis diagnosis = Opened(device, fd);

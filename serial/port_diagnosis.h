@@ -17,9 +17,14 @@ struct PortDiagnosis {
   std::string device;  // the device file the name stands for
   std::string reason;  // what the system said, for this port
   std::string advice;  // what to do about it; may be empty
+  // The names behind the advice: the ports that exist (missing), the
+  // programs that hold the port (busy), the port's group (permission).
+  std::vector<std::string> names;
 
-  // "reason; advice" on one line, for a status bar or stderr.
+  // "reason; advice" on one line, for stderr.
   std::string Text() const;
+  // The same in Russian, for the window's status bar.
+  std::string RussianText() const;
 };
 
 // Tries the port's device file the way the serial component opens it and

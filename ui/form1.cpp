@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "serial/port_diagnosis.h"
 #include "ui/comcfgform.h"
 #include "ui/deferred_progress.h"
 #include "ui/dialogs.h"
@@ -113,7 +114,10 @@ TForm1::~TForm1() {
 void TForm1::SetComCFGForm(TComCFGForm* form) {
   com_cfg_form_ = form;
   serial::LinkPort::Hooks hooks;
-  hooks.append_log = [this](const std::string& line) { AppendLog(line); };
+  hooks.append_log = [this, form](const std::string& line) {
+    AppendLog(line);
+    if (line == serial::kLogPortFailed) ShowPortFailure(form->PortChoice().Text());
+  };
   hooks.clear_queue = [this] { session_.link().ClearQueue(); };
   hooks.rearm_watchdog = [this] {
     StopWatchdog();
@@ -359,6 +363,13 @@ void TForm1::ShowTable() {
       StringGrid1->setItem(row - 1, column - 1, item);
     }
   }
+}
+
+// The log keeps its one line; the status bar says why the port would not
+// open and what to do about it.
+void TForm1::ShowPortFailure(const std::string& port_name) {
+  session_.model().status_panel = serial::DiagnosePort(port_name).RussianText();
+  ShowStatus();
 }
 
 void TForm1::ShowStatus() {

@@ -83,6 +83,7 @@ class TForm1 : public QMainWindow, public device::Host {
 
   // device::Host
   void AppendLog(const std::string& line) override;
+  void ShowPortFailure(const std::string& port_name);
   void OpenLinkPort() override;
   void CloseLinkPort() override;
   bool WriteData(const std::uint8_t* bytes, std::uint16_t count) override;

@@ -78,10 +78,15 @@ TEST_F(PortDiagnosisTest, EachCauseGetsItsReasonAndWhatToDo) {
   EXPECT_EQ(missing.Text(), (folder_ / "ports" / "COM3").string() + " does not exist; ports that exist: COM4 (" +
                                 (folder_ / "ports" / "COM4").string() + "), COM5 (" +
                                 (folder_ / "ports" / "COM5").string() + ")");
+  EXPECT_EQ(missing.RussianText(), (folder_ / "ports" / "COM3").string() + " не найден; есть: COM4 (" +
+                                       (folder_ / "ports" / "COM4").string() + "), COM5 (" +
+                                       (folder_ / "ports" / "COM5").string() + ")")
+      << "the window's status bar names the same ports";
   EXPECT_EQ(DiagnosePort("COM4").cause, Cause::kNotSerial);
   const PortDiagnosis held = DiagnosePort("COM5");
   EXPECT_EQ(held.cause, Cause::kBusy);
   EXPECT_NE(held.advice.find("(pid " + std::to_string(holder_) + ")"), std::string::npos) << held.Text();
+  EXPECT_NE(held.RussianText().find("(pid " + std::to_string(holder_) + ")"), std::string::npos);
   EXPECT_EQ(DiagnosePort("").cause, Cause::kNoName);
 
   if (::geteuid() != 0) {

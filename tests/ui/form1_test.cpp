@@ -144,6 +144,7 @@ TEST_F(WindowTest, StartWithNothingStored) {
   std::filesystem::remove(Store().fileName().toStdString());
   CreateAndShow();
   EXPECT_EQ(Log(), Lines({kStart, kLoading, kLoaded, kOpening, kCannotOpen}));
+  EXPECT_EQ(form->StatusPanel0->text(), "Порт связи не выбран: выберите его в настройках порта");
   EXPECT_TRUE(QFile::exists(Store().fileName()));  // the store now exists, empty
   EXPECT_FALSE(Store().contains("ComPort"));
   EXPECT_EQ(form->zqIntEdit1->Value(), device::SystemTimeZoneMinutes());
