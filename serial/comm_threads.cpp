@@ -113,9 +113,25 @@ bool TReadThread::FinishRead() {
 // side of a pseudo-terminal) and ends the reader.
 bool TReadThread::DeliverBlock(std::size_t count) {
   if (count == 0) return false;
-  std::vector<std::uint8_t> block(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
-  block.push_back(0);
-  return NotifyWindow.Post({MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, 0, std::move(block)});
+  Notification data{MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, 0, {}};
+  data.data.reserve(count + 1);
+  data.data.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+  data.data.push_back(0);
+  const bool events_taken = TakeEventsOfBlock(data);
+  return NotifyWindow.Post(std::move(data)) && events_taken;
+}
+
+// The events that came with the block's bytes go out with them. A failure
+// here fails like the event wait's own (the block is still delivered).
+bool TReadThread::TakeEventsOfBlock(Notification& data) {
+  switch (PortHandle.WaitCommEvent(events_)) {
+    case PortIo::Io::kPending:
+      return true;
+    case PortIo::Io::kDone:
+      return DescribeEvent(data.event, data.errors);
+    default:
+      return false;
+  }
 }
 
 bool TReadThread::StartEventWait() {
@@ -144,7 +160,16 @@ bool TReadThread::ReportCommEvent(bool pending) {
         return false;
     }
   }
-  std::uint32_t errors = 0;
+  Notification event{MSG_COMM_EVENT, 0, 0, 0, {}};
+  if (!DescribeEvent(event.lparam, event.errors)) return false;
+  NotifyWindow.Post(std::move(event));
+  return true;
+}
+
+// The MSG_COMM_EVENT LParam of the events in hand and their error flags;
+// false when the error flags cannot be had or no bit of the mask is set.
+bool TReadThread::DescribeEvent(std::uint32_t& lparam, std::uint32_t& errors) {
+  errors = 0;
   bool reportable = false;
   if (events_ & EV_ERR) {
     if (!PortHandle.ClearCommError(errors)) return false;
@@ -153,8 +178,7 @@ bool TReadThread::ReportCommEvent(bool pending) {
   }
   reportable = reportable || (events_ & (kCommMask & ~EV_ERR)) != 0;
   if (!reportable) return false;
-  const std::uint32_t status = PortHandle.GetModemStatus();
-  NotifyWindow.Post({MSG_COMM_EVENT, 0, (events_ & 0xFFFF) | (status << 16), errors, {}});
+  lparam = (events_ & 0xFFFF) | (PortHandle.GetModemStatus() << 16);
   return true;
 }
 

@@ -56,9 +56,10 @@ class TReadThread final : public CommThread {
   bool StartRead();
   bool FinishRead();
   bool DeliverBlock(std::size_t count);
+  bool TakeEventsOfBlock(Notification& data);
   bool StartEventWait();
   bool ReportCommEvent(bool pending);
-  bool PostEvent(std::uint32_t events);
+  bool DescribeEvent(std::uint32_t& lparam, std::uint32_t& errors);
   void PostHangup();
   bool MainLoop();
 

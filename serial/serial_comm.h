@@ -116,7 +116,7 @@ class TSerialComm {
   void ReleasePort();
   void StopReader();
   void StopWriter();
-  void HandleCommEvent(const Notification& notification);
+  void HandleCommEvent(std::uint32_t lparam, std::uint32_t errors);
 
   std::unique_ptr<TReadThread> reader_;
   std::unique_ptr<TWriteThread> writer_;

@@ -200,6 +200,19 @@ INSTANTIATE_TEST_SUITE_P(
                      s.refuse_data = true;
                    },
                    1},
+        ReaderCase{"EventWithDataFails",
+                   [](auto& p, auto&, auto&) {
+                     p.reads = {{Io::kDone, {1}}};
+                     p.event_waits = {{Io::kPending, 0}, {Io::kFailed, 0}};
+                   },
+                   1},
+        ReaderCase{"ErrorFlagsWithDataUnavailable",
+                   [](auto& p, auto&, auto&) {
+                     p.reads = {{Io::kDone, {1}}};
+                     p.event_waits = {{Io::kPending, 0}, {Io::kDone, EV_ERR}};
+                     p.clear_errors_ok = {false};
+                   },
+                   1},
         ReaderCase{"ReadErrorOnStart", [](auto& p, auto&, auto&) { p.reads = {{Io::kFailed, {}}}; }, 2},
         ReaderCase{"ReadErrorOnFinish",
                    [](auto& p, auto&, auto&) {
@@ -264,6 +277,23 @@ TEST_F(ThreadsTest, ReaderCarriesTheErrorFlagsWithTheirEvent) {
   EXPECT_EQ(events[1].lparam & 0xFFFF, EV_BREAK);
   EXPECT_EQ(events[1].errors, 0u) << "no error flags with an event that has no EV_ERR";
   EXPECT_EQ(reader_errors, CE_FRAME);
+}
+
+TEST_F(ThreadsTest, EventsFoundInABlockTravelWithItsBytes) {
+  port.reads = {{Io::kPending, {}}, {Io::kDone, {0x55, 0, 7}}, {Io::kPending, {}}, {Io::kDone, {9}}};
+  port.wakes = {Wake::kReadable, Wake::kReadable};
+  port.event_waits = {{Io::kPending, 0}, {Io::kDone, EV_RXFLAG | EV_ERR}, {Io::kPending, 0}};
+  port.error_flags = CE_FRAME;
+  RunReader();
+  std::vector<Notification> data;
+  for (const auto& n : sink.posted)
+    if (n.code == MSG_COMM_DATA) data.push_back(n);
+  EXPECT_EQ(sink.Count(MSG_COMM_EVENT), 0) << "no event of its own";
+  ASSERT_EQ(data.size(), 2u);
+  EXPECT_EQ(data[0].event, EV_RXFLAG | EV_ERR);
+  EXPECT_EQ(data[0].errors, CE_FRAME);
+  EXPECT_EQ(data[1].event, 0u);
+  EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), 0);
 }
 
 TEST_F(ThreadsTest, ReaderTreatsAnEmptyWakeAsAWaitThatGoesOn) {
