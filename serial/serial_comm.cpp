@@ -1,7 +1,6 @@
 #include "serial/serial_comm.h"
 
 #include <chrono>
-#include <vector>
 
 #include "serial/comm_threads.h"
 #include "serial/fd_port.h"
@@ -213,13 +212,13 @@ void TSerialComm::StopWriter() {
   writer_.reset();
 }
 
-// Each request carries its own copy, so a block is never overwritten before
-// the writer has sent it.
+// A queued request carries its own copy, so a block is never overwritten
+// before the writer has sent it.
 bool TSerialComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
-  if (!writer_) return false;
-  std::vector<std::uint8_t> block(buffer, buffer + length);
-  return writer_->PostMessage(MSG_WRITE_REQUEST, std::move(block));
+  return writer_ && writer_->WriteOrQueue(buffer, length);
 }
+
+std::size_t TSerialComm::PendingWriteBytes() const { return writer_ ? writer_->PendingBytes() : 0; }
 
 bool TSerialComm::EscapeFunction(int func) { return port_ && port_->EscapeCommFunction(func); }
 

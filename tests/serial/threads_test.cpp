@@ -352,6 +352,75 @@ TEST_F(WriterTest, RequestQueuedBeforeTheCloseIsDropped) {
   EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), 0);
 }
 
+// ---- WriteData's hand-over: written at once while the writer is idle ----
+
+struct HandOverCase {
+  std::string name;
+  std::deque<WriteStep> writes;  // the direct write first, then the writer's
+  std::vector<std::size_t> write_sizes;
+  Bytes written;
+  int hangups;
+  friend void PrintTo(const HandOverCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HandOverTest : public WriterTest, public ::testing::WithParamInterface<HandOverCase> {};
+
+// A first block of five bytes, then a second of one that arrives while the
+// first is not yet through: the second always queues behind the rest.
+TEST_P(HandOverTest, WriterFinishesWhatTheDirectWriteLeftInOrder) {
+  port.writes = GetParam().writes;
+  ASSERT_TRUE(writer.WriteOrQueue(Bytes{1, 2, 3, 4, 5}.data(), 5));
+  ASSERT_TRUE(writer.WriteOrQueue(Bytes{6}.data(), 1));
+  writer.Execute();
+  EXPECT_EQ(port.write_sizes, GetParam().write_sizes);
+  EXPECT_EQ(port.written, GetParam().written);
+  EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), GetParam().hangups);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HandOverTest,
+    ::testing::Values(
+        HandOverCase{"WholeBlockAtOnce", {}, {5, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"PartialWrite", {{Io::kDone, 2}}, {5, 3, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"WouldBlock", {{Io::kPending, 0}}, {5, 5, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"NothingTaken", {{Io::kDone, 0}}, {5, 5, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"ErrorReportedByTheWriter", {{Io::kFailed, 0}, {Io::kFailed, 0}}, {5, 5}, {}, 1},
+        HandOverCase{"InvalidHandleQuietAsBefore", {{Io::kInvalidHandle, 0}, {Io::kInvalidHandle, 0}},
+                     {5, 5}, {}, 0}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(WriterTest, BacklogOfAPortThatTakesNothingStopsAtItsBound) {
+  for (int i = 0; i < 5000; ++i) port.writes.push_back({Io::kPending, 0});
+  const Bytes frame(42, 0x5A);
+  std::size_t accepted = 0;
+  while (writer.WriteOrQueue(frame.data(), frame.size())) {
+    accepted += frame.size();
+    ASSERT_LE(writer.PendingBytes(), WriteBacklog::kMaxBytes);
+  }
+  EXPECT_EQ(accepted, writer.PendingBytes());
+  EXPECT_GT(accepted, WriteBacklog::kMaxBytes - frame.size());
+  EXPECT_EQ(port.write_sizes.size(), 1u) << "only the first block was tried at once";
+  EXPECT_FALSE(writer.PostMessage(MSG_WRITE_REQUEST, frame)) << "the thread message is bound too";
+}
+
+TEST(WriteBacklog, BoundsBytesAndRequestsAndFreesWhatIsDone) {
+  WriteBacklog backlog;
+  EXPECT_TRUE(backlog.Fits(65535)) << "any block of WriteData fits when empty";
+  EXPECT_FALSE(backlog.Fits(WriteBacklog::kMaxBytes + 1));
+  backlog.Add(WriteBacklog::kMaxBytes - 10);
+  EXPECT_TRUE(backlog.Fits(10));
+  EXPECT_FALSE(backlog.Fits(11));
+  backlog.Remove(WriteBacklog::kMaxBytes - 10);
+  EXPECT_TRUE(backlog.empty());
+  for (std::size_t i = 0; i < WriteBacklog::kMaxRequests; ++i) backlog.Add(0);
+  EXPECT_FALSE(backlog.Fits(0)) << "empty requests are bound by their number";
+  backlog.Remove(0);
+  EXPECT_TRUE(backlog.Fits(0));
+  backlog.Clear();
+  EXPECT_TRUE(backlog.empty());
+  EXPECT_EQ(backlog.bytes(), 0u);
+}
+
 struct WriterCase {
   std::string name;
   std::deque<WriteStep> writes;
@@ -369,6 +438,9 @@ TEST_P(WriterFailureTest, PostsTheHangupRequestsOfItsFailureAndRefusesLaterReque
   writer.Execute();
   EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), GetParam().hangups);
   EXPECT_FALSE(writer.PostMessage(MSG_WRITE_REQUEST, {4})) << "an ended writer takes no requests";
+  const std::size_t writes = port.write_sizes.size();
+  EXPECT_FALSE(writer.WriteOrQueue(Bytes{5}.data(), 1));
+  EXPECT_EQ(port.write_sizes.size(), writes) << "nor writes anything itself";
 }
 
 INSTANTIATE_TEST_SUITE_P(
