@@ -138,44 +138,70 @@ const std::vector<std::uint8_t>& FixedAnswer() {
   return answer;  // 42 bytes: a firmware chunk frame (offset, count, 32 bytes)
 }
 
-// The device side of the bare measurements: writes a poll, waits for a
-// 42-byte answer, timed from the poll written to the answer's last byte.
-std::vector<double> PollLoop(int master, std::size_t exchanges) {
-  const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
-  std::vector<double> samples;
-  samples.reserve(exchanges);
-  std::vector<std::uint8_t> answer(FixedAnswer().size());
+// One exchange of the device side: writes a poll, waits for the 42-byte
+// answer; microseconds from the poll written to the answer's last byte, or
+// a negative figure when the other side failed.
+double TimedExchange(int master) {
+  static const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
+  std::uint8_t answer[64];
+  if (::write(master, poll_frame.data(), poll_frame.size()) != static_cast<ssize_t>(poll_frame.size())) return -1;
+  const auto written = Clock::now();
+  if (!ReadExactly(master, answer, FixedAnswer().size())) return -1;
+  return std::chrono::duration<double, std::micro>(Clock::now() - written).count();
+}
+
+// The device side of the fixed-answer measurements: exchanges with each of
+// the given sides in turn, so that every side meets the same load.
+std::vector<std::vector<double>> PollInTurn(const std::vector<int>& masters, std::size_t exchanges) {
+  std::vector<std::vector<double>> samples(masters.size());
   for (std::size_t i = 0; i < exchanges; ++i) {
-    if (::write(master, poll_frame.data(), poll_frame.size()) != static_cast<ssize_t>(poll_frame.size())) break;
-    const auto written = Clock::now();
-    if (!ReadExactly(master, answer.data(), answer.size())) break;
-    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - written).count());
+    for (std::size_t side = 0; side < masters.size(); ++side) {
+      const double sample = TimedExchange(masters[side]);
+      if (sample < 0) return samples;
+      samples[side].push_back(sample);
+    }
   }
   return samples;
 }
 
-
 // The machine's own limit: a minimal responder on the port side answers each
 // poll with a fixed 42-byte frame from one plain read-write loop.
+class BareResponder {
+ public:
+  BareResponder()
+      : thread_([this] {
+          std::uint8_t poll[7];
+          while (ReadExactly(pty_.port, poll, sizeof poll)) {
+            const auto& answer = FixedAnswer();
+            if (::write(pty_.port, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
+          }
+        }) {}
+  ~BareResponder() {
+    ::close(pty_.master);
+    thread_.join();
+    ::close(pty_.port);
+  }
+  int master() const { return pty_.master; }
+
+ private:
+  PtyPair pty_;
+  std::thread thread_;
+};
+
 Summary RunBareResponder(std::size_t exchanges) {
-  PtyPair pty;
-  std::thread responder([&] {
-    std::uint8_t poll[7];
-    while (ReadExactly(pty.port, poll, sizeof poll)) {
-      const auto& answer = FixedAnswer();
-      if (::write(pty.port, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
-    }
-  });
-  const std::vector<double> samples = PollLoop(pty.master, exchanges);
-  ::close(pty.master);
-  responder.join();
-  ::close(pty.port);
-  return Summarize(samples);
+  BareResponder bare;
+  return Summarize(PollInTurn({bare.master()}, exchanges)[0]);
 }
 
+struct Beside {
+  Summary bare, serial;
+};
+
 // The serial component alone: the same fixed answer written from its receive
-// event, through its reader thread, the event loop and its writer thread.
-Summary RunSerialComponentResponder(std::size_t exchanges) {
+// event, so through its reader thread, the event loop and the write; polled
+// in turn with the bare responder.
+Beside RunSerialComponentBesideBare(std::size_t exchanges) {
+  BareResponder bare;
   PtyPair pty;
   ::close(pty.port);
   orvane::serial::TSerialComm comm;
@@ -188,17 +214,17 @@ Summary RunSerialComponentResponder(std::size_t exchanges) {
       comm.WriteData(FixedAnswer().data(), static_cast<std::uint16_t>(FixedAnswer().size()));
     }
   };
-  std::vector<double> samples;
+  std::vector<std::vector<double>> samples;
   std::atomic<bool> done{false};
   std::thread device([&] {
-    samples = PollLoop(pty.master, exchanges);
+    samples = PollInTurn({bare.master(), pty.master}, exchanges);
     done = true;
   });
   while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   device.join();
   comm.Close();
   ::close(pty.master);
-  return Summarize(samples);
+  return {Summarize(samples[0]), Summarize(samples[1])};
 }
 
 struct IdleResult {
@@ -242,13 +268,15 @@ void PrintSide(int round, const char* side, const Summary& summary, const std::s
               summary.p99, summary.mean, rate.c_str(), status.c_str());
 }
 
-// One round: each variant right after a bare run, so both meet about the
-// same load. Prints the figures and returns the round's row of the table.
+// One round: ours right after a bare run, so both meet about the same load;
+// then the serial component polled in turn with a bare responder. Prints the
+// figures and returns the round's row of the table.
 std::string RunRound(int round, const std::string& image_path, std::FILE* sink) {
   const Summary bare = RunBareResponder(kExchangesOfAReflash);
   const OursResult ours = RunOurs(image_path, sink);
-  const Summary bare_again = RunBareResponder(static_cast<std::size_t>(ours.exchanges));
-  const Summary component = RunSerialComponentResponder(static_cast<std::size_t>(ours.exchanges));
+  const Beside beside = RunSerialComponentBesideBare(static_cast<std::size_t>(ours.exchanges));
+  const Summary& bare_again = beside.bare;
+  const Summary& component = beside.serial;
   const double exchanges_per_second = static_cast<double>(ours.exchanges) / ours.seconds;
   PrintSide(round, "bare", bare);
   PrintSide(round, "ours", ours.turnaround, std::to_string(std::lround(exchanges_per_second)),
@@ -357,7 +385,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> table;
   for (int round = 1; round <= rounds; ++round) table.push_back(RunRound(round, image_path, sink));
   std::printf("\n| round | bare median | ours median | ours p99 | ours/bare | projected/wire | bare median "
-              "(again) | serial median | serial/bare | exchanges/s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+              "(in turn) | serial median | serial/bare | exchanges/s |\n|---|---|---|---|---|---|---|---|---|---|\n");
   for (const auto& row : table) std::printf("%s\n", row.c_str());
   std::printf("\n");
 
