@@ -150,16 +150,14 @@ double TimedExchange(int master) {
   return std::chrono::duration<double, std::micro>(Clock::now() - written).count();
 }
 
-// The device side of the fixed-answer measurements: exchanges with each of
-// the given sides in turn, so that every side meets the same load.
-std::vector<std::vector<double>> PollInTurn(const std::vector<int>& masters, std::size_t exchanges) {
-  std::vector<std::vector<double>> samples(masters.size());
+// The device side of the fixed-answer measurements.
+std::vector<double> PollLoop(int master, std::size_t exchanges) {
+  std::vector<double> samples;
+  samples.reserve(exchanges);
   for (std::size_t i = 0; i < exchanges; ++i) {
-    for (std::size_t side = 0; side < masters.size(); ++side) {
-      const double sample = TimedExchange(masters[side]);
-      if (sample < 0) return samples;
-      samples[side].push_back(sample);
-    }
+    const double sample = TimedExchange(master);
+    if (sample < 0) break;
+    samples.push_back(sample);
   }
   return samples;
 }
@@ -190,18 +188,12 @@ class BareResponder {
 
 Summary RunBareResponder(std::size_t exchanges) {
   BareResponder bare;
-  return Summarize(PollInTurn({bare.master()}, exchanges)[0]);
+  return Summarize(PollLoop(bare.master(), exchanges));
 }
 
-struct Beside {
-  Summary bare, serial;
-};
-
 // The serial component alone: the same fixed answer written from its receive
-// event, so through its reader thread, the event loop and the write; polled
-// in turn with the bare responder.
-Beside RunSerialComponentBesideBare(std::size_t exchanges) {
-  BareResponder bare;
+// event, so through its reader thread, the event loop and the write.
+Summary RunSerialComponentResponder(std::size_t exchanges) {
   PtyPair pty;
   ::close(pty.port);
   orvane::serial::TSerialComm comm;
@@ -214,17 +206,17 @@ Beside RunSerialComponentBesideBare(std::size_t exchanges) {
       comm.WriteData(FixedAnswer().data(), static_cast<std::uint16_t>(FixedAnswer().size()));
     }
   };
-  std::vector<std::vector<double>> samples;
+  std::vector<double> samples;
   std::atomic<bool> done{false};
   std::thread device([&] {
-    samples = PollInTurn({bare.master(), pty.master}, exchanges);
+    samples = PollLoop(pty.master, exchanges);
     done = true;
   });
   while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   device.join();
   comm.Close();
   ::close(pty.master);
-  return {Summarize(samples[0]), Summarize(samples[1])};
+  return Summarize(samples);
 }
 
 struct IdleResult {
@@ -268,15 +260,13 @@ void PrintSide(int round, const char* side, const Summary& summary, const std::s
               summary.p99, summary.mean, rate.c_str(), status.c_str());
 }
 
-// One round: ours right after a bare run, so both meet about the same load;
-// then the serial component polled in turn with a bare responder. Prints the
-// figures and returns the round's row of the table.
+// One round: each variant right after a bare run, so both meet about the
+// same load. Prints the figures and returns the round's row of the table.
 std::string RunRound(int round, const std::string& image_path, std::FILE* sink) {
   const Summary bare = RunBareResponder(kExchangesOfAReflash);
   const OursResult ours = RunOurs(image_path, sink);
-  const Beside beside = RunSerialComponentBesideBare(static_cast<std::size_t>(ours.exchanges));
-  const Summary& bare_again = beside.bare;
-  const Summary& component = beside.serial;
+  const Summary bare_again = RunBareResponder(static_cast<std::size_t>(ours.exchanges));
+  const Summary component = RunSerialComponentResponder(static_cast<std::size_t>(ours.exchanges));
   const double exchanges_per_second = static_cast<double>(ours.exchanges) / ours.seconds;
   PrintSide(round, "bare", bare);
   PrintSide(round, "ours", ours.turnaround, std::to_string(std::lround(exchanges_per_second)),
@@ -385,7 +375,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> table;
   for (int round = 1; round <= rounds; ++round) table.push_back(RunRound(round, image_path, sink));
   std::printf("\n| round | bare median | ours median | ours p99 | ours/bare | projected/wire | bare median "
-              "(in turn) | serial median | serial/bare | exchanges/s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+              "(again) | serial median | serial/bare | exchanges/s |\n|---|---|---|---|---|---|---|---|---|---|\n");
   for (const auto& row : table) std::printf("%s\n", row.c_str());
   std::printf("\n");
 
