@@ -46,12 +46,18 @@ inline constexpr std::uint32_t MSG_WRITE_REQUEST = 1025;
 // (plus a terminating zero after them), and an event notification the error
 // flags of that very event, so nothing the user-interface thread reads can be
 // overwritten by the reader in the meantime.
+//
+// A line event found in the bytes of a data notification (the event
+// character) rides along in `event` (the LParam its own MSG_COMM_EVENT would
+// carry, 0 for none; its error flags in `errors`) and is handled right after
+// the bytes, so one wake-up of the user-interface thread serves both.
 struct Notification {
   std::uint32_t code = 0;
   std::uint32_t wparam = 0;
   std::uint32_t lparam = 0;
   std::uint32_t errors = 0;
   std::vector<std::uint8_t> data;
+  std::uint32_t event = 0;
 };
 
 // Where the threads post their notifications; the component's target queues

@@ -1,5 +1,6 @@
 #include "serial/comm_threads.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace orvane::serial {
@@ -113,9 +114,25 @@ bool TReadThread::FinishRead() {
 // side of a pseudo-terminal) and ends the reader.
 bool TReadThread::DeliverBlock(std::size_t count) {
   if (count == 0) return false;
-  std::vector<std::uint8_t> block(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
-  block.push_back(0);
-  return NotifyWindow.Post({MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, 0, std::move(block)});
+  Notification data{MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, 0, {}};
+  data.data.reserve(count + 1);
+  data.data.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+  data.data.push_back(0);
+  const bool events_taken = TakeEventsOfBlock(data);
+  return NotifyWindow.Post(std::move(data)) && events_taken;
+}
+
+// The events that came with the block's bytes go out with them. A failure
+// here fails like the event wait's own (the block is still delivered).
+bool TReadThread::TakeEventsOfBlock(Notification& data) {
+  switch (PortHandle.WaitCommEvent(events_)) {
+    case PortIo::Io::kPending:
+      return true;
+    case PortIo::Io::kDone:
+      return DescribeEvent(data.event, data.errors);
+    default:
+      return false;
+  }
 }
 
 bool TReadThread::StartEventWait() {
@@ -144,7 +161,16 @@ bool TReadThread::ReportCommEvent(bool pending) {
         return false;
     }
   }
-  std::uint32_t errors = 0;
+  Notification event{MSG_COMM_EVENT, 0, 0, 0, {}};
+  if (!DescribeEvent(event.lparam, event.errors)) return false;
+  NotifyWindow.Post(std::move(event));
+  return true;
+}
+
+// The MSG_COMM_EVENT LParam of the events in hand and their error flags;
+// false when the error flags cannot be had or no bit of the mask is set.
+bool TReadThread::DescribeEvent(std::uint32_t& lparam, std::uint32_t& errors) {
+  errors = 0;
   bool reportable = false;
   if (events_ & EV_ERR) {
     if (!PortHandle.ClearCommError(errors)) return false;
@@ -153,29 +179,72 @@ bool TReadThread::ReportCommEvent(bool pending) {
   }
   reportable = reportable || (events_ & (kCommMask & ~EV_ERR)) != 0;
   if (!reportable) return false;
-  const std::uint32_t status = PortHandle.GetModemStatus();
-  NotifyWindow.Post({MSG_COMM_EVENT, 0, (events_ & 0xFFFF) | (status << 16), errors, {}});
+  lparam = (events_ & 0xFFFF) | (PortHandle.GetModemStatus() << 16);
   return true;
 }
 
 void TReadThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, 0, {}}); }
 
-// ---- Writer's message queue ----
-//
-// The thread's message queue is a locked list of requests with a wake-up
-// for the writer's poll.
+// ---- Writer's backlog and message queue ----
 
+void WriteBacklog::Add(std::size_t bytes) {
+  ++requests_;
+  bytes_ += bytes;
+}
+
+void WriteBacklog::Remove(std::size_t bytes) {
+  --requests_;
+  bytes_ -= bytes;
+}
+
+// The thread's message queue is a locked list of requests with a wake-up
+// for the writer's poll. The wake-up is signalled only when the writer has
+// nothing queued or in hand: otherwise it takes the next request on its own
+// before it waits again.
+bool WriterQueue::Enqueue(Message message) {
+  const bool writer_idle = backlog_.empty();
+  backlog_.Add(message.bytes.size());
+  messages_.push_back(std::move(message));
+  return writer_idle;
+}
+
+// An eventfd write fails only when its counter would overflow, which a
+// drained wake-up never reaches; its result is not needed.
 bool WriterQueue::Post(Message message) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
-    if (closed_ || !wake_.valid()) return false;
-    messages_.push_back(std::move(message));
+    if (closed_ || !wake_.valid() || !backlog_.Fits(message.bytes.size())) return false;
+    wake = Enqueue(std::move(message));
   }
-  return wake_.Signal();
+  if (wake) wake_.Signal();
+  return true;
+}
+
+// The order on the line holds in every case. With the backlog empty the
+// writer writes nothing until it is handed a request, and only this thread
+// hands it any: bytes written here follow all earlier blocks (already on the
+// line) and go before all later ones. A rest is queued under the same lock,
+// so every later block is queued behind it and the writer sends them in
+// turn. The lock also keeps the writer from ending in between, so a block is
+// never half written and then refused.
+bool WriterQueue::Submit(const std::uint8_t* bytes, std::size_t count, const DirectWrite& write_now) {
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_ || !wake_.valid() || !backlog_.Fits(count)) return false;
+    std::size_t written = 0;
+    if (backlog_.empty()) {
+      written = std::min(write_now(bytes, count), count);
+      if (written == count) return true;
+    }
+    wake = Enqueue({MSG_WRITE_REQUEST, std::vector<std::uint8_t>(bytes + written, bytes + count)});
+  }
+  if (wake) wake_.Signal();
+  return true;
 }
 
 bool WriterQueue::Take(Message& message) {
-  wake_.Drain();
   std::lock_guard lock(mutex_);
   if (messages_.empty()) return false;
   message = std::move(messages_.front());
@@ -183,10 +252,21 @@ bool WriterQueue::Take(Message& message) {
   return true;
 }
 
+void WriterQueue::Done(const Message& message) {
+  std::lock_guard lock(mutex_);
+  if (!closed_) backlog_.Remove(message.bytes.size());
+}
+
 void WriterQueue::Close() {
   std::lock_guard lock(mutex_);
   closed_ = true;
   messages_.clear();
+  backlog_.Clear();
+}
+
+std::size_t WriterQueue::PendingBytes() {
+  std::lock_guard lock(mutex_);
+  return backlog_.bytes();
 }
 
 // ---- Writer ----
@@ -211,6 +291,7 @@ void TWriteThread::MessageLoop() {
         case PortIo::Wake::kClose:
           return;
         case PortIo::Wake::kMessage:
+          queue_.ClearWake();
           continue;
         default:
           PostHangup();
@@ -219,7 +300,15 @@ void TWriteThread::MessageLoop() {
     }
     if (CloseEvent.IsSet()) return;
     if (message.code == MSG_WRITE_REQUEST && !WriteBlock(message.bytes)) return;
+    queue_.Done(message);
   }
+}
+
+bool TWriteThread::WriteOrQueue(const std::uint8_t* bytes, std::size_t count) {
+  return queue_.Submit(bytes, count, [this](const std::uint8_t* block, std::size_t size) -> std::size_t {
+    std::size_t written = 0;
+    return PortHandle.Write(block, size, written) == PortIo::Io::kDone ? written : 0;
+  });
 }
 
 // The overlapped write becomes a non-blocking write; when the port takes no

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -56,9 +57,10 @@ class TReadThread final : public CommThread {
   bool StartRead();
   bool FinishRead();
   bool DeliverBlock(std::size_t count);
+  bool TakeEventsOfBlock(Notification& data);
   bool StartEventWait();
   bool ReportCommEvent(bool pending);
-  bool PostEvent(std::uint32_t events);
+  bool DescribeEvent(std::uint32_t& lparam, std::uint32_t& errors);
   void PostHangup();
   bool MainLoop();
 
@@ -70,23 +72,58 @@ class TReadThread final : public CommThread {
   std::uint32_t events_ = 0;
 };
 
+// The bound on what the writer holds, queued or in hand: 64 KiB of bytes and
+// 4096 requests (so that empty or tiny ones are bound too). A request past it
+// is refused, so a port that takes nothing (a device that never reads) cannot
+// make the writer's queue grow without end. Any single block of WriteData
+// fits into an empty backlog.
+class WriteBacklog {
+ public:
+  static constexpr std::size_t kMaxBytes = 64 * 1024;
+  static constexpr std::size_t kMaxRequests = 4096;
+
+  bool Fits(std::size_t bytes) const { return requests_ < kMaxRequests && bytes <= kMaxBytes - bytes_; }
+  void Add(std::size_t bytes);
+  void Remove(std::size_t bytes);
+  void Clear() { bytes_ = requests_ = 0; }
+  bool empty() const { return requests_ == 0; }
+  std::size_t bytes() const { return bytes_; }
+
+ private:
+  std::size_t bytes_ = 0;
+  std::size_t requests_ = 0;
+};
+static_assert(WriteBacklog::kMaxBytes >= 0xFFFF, "a block of WriteData holds up to 65535 bytes");
+
 // The writer's message queue: every request carries its own copy of the
-// block. Posting fails once the writer has ended.
+// block. Posting fails once the writer has ended or the backlog is full.
 class WriterQueue {
  public:
   struct Message {
     std::uint32_t code = 0;
     std::vector<std::uint8_t> bytes;
   };
+  // Writes what it can at once and tells how much; 0 for none or an error.
+  using DirectWrite = std::function<std::size_t(const std::uint8_t* bytes, std::size_t count)>;
+
   bool Post(Message message);
-  bool Take(Message& message);  // false when empty
+  // Hands a block over: written here and now by write_now while the writer
+  // has nothing queued or in hand, the rest (or all of it) queued.
+  bool Submit(const std::uint8_t* bytes, std::size_t count, const DirectWrite& write_now);
+  bool Take(Message& message);        // false when empty
+  void Done(const Message& message);  // the writer is through with a taken message
+  void ClearWake() { wake_.Drain(); }
   void Close();
   bool valid() const { return wake_.valid(); }
   int fd() const { return wake_.fd(); }  // readable while a post may be unseen
+  std::size_t PendingBytes();
 
  private:
+  bool Enqueue(Message message);  // under the lock; true when the writer needs a wake
+
   std::mutex mutex_;
   std::deque<Message> messages_;
+  WriteBacklog backlog_;
   bool closed_ = false;
   WakeFd wake_;
 };
@@ -103,6 +140,15 @@ class TWriteThread final : public CommThread {
   bool PostMessage(std::uint32_t code, std::vector<std::uint8_t> bytes) {
     return queue_.Post({code, std::move(bytes)});
   }
+  // A write request from the user-interface thread: while the writer has
+  // nothing queued or in hand the block is written on the calling thread,
+  // without blocking; what the port does not take at once (the rest of a
+  // partial write, a write that would block, one that failed) goes to the
+  // writer, which finishes it and reports its errors. True when the whole
+  // block is on the line or with the writer; false when nothing of it was
+  // taken (the writer has ended, or its backlog is full).
+  bool WriteOrQueue(const std::uint8_t* bytes, std::size_t count);
+  std::size_t PendingBytes() { return queue_.PendingBytes(); }
 
  private:
   void MessageLoop();

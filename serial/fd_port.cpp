@@ -249,8 +249,10 @@ bool FdPort::EscapeCommFunction(int function) {
 // TIOCMIWAIT, and break and error counts of TIOCGICOUNT, read again whenever
 // the lines change or bytes arrive (a break or a bad character always comes
 // with received input); the event character is found in the received bytes.
-// The pending events wake the reader's poll through an eventfd. A driver
-// without TIOCGICOUNT (a pseudo-terminal) reports no line events at all.
+// The watch thread's events wake the reader's poll through an eventfd; what
+// the reader finds in its own reads it collects right after the read, with
+// no wake-up. A driver without TIOCGICOUNT (a pseudo-terminal) reports only
+// the event character.
 
 bool FdPort::SetCommMask(std::uint32_t mask) {
   mask_ = mask;
@@ -287,7 +289,7 @@ void FdPort::WatchModemLines() {
       if (errno == EINTR) continue;
       break;  // the driver cannot wait for line changes after all
     }
-    NoteLineCountChanges();
+    NoteLineCountChanges(Finder::kWatch);
   }
   watch_ended_ = true;
 }
@@ -304,7 +306,7 @@ void FdPort::StopModemLineWatch() {
   modem_line_watch_.join();
 }
 
-void FdPort::NoteLineCountChanges() {
+void FdPort::NoteLineCountChanges(Finder finder) {
   std::uint32_t events = 0;
   std::uint32_t errors = 0;
   {
@@ -323,52 +325,70 @@ void FdPort::NoteLineCountChanges() {
     counts_ = now;
   }
   if (errors & ~CE_BREAK) events |= EV_ERR;
-  AddLineEvents(events, errors);
+  AddLineEvents(events, errors, finder);
 }
 
-void FdPort::AddLineEvents(std::uint32_t events, std::uint32_t errors) {
+// The eventfd is signalled only when the watch thread's events go from none
+// to some; taking them drains it first and the bits after, so bits added
+// after the take always come with a fresh signal.
+void FdPort::AddLineEvents(std::uint32_t events, std::uint32_t errors, Finder finder) {
   events &= mask_;
   if (events == 0) return;
   pending_errors_ |= errors;
-  pending_events_ |= events;
-  line_events_.Signal();
+  if (finder == Finder::kReader) {
+    read_events_ |= events;
+  } else if (pending_events_.fetch_or(events) == 0) {
+    line_events_.Signal();
+  }
 }
 
-// Draining the eventfd before taking the bits loses no event: bits added
-// after the take always come with a fresh wake.
-PortIo::Io FdPort::TakeLineEvents(std::uint32_t& events) {
-  line_events_.Drain();
-  events = pending_events_.exchange(0);
+// Without events of the watch thread the eventfd is left alone: a signal that
+// comes anyway only wakes the reader's poll, and CommEventResult drains it.
+PortIo::Io FdPort::WaitCommEvent(std::uint32_t& events) {
+  events = TakeFoundEvents();
+  if (pending_events_.load() != 0) {
+    line_events_.Drain();
+    events |= pending_events_.exchange(0);
+  }
   return events != 0 ? Io::kDone : Io::kPending;
 }
 
-PortIo::Io FdPort::WaitCommEvent(std::uint32_t& events) { return TakeLineEvents(events); }
+PortIo::Io FdPort::CommEventResult(std::uint32_t& events) {
+  line_events_.Drain();
+  events = TakeFoundEvents() | pending_events_.exchange(0);
+  return events != 0 ? Io::kDone : Io::kPending;
+}
 
-PortIo::Io FdPort::CommEventResult(std::uint32_t& events) { return TakeLineEvents(events); }
+std::uint32_t FdPort::TakeFoundEvents() { return std::exchange(read_events_, 0u); }
 
 bool FdPort::ClearCommError(std::uint32_t& errors) {
   errors = pending_errors_.exchange(0);
   return true;
 }
 
+// A pseudo-terminal has no modem lines; asking its driver only fails.
 std::uint32_t FdPort::GetModemStatus() {
+  if (pseudo_terminal_) return 0;
   int lines = 0;
   return ioctl(fd_, TIOCMGET, &lines) == 0 ? ModemStatusOf(lines) : 0;
 }
 
 // ---- Reads, writes, purge and the wait ----
 
+// A read that returned less than asked has emptied the driver's input, so the
+// read the reader starts right after it would find nothing: it is pending at
+// once, without asking the driver, and the next poll reports new bytes.
 PortIo::Io FdPort::Read(std::uint8_t* buffer, std::size_t size, std::size_t& count) {
+  if (std::exchange(input_drained_, false)) return Io::kPending;
   const ssize_t got = ::read(fd_, buffer, size);
   if (got < 0) return IoOfErrno();
   count = static_cast<std::size_t>(got);
   // With VMIN = VTIME = 0 a read with nothing to give returns 0 rather than
   // EAGAIN; only a line that poll reports hung up has truly ended.
   if (got == 0) return HungUp() ? Io::kDone : Io::kPending;
-  {
-    if (has_line_counts_) NoteLineCountChanges();
-    if (std::memchr(buffer, event_char_, count) != nullptr) AddLineEvents(EV_RXFLAG, 0);
-  }
+  input_drained_ = count < size;
+  if (has_line_counts_) NoteLineCountChanges(Finder::kReader);
+  if (std::memchr(buffer, event_char_, count) != nullptr) AddLineEvents(EV_RXFLAG, 0, Finder::kReader);
   return Io::kDone;
 }
 

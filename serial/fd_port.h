@@ -53,11 +53,14 @@ class FdPort final : public PortIo {
         buf_overrun = 0;
   };
   FdPort(int fd, bool pseudo_terminal);
+  // Who found a line event: the modem-line watch thread, or the reader in
+  // the bytes it read (the event character, a bad character's error count).
+  enum class Finder { kWatch, kReader };
   bool ReadLineCounts(LineCounts& counts) const;
   bool HungUp() const;
-  void NoteLineCountChanges();
-  void AddLineEvents(std::uint32_t events, std::uint32_t errors);
-  Io TakeLineEvents(std::uint32_t& events);
+  void NoteLineCountChanges(Finder finder);
+  void AddLineEvents(std::uint32_t events, std::uint32_t errors, Finder finder);
+  std::uint32_t TakeFoundEvents();
   void WatchModemLines();
   void StopModemLineWatch();
 
@@ -69,8 +72,12 @@ class FdPort final : public PortIo {
   int saved_serial_flags_ = 0;
   std::atomic<std::uint32_t> mask_{0};
   std::atomic<int> event_char_{0};
-  std::atomic<std::uint32_t> pending_events_{0};
+  std::atomic<std::uint32_t> pending_events_{0};  // from the watch thread
   std::atomic<std::uint32_t> pending_errors_{0};
+  // The reader thread's own: events found in what it read, and whether its
+  // last read emptied the driver's input.
+  std::uint32_t read_events_ = 0;
+  bool input_drained_ = false;
   std::mutex counts_mutex_;
   LineCounts counts_;
   std::thread modem_line_watch_;

@@ -25,7 +25,7 @@ class NotifyWindow final : public QObject, public NotifySink {
 
  private:
   void Deliver();
-  bool TakeNext(Notification& notification);
+  bool TakeNext(Notification& notification, bool& more);
 
   std::function<void(const Notification&)> handler_;
   WakeFd wake_;

@@ -1,6 +1,5 @@
 #include "serial/port_io.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -28,9 +27,9 @@ std::unique_ptr<CloseEvent> CloseEvent::Create() {
   return event;
 }
 
-bool CloseEvent::IsSet() const {
-  pollfd entry{fd(), POLLIN, 0};
-  return poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN);
+void CloseEvent::Set() const {
+  set_.store(true, std::memory_order_release);
+  wake_.Signal();
 }
 
 }  // namespace orvane::serial

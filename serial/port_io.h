@@ -3,6 +3,7 @@
 // operations on a file descriptor; tests script them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,20 +29,22 @@ class WakeFd {
 };
 
 // The manual-reset close event is a wake-up that is never drained: once set
-// it stays readable, so one signal ends every wait on it.
+// it stays readable, so one signal ends every wait on it. The flag beside it
+// answers IsSet without a system call.
 class CloseEvent {
  public:
   static std::unique_ptr<CloseEvent> Create();  // null when no eventfd is available
   CloseEvent(const CloseEvent&) = delete;
   CloseEvent& operator=(const CloseEvent&) = delete;
 
-  void Set() const { wake_.Signal(); }
-  bool IsSet() const;  // a poll with time-out 0
+  void Set() const;
+  bool IsSet() const { return set_.load(std::memory_order_acquire); }
   int fd() const { return wake_.fd(); }
 
  private:
   CloseEvent() = default;
   WakeFd wake_;
+  mutable std::atomic<bool> set_{false};
 };
 
 class PortIo {
@@ -66,7 +69,9 @@ class PortIo {
   virtual bool SetCommMask(std::uint32_t mask) = 0;
   virtual std::uint32_t GetModemStatus() = 0;
   // Collects the events that happened since the last call: kDone with the
-  // bits, or kPending when there are none yet.
+  // bits, or kPending when there are none yet. Events found in the bytes of
+  // a Read (the event character) wake no wait: the reader collects them
+  // right after each read, so they travel with those bytes.
   virtual Io WaitCommEvent(std::uint32_t& events) = 0;
   // Finishes an event wait after the wait reported kLineEvent; kPending when
   // the wake carried nothing after all.

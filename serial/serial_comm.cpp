@@ -1,7 +1,6 @@
 #include "serial/serial_comm.h"
 
 #include <chrono>
-#include <vector>
 
 #include "serial/comm_threads.h"
 #include "serial/fd_port.h"
@@ -26,29 +25,42 @@ NotifyWindow::NotifyWindow(std::function<void(const Notification&)> handler) : h
 
 NotifyWindow::~NotifyWindow() = default;
 
+// The eventfd is signalled only when the list goes from empty to not empty:
+// a notification posted behind others is taken by the delivery that takes
+// them, which runs until the list is empty.
 bool NotifyWindow::Post(Notification notification) {
   if (!wake_.valid()) return false;
+  bool was_empty = false;
   {
     std::lock_guard lock(mutex_);
+    was_empty = pending_.empty();
     pending_.push_back(std::move(notification));
   }
-  return wake_.Signal();
+  return !was_empty || wake_.Signal();
 }
 
-bool NotifyWindow::TakeNext(Notification& notification) {
+bool NotifyWindow::TakeNext(Notification& notification, bool& more) {
   std::lock_guard lock(mutex_);
   if (pending_.empty()) return false;
   notification = std::move(pending_.front());
   pending_.pop_front();
+  more = !pending_.empty();
   return true;
 }
 
 // One at a time, so a handler that runs the event loop itself (or closes the
-// port) still sees the rest in order.
+// port) still sees the rest in order. For such a handler, the notifier is
+// woken again while others wait behind the one being handled; the next
+// delivery then finds them taken, or takes them itself.
 void NotifyWindow::Deliver() {
   wake_.Drain();
   Notification notification;
-  while (TakeNext(notification)) handler_(notification);
+  bool more = false;
+  bool woken_again = false;
+  while (TakeNext(notification, more)) {
+    if (more && !woken_again) woken_again = wake_.Signal();
+    handler_(notification);
+  }
 }
 
 // ---- TSerialComm ----
@@ -200,13 +212,13 @@ void TSerialComm::StopWriter() {
   writer_.reset();
 }
 
-// Each request carries its own copy, so a block is never overwritten before
-// the writer has sent it.
+// A queued request carries its own copy, so a block is never overwritten
+// before the writer has sent it.
 bool TSerialComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
-  if (!writer_) return false;
-  std::vector<std::uint8_t> block(buffer, buffer + length);
-  return writer_->PostMessage(MSG_WRITE_REQUEST, std::move(block));
+  return writer_ && writer_->WriteOrQueue(buffer, length);
 }
+
+std::size_t TSerialComm::PendingWriteBytes() const { return writer_ ? writer_->PendingBytes() : 0; }
 
 bool TSerialComm::EscapeFunction(int func) { return port_ && port_->EscapeCommFunction(func); }
 
@@ -215,6 +227,7 @@ void TSerialComm::HandleNotification(const Notification& notification) {
     case MSG_COMM_DATA:
       if (OnReceiveData)
         OnReceiveData(notification.data.data(), static_cast<std::uint16_t>(notification.wparam & 0xFFFF));
+      if (notification.event != 0) HandleCommEvent(notification.event, notification.errors);
       break;
     case MSG_REQUEST_HANGUP:
       if (OnRequestHangup) OnRequestHangup();
@@ -223,16 +236,16 @@ void TSerialComm::HandleNotification(const Notification& notification) {
       (notification.wparam == 0 ? reader_started_ : writer_started_) = true;
       break;
     case MSG_COMM_EVENT:
-      HandleCommEvent(notification);
+      HandleCommEvent(notification.lparam, notification.errors);
       break;
     default:
       break;
   }
 }
 
-void TSerialComm::HandleCommEvent(const Notification& notification) {
-  event_mask_ = notification.lparam & 0xFFFF;
-  modem_status_ = notification.lparam >> 16;
+void TSerialComm::HandleCommEvent(std::uint32_t lparam, std::uint32_t errors) {
+  event_mask_ = lparam & 0xFFFF;
+  modem_status_ = lparam >> 16;
   auto fire = [](const TNotifyEvent& event) {
     if (event) event();
   };
@@ -243,7 +256,7 @@ void TSerialComm::HandleCommEvent(const Notification& notification) {
     fire((modem_status_ & status_bit) ? set : clear);
   };
   fire(OnCommEvent);
-  if ((event_mask_ & EV_ERR) && OnError) OnError(notification.errors);
+  if ((event_mask_ & EV_ERR) && OnError) OnError(errors);
   if (event_mask_ & EV_RXFLAG) fire(OnEventChar);
   if (event_mask_ & EV_BREAK) fire(OnBreak);
   if (event_mask_ & EV_TXEMPTY) fire(OnTXEMPTY);

@@ -2,6 +2,7 @@
 // threads, and events called on the Qt user-interface thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,7 +75,10 @@ class TSerialComm {
   // event cannot be created.
   bool Open();
   void Close();
-  // Queues a copy of the bytes for the writer; true once queued.
+  // Writes the block at once while the writer is idle, else hands a copy to
+  // the writer (see TWriteThread::WriteOrQueue). True when all of it is on
+  // the line or with the writer; false when nothing of it was taken: no
+  // writer, the writer has ended, or its backlog is full (send again later).
   bool WriteData(const std::uint8_t* buffer, std::uint16_t length);
   bool EscapeFunction(int func);
   bool PortOpen() const { return port_open_; }
@@ -88,6 +92,7 @@ class TSerialComm {
   bool WriterStarted() const { return writer_started_; }
   std::uint32_t EventMask() const { return event_mask_; }
   std::uint32_t ModemStatus() const { return modem_status_; }
+  std::size_t PendingWriteBytes() const;  // queued or in the writer's hand
 
   TReceiveDataEvent OnReceiveData;
   TNotifyEvent OnRequestHangup;
@@ -116,7 +121,7 @@ class TSerialComm {
   void ReleasePort();
   void StopReader();
   void StopWriter();
-  void HandleCommEvent(const Notification& notification);
+  void HandleCommEvent(std::uint32_t lparam, std::uint32_t errors);
 
   std::unique_ptr<TReadThread> reader_;
   std::unique_ptr<TWriteThread> writer_;

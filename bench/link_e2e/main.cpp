@@ -1,9 +1,10 @@
 // Link benchmarks: poll-to-answer turnaround of the tool's engine against the
 // simulator polling at once after each answer, the same figure for a bare
 // responder on the same kind of pseudo-terminal, the projected reflash time on
-// a real 1 000 000 baud line, and the CPU time of an idle orvane-cli.
+// a real 1 000 000 baud line, the CPU time of an idle orvane-cli, and (on
+// request) the memory of orvane-cli facing a device that never reads.
 //
-//   orvane_bench_link_e2e [--rounds N] [--cli PATH]
+//   orvane_bench_link_e2e [--rounds N] [--cli PATH] [--stuck-seconds S]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -41,6 +42,7 @@ constexpr double kBitsPerByte = 11;  // start, 8 data, odd parity, stop
 constexpr double kBaud = 1'000'000;
 constexpr double kQuietReaderUs = 1000;
 constexpr std::size_t kImageSize = 65535;
+constexpr std::size_t kExchangesOfAReflash = 4102;  // refresh, 2 048 writes, 2 048 verifies, refresh
 
 struct Summary {
   double median = 0, p99 = 0, mean = 0;
@@ -136,43 +138,61 @@ const std::vector<std::uint8_t>& FixedAnswer() {
   return answer;  // 42 bytes: a firmware chunk frame (offset, count, 32 bytes)
 }
 
-// The device side of the bare measurements: writes a poll, waits for a
-// 42-byte answer, timed from the poll written to the answer's last byte.
+// One exchange of the device side: writes a poll, waits for the 42-byte
+// answer; microseconds from the poll written to the answer's last byte, or
+// a negative figure when the other side failed.
+double TimedExchange(int master) {
+  static const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
+  std::uint8_t answer[64];
+  if (::write(master, poll_frame.data(), poll_frame.size()) != static_cast<ssize_t>(poll_frame.size())) return -1;
+  const auto written = Clock::now();
+  if (!ReadExactly(master, answer, FixedAnswer().size())) return -1;
+  return std::chrono::duration<double, std::micro>(Clock::now() - written).count();
+}
+
+// The device side of the fixed-answer measurements.
 std::vector<double> PollLoop(int master, std::size_t exchanges) {
-  const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
   std::vector<double> samples;
   samples.reserve(exchanges);
-  std::vector<std::uint8_t> answer(FixedAnswer().size());
   for (std::size_t i = 0; i < exchanges; ++i) {
-    if (::write(master, poll_frame.data(), poll_frame.size()) != static_cast<ssize_t>(poll_frame.size())) break;
-    const auto written = Clock::now();
-    if (!ReadExactly(master, answer.data(), answer.size())) break;
-    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - written).count());
+    const double sample = TimedExchange(master);
+    if (sample < 0) break;
+    samples.push_back(sample);
   }
   return samples;
 }
 
-
 // The machine's own limit: a minimal responder on the port side answers each
 // poll with a fixed 42-byte frame from one plain read-write loop.
+class BareResponder {
+ public:
+  BareResponder()
+      : thread_([this] {
+          std::uint8_t poll[7];
+          while (ReadExactly(pty_.port, poll, sizeof poll)) {
+            const auto& answer = FixedAnswer();
+            if (::write(pty_.port, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
+          }
+        }) {}
+  ~BareResponder() {
+    ::close(pty_.master);
+    thread_.join();
+    ::close(pty_.port);
+  }
+  int master() const { return pty_.master; }
+
+ private:
+  PtyPair pty_;
+  std::thread thread_;
+};
+
 Summary RunBareResponder(std::size_t exchanges) {
-  PtyPair pty;
-  std::thread responder([&] {
-    std::uint8_t poll[7];
-    while (ReadExactly(pty.port, poll, sizeof poll)) {
-      const auto& answer = FixedAnswer();
-      if (::write(pty.port, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) break;
-    }
-  });
-  const std::vector<double> samples = PollLoop(pty.master, exchanges);
-  ::close(pty.master);
-  responder.join();
-  ::close(pty.port);
-  return Summarize(samples);
+  BareResponder bare;
+  return Summarize(PollLoop(bare.master(), exchanges));
 }
 
 // The serial component alone: the same fixed answer written from its receive
-// event, through its reader thread, the event loop and its writer thread.
+// event, so through its reader thread, the event loop and the write.
 Summary RunSerialComponentResponder(std::size_t exchanges) {
   PtyPair pty;
   ::close(pty.port);
@@ -234,14 +254,107 @@ IdleResult RunIdle(const std::string& cli_program, const std::string& config) {
   return result;
 }
 
+void PrintSide(int round, const char* side, const Summary& summary, const std::string& rate = "-",
+               const std::string& status = "-") {
+  std::printf("%-6d %-8s %9zu %7.1fus %7.1fus %7.1fus %11s %8s\n", round, side, summary.samples, summary.median,
+              summary.p99, summary.mean, rate.c_str(), status.c_str());
+}
+
+// One round: each variant right after a bare run, so both meet about the
+// same load. Prints the figures and returns the round's row of the table.
+std::string RunRound(int round, const std::string& image_path, std::FILE* sink) {
+  const Summary bare = RunBareResponder(kExchangesOfAReflash);
+  const OursResult ours = RunOurs(image_path, sink);
+  const Summary bare_again = RunBareResponder(static_cast<std::size_t>(ours.exchanges));
+  const Summary component = RunSerialComponentResponder(static_cast<std::size_t>(ours.exchanges));
+  const double exchanges_per_second = static_cast<double>(ours.exchanges) / ours.seconds;
+  PrintSide(round, "bare", bare);
+  PrintSide(round, "ours", ours.turnaround, std::to_string(std::lround(exchanges_per_second)),
+            std::to_string(ours.status));
+  PrintSide(round, "bare", bare_again);
+  PrintSide(round, "serial", component);
+
+  const double wire = static_cast<double>(ours.bytes) * kBitsPerByte / kBaud;
+  const double own_share_us = std::max(0.0, ours.turnaround.mean - bare.mean);
+  const double projected = wire + static_cast<double>(ours.exchanges) * own_share_us / 1e6;
+  const double quiet_reader = wire + static_cast<double>(ours.exchanges) * kQuietReaderUs / 1e6;
+  const double ours_ratio = ours.turnaround.median / bare.median;
+  const double serial_ratio = component.median / bare_again.median;
+  std::printf("       median ratio ours/bare %.2f, serial/bare %.2f; %zu bytes both ways: wire %.3f s, "
+              "projected %.3f s (x%.3f), 1 ms quiet-line reader %.3f s (x%.2f)\n",
+              ours_ratio, serial_ratio, ours.bytes, wire, projected, projected / wire, quiet_reader,
+              quiet_reader / wire);
+  char row[512];
+  std::snprintf(row, sizeof row, "| %d | %.1f µs | %.1f µs | %.1f µs | %.2f | %.3f | %.1f µs | %.1f µs | %.2f | %.0f |",
+                round, bare.median, ours.turnaround.median, ours.turnaround.p99, ours_ratio, projected / wire,
+                bare_again.median, component.median, serial_ratio, exchanges_per_second);
+  return row;
+}
+
+// A console that polls as fast as the port takes its polls and never reads
+// what the PC sends, like an adapter stuck on its receive side; orvane-cli
+// status runs against it and its resident memory is sampled every 5 s.
+void RunStuckDevice(const std::string& cli_program, const std::string& config, int seconds) {
+  PtyPair pty;
+  ::close(pty.port);
+  std::atomic<bool> stop{false};
+  std::thread device([&] {
+    const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
+    while (!stop) {
+      pollfd writable{pty.master, POLLOUT, 0};
+      if (::poll(&writable, 1, 100) == 1) (void)!::write(pty.master, poll_frame.data(), poll_frame.size());
+    }
+  });
+  const auto started = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::execl(cli_program.c_str(), cli_program.c_str(), "--port", pty.port_path.c_str(), "status",
+            static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::printf("device that never reads, orvane-cli status, resident memory (VmRSS):\n");
+  int status = 0;
+  bool ended = false;
+  for (int second = 0; second <= seconds && !ended; ++second) {
+    if (second % 5 == 0) {
+      std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+      for (std::string line; std::getline(file, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) std::printf("  %3d s %s\n", second, line.c_str() + 6);
+      }
+    }
+    for (int tick = 0; tick < 10 && !ended; ++tick) {
+      ended = ::waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+  if (ended) {
+    std::printf("  ended by itself after %.1f s, exit %d\n", wall, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  } else {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, &status, 0);
+    std::printf("  still running after %.1f s; stopped\n", wall);
+  }
+  stop = true;
+  device.join();
+  ::close(pty.master);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int rounds = 3;
+  int stuck_seconds = 0;
   std::string cli_program = ORVANE_CLI_PROGRAM;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--cli") == 0) cli_program = argv[i + 1];
+    if (std::strcmp(argv[i], "--stuck-seconds") == 0) stuck_seconds = std::max(0, std::atoi(argv[i + 1]));
   }
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("orvane-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder / "config");
@@ -259,31 +372,17 @@ int main(int argc, char** argv) {
   std::printf("64 KiB reflash (%zu-byte image), simulator polling at once after each answer\n", kImageSize);
   std::printf("%-6s %-8s %9s %9s %9s %9s %11s %8s\n", "round", "side", "exchanges", "median", "p99", "mean",
               "exch/s", "status");
-  for (int round = 1; round <= rounds; ++round) {
-    const OursResult ours = RunOurs(image_path, sink);
-    const Summary bare = RunBareResponder(static_cast<std::size_t>(ours.exchanges));
-    const Summary component = RunSerialComponentResponder(static_cast<std::size_t>(ours.exchanges));
-    std::printf("%-6d %-8s %9ld %7.1fus %7.1fus %7.1fus %11.0f %8d\n", round, "ours", ours.exchanges,
-                ours.turnaround.median, ours.turnaround.p99, ours.turnaround.mean,
-                static_cast<double>(ours.exchanges) / ours.seconds, ours.status);
-    std::printf("%-6d %-8s %9zu %7.1fus %7.1fus %7.1fus %11s %8s\n", round, "bare", bare.samples, bare.median,
-                bare.p99, bare.mean, "-", "-");
-    std::printf("%-6d %-8s %9zu %7.1fus %7.1fus %7.1fus %11s %8s\n", round, "serial", component.samples,
-                component.median, component.p99, component.mean, "-", "-");
-
-    const double wire = static_cast<double>(ours.bytes) * kBitsPerByte / kBaud;
-    const double own_share_us = std::max(0.0, ours.turnaround.mean - bare.mean);
-    const double projected = wire + static_cast<double>(ours.exchanges) * own_share_us / 1e6;
-    const double quiet_reader = wire + static_cast<double>(ours.exchanges) * kQuietReaderUs / 1e6;
-    std::printf("       median ratio ours/bare %.2f; %zu bytes both ways: wire %.3f s, projected %.3f s (x%.3f), "
-                "1 ms quiet-line reader %.3f s (x%.2f)\n",
-                ours.turnaround.median / bare.median, ours.bytes, wire, projected, projected / wire, quiet_reader,
-                quiet_reader / wire);
-  }
+  std::vector<std::string> table;
+  for (int round = 1; round <= rounds; ++round) table.push_back(RunRound(round, image_path, sink));
+  std::printf("\n| round | bare median | ours median | ours p99 | ours/bare | projected/wire | bare median "
+              "(again) | serial median | serial/bare | exchanges/s |\n|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const auto& row : table) std::printf("%s\n", row.c_str());
+  std::printf("\n");
 
   const IdleResult idle = RunIdle(cli_program, (folder / "config").string());
   std::printf("idle orvane-cli, port open, no traffic: %.2f s wall, %.3f s CPU (%.3f%% of one core), exit %d\n",
               idle.wall, idle.cpu, 100.0 * idle.cpu / idle.wall, idle.status);
+  if (stuck_seconds > 0) RunStuckDevice(cli_program, (folder / "config").string(), stuck_seconds);
   std::fclose(sink);
   std::filesystem::remove_all(folder);
   return 0;

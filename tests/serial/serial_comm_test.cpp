@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <numeric>
 #include <string>
+#include <thread>
 
+#include "serial/comm_threads.h"
+#include "serial/fd_port.h"
 #include "serial/serial_comm.h"
 #include "tests/serial/pty_pair.h"
 
@@ -213,6 +217,100 @@ TEST_F(CommTest, LargeWriteGoesOutWholeInSeveralPartsAfterAnEmptyOne) {
   EXPECT_EQ(hangups, 0);
 }
 
+// The far side sends bursts of 7-byte polls and reads only now and then;
+// each poll is answered from the receive event with the next piece of a
+// 60 000-byte stream (1 to 3 000 bytes). So pieces go out at once, in part
+// with the rest finished by the writer, or queued behind such a rest, while
+// polls keep arriving.
+TEST_F(CommTest, SixtyThousandBytesWrittenWhileDeliveriesArriveComeOutWholeInOrder) {
+  OpenStarted();
+  Bytes stream(60000);
+  for (std::size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  std::size_t next = 0, unanswered = 0, pieces = 0;
+  comm.OnReceiveData = [&](const std::uint8_t*, std::uint16_t length) {
+    for (unanswered += length; unanswered >= 7 && next < stream.size(); unanswered -= 7) {
+      const std::size_t size = std::min<std::size_t>(1 + (pieces * 577) % 3000, stream.size() - next);
+      if (!comm.WriteData(stream.data() + next, static_cast<std::uint16_t>(size))) continue;
+      next += size;
+      ++pieces;
+    }
+  };
+  Bytes got;
+  std::atomic<bool> done{false};
+  std::thread far([&] {
+    std::uint8_t buffer[4096];
+    for (int round = 0; got.size() < stream.size() && round < 20000; ++round) {
+      const Bytes polls(7 * (1 + round % 8), 0x11);
+      (void)!write(pty.master(), polls.data(), polls.size());
+      usleep(1000);
+      if (round % 6 != 5) continue;  // it falls behind, reading every sixth round only
+      pollfd entry{pty.master(), POLLIN, 0};
+      while (poll(&entry, 1, 1) == 1) {
+        const ssize_t n = read(pty.master(), buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.insert(got.end(), buffer, buffer + n);
+      }
+    }
+    done = true;
+  });
+  const bool finished = WaitUntil([&] { return done.load(); }, 60000);
+  far.join();
+  ASSERT_TRUE(finished);
+  EXPECT_EQ(got.size(), stream.size());
+  EXPECT_TRUE(got == stream) << "every byte, in order";
+  EXPECT_EQ(hangups, 0);
+  EXPECT_TRUE(WaitUntil([this] { return comm.PendingWriteBytes() == 0; }));
+}
+
+// A device that never reads: the kernel's buffer fills, then the writer's
+// backlog up to its bound, and from there on WriteData refuses. Once the far
+// side reads, it gets exactly the accepted frames in order and writing goes on.
+TEST_F(CommTest, FarSideThatNeverReadsBoundsTheBacklogAndLosesNothingAccepted) {
+  OpenStarted();
+  Bytes accepted;
+  int refused = 0;
+  for (int i = 0; i < 10000 && refused < 100; ++i) {
+    const Bytes frame(42, static_cast<std::uint8_t>(i));
+    if (comm.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
+      accepted.insert(accepted.end(), frame.begin(), frame.end());
+    } else {
+      ++refused;
+    }
+    ASSERT_LE(comm.PendingWriteBytes(), WriteBacklog::kMaxBytes);
+  }
+  EXPECT_EQ(refused, 100);
+  EXPECT_EQ(pty.Read(accepted.size() + 1, 500), accepted);
+  EXPECT_TRUE(WaitUntil([this] { return comm.PendingWriteBytes() == 0; }));
+  const std::uint8_t byte = 0xEE;
+  EXPECT_TRUE(comm.WriteData(&byte, 1));
+  EXPECT_EQ(pty.Read(1), Bytes{byte});
+  EXPECT_EQ(hangups, 0);
+}
+
+// On a real pseudo-terminal the event character (0) found by a read is
+// collected right after it; a short read leaves the next one pending without
+// asking the driver.
+TEST(FdPortOnPty, EventCharacterIsCollectedRightAfterItsRead) {
+  PtyPair pty;
+  std::unique_ptr<FdPort> port;
+  ASSERT_EQ(FdPort::Open(pty.port(), port), FdPort::OpenResult::kOpened);
+  ASSERT_TRUE(port->SetCommState(Dcb{}) && port->SetCommMask(kCommMask));
+  std::uint8_t buffer[64];
+  std::size_t count = 0;
+  std::uint32_t events = 0;
+  for (const Bytes& block : {Bytes{0x55, 0x00, 0x07}, Bytes{0x01, 0x02}}) {
+    ASSERT_TRUE(pty.Write(block));
+    pollfd entry{port->fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&entry, 1, 3000), 1);
+    ASSERT_EQ(port->Read(buffer, sizeof buffer, count), PortIo::Io::kDone);
+    EXPECT_EQ(Bytes(buffer, buffer + count), block);
+    const bool has_event_char = block[1] == 0;
+    EXPECT_EQ(port->WaitCommEvent(events), has_event_char ? PortIo::Io::kDone : PortIo::Io::kPending);
+    EXPECT_EQ(events, has_event_char ? EV_RXFLAG : 0u);
+    EXPECT_EQ(port->Read(buffer, sizeof buffer, count), PortIo::Io::kPending);
+  }
+}
+
 TEST_F(CommTest, CloseWhileIdleEndsBothThreadsWithoutHangup) {
   const std::size_t tasks = TasksAtRest();
   OpenStarted();
@@ -319,6 +417,16 @@ TEST_F(HandlerTest, LineEventsFireInTheirOrderWithTheLineState) {
 TEST_F(HandlerTest, ErrorEventCarriesTheFlagsOfItsNotification) {
   comm.HandleNotification({MSG_COMM_EVENT, 0, EV_ERR | EV_BREAK | EV_RXFLAG, CE_FRAME | CE_BREAK, {}});
   EXPECT_EQ(calls, (std::vector<std::string>{"CommEvent", "Error 24", "EventChar", "Break"}));
+}
+
+TEST_F(HandlerTest, EventThatCameWithDataFollowsItsBytes) {
+  comm.OnReceiveData = [this](const std::uint8_t*, std::uint16_t length) {
+    calls.push_back("Data " + std::to_string(length));
+  };
+  comm.HandleNotification({MSG_COMM_DATA, 2, 0, CE_FRAME, {1, 0, 0}, EV_RXFLAG | EV_ERR});
+  comm.HandleNotification({MSG_COMM_DATA, 1, 0, 0, {5, 0}, 0});
+  EXPECT_EQ(calls, (std::vector<std::string>{"Data 2", "CommEvent", "Error 8", "EventChar", "Data 1"}));
+  EXPECT_EQ(comm.EventMask(), EV_RXFLAG | EV_ERR);
 }
 
 TEST_F(HandlerTest, ThreadStartsAndUnknownCodesAndUnassignedEvents) {

@@ -200,6 +200,19 @@ INSTANTIATE_TEST_SUITE_P(
                      s.refuse_data = true;
                    },
                    1},
+        ReaderCase{"EventWithDataFails",
+                   [](auto& p, auto&, auto&) {
+                     p.reads = {{Io::kDone, {1}}};
+                     p.event_waits = {{Io::kPending, 0}, {Io::kFailed, 0}};
+                   },
+                   1},
+        ReaderCase{"ErrorFlagsWithDataUnavailable",
+                   [](auto& p, auto&, auto&) {
+                     p.reads = {{Io::kDone, {1}}};
+                     p.event_waits = {{Io::kPending, 0}, {Io::kDone, EV_ERR}};
+                     p.clear_errors_ok = {false};
+                   },
+                   1},
         ReaderCase{"ReadErrorOnStart", [](auto& p, auto&, auto&) { p.reads = {{Io::kFailed, {}}}; }, 2},
         ReaderCase{"ReadErrorOnFinish",
                    [](auto& p, auto&, auto&) {
@@ -266,6 +279,23 @@ TEST_F(ThreadsTest, ReaderCarriesTheErrorFlagsWithTheirEvent) {
   EXPECT_EQ(reader_errors, CE_FRAME);
 }
 
+TEST_F(ThreadsTest, EventsFoundInABlockTravelWithItsBytes) {
+  port.reads = {{Io::kPending, {}}, {Io::kDone, {0x55, 0, 7}}, {Io::kPending, {}}, {Io::kDone, {9}}};
+  port.wakes = {Wake::kReadable, Wake::kReadable};
+  port.event_waits = {{Io::kPending, 0}, {Io::kDone, EV_RXFLAG | EV_ERR}, {Io::kPending, 0}};
+  port.error_flags = CE_FRAME;
+  RunReader();
+  std::vector<Notification> data;
+  for (const auto& n : sink.posted)
+    if (n.code == MSG_COMM_DATA) data.push_back(n);
+  EXPECT_EQ(sink.Count(MSG_COMM_EVENT), 0) << "no event of its own";
+  ASSERT_EQ(data.size(), 2u);
+  EXPECT_EQ(data[0].event, EV_RXFLAG | EV_ERR);
+  EXPECT_EQ(data[0].errors, CE_FRAME);
+  EXPECT_EQ(data[1].event, 0u);
+  EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), 0);
+}
+
 TEST_F(ThreadsTest, ReaderTreatsAnEmptyWakeAsAWaitThatGoesOn) {
   port.wakes = {Wake::kLineEvent};
   port.event_results = {{Io::kPending, 0}};
@@ -322,6 +352,56 @@ TEST_F(WriterTest, RequestQueuedBeforeTheCloseIsDropped) {
   EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), 0);
 }
 
+// ---- WriteData's hand-over: written at once while the writer is idle ----
+
+struct HandOverCase {
+  std::string name;
+  std::deque<WriteStep> writes;  // the direct write first, then the writer's
+  std::vector<std::size_t> write_sizes;
+  Bytes written;
+  int hangups;
+  friend void PrintTo(const HandOverCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HandOverTest : public WriterTest, public ::testing::WithParamInterface<HandOverCase> {};
+
+// A first block of five bytes, then a second of one that arrives while the
+// first is not yet through: the second always queues behind the rest.
+TEST_P(HandOverTest, WriterFinishesWhatTheDirectWriteLeftInOrder) {
+  port.writes = GetParam().writes;
+  ASSERT_TRUE(writer.WriteOrQueue(Bytes{1, 2, 3, 4, 5}.data(), 5));
+  ASSERT_TRUE(writer.WriteOrQueue(Bytes{6}.data(), 1));
+  writer.Execute();
+  EXPECT_EQ(port.write_sizes, GetParam().write_sizes);
+  EXPECT_EQ(port.written, GetParam().written);
+  EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), GetParam().hangups);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HandOverTest,
+    ::testing::Values(
+        HandOverCase{"WholeBlockAtOnce", {}, {5, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"PartialWrite", {{Io::kDone, 2}}, {5, 3, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"WouldBlock", {{Io::kPending, 0}}, {5, 5, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"NothingTaken", {{Io::kDone, 0}}, {5, 5, 1}, {1, 2, 3, 4, 5, 6}, 0},
+        HandOverCase{"ErrorReportedByTheWriter", {{Io::kFailed, 0}, {Io::kFailed, 0}}, {5, 5}, {}, 1},
+        HandOverCase{"InvalidHandleQuietAsBefore", {{Io::kInvalidHandle, 0}, {Io::kInvalidHandle, 0}},
+                     {5, 5}, {}, 0}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WriteBacklog, BoundsBytesAndRequests) {
+  WriteBacklog backlog;
+  EXPECT_TRUE(backlog.Fits(65535)) << "any block of WriteData fits when empty";
+  backlog.Add(WriteBacklog::kMaxBytes - 10);
+  EXPECT_TRUE(backlog.Fits(10));
+  EXPECT_FALSE(backlog.Fits(11));
+  backlog.Clear();
+  for (std::size_t i = 0; i < WriteBacklog::kMaxRequests; ++i) backlog.Add(0);
+  EXPECT_FALSE(backlog.Fits(0)) << "empty requests are bound by their number";
+  backlog.Remove(0);
+  EXPECT_TRUE(backlog.Fits(0));
+}
+
 struct WriterCase {
   std::string name;
   std::deque<WriteStep> writes;
@@ -339,6 +419,9 @@ TEST_P(WriterFailureTest, PostsTheHangupRequestsOfItsFailureAndRefusesLaterReque
   writer.Execute();
   EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), GetParam().hangups);
   EXPECT_FALSE(writer.PostMessage(MSG_WRITE_REQUEST, {4})) << "an ended writer takes no requests";
+  const std::size_t writes = port.write_sizes.size();
+  EXPECT_FALSE(writer.WriteOrQueue(Bytes{5}.data(), 1));
+  EXPECT_EQ(port.write_sizes.size(), writes) << "nor writes anything itself";
 }
 
 INSTANTIATE_TEST_SUITE_P(
