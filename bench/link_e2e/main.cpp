@@ -224,15 +224,9 @@ struct IdleResult {
   int status = -1;
 };
 
-// orvane-cli with its port open on a console that polled once and fell
-// silent: it waits for the 10-second watchdog. Its own CPU time from wait4.
-IdleResult RunIdle(const std::string& cli_program, const std::string& config) {
-  orvane::sim::SimOptions options;
-  options.silent_after = 1;
-  orvane::sim::Simulator simulator(options);
-  const std::string port = simulator.Start();
-  IdleResult result;
-  const auto started = Clock::now();
+// orvane-cli --port PORT status as a child with no terminal, its settings in
+// the given folder.
+pid_t SpawnStatus(const std::string& cli_program, const std::string& port, const std::string& config) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int null = ::open("/dev/null", O_RDWR);
@@ -243,6 +237,19 @@ IdleResult RunIdle(const std::string& cli_program, const std::string& config) {
     ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "status", static_cast<char*>(nullptr));
     _exit(127);
   }
+  return pid;
+}
+
+// orvane-cli with its port open on a console that polled once and fell
+// silent: it waits for the 10-second watchdog. Its own CPU time from wait4.
+IdleResult RunIdle(const std::string& cli_program, const std::string& config) {
+  orvane::sim::SimOptions options;
+  options.silent_after = 1;
+  orvane::sim::Simulator simulator(options);
+  const std::string port = simulator.Start();
+  IdleResult result;
+  const auto started = Clock::now();
+  const pid_t pid = SpawnStatus(cli_program, port, config);
   int status = 0;
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
@@ -306,17 +313,7 @@ void RunStuckDevice(const std::string& cli_program, const std::string& config, i
     }
   });
   const auto started = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    ::execl(cli_program.c_str(), cli_program.c_str(), "--port", pty.port_path.c_str(), "status",
-            static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t pid = SpawnStatus(cli_program, pty.port_path, config);
   std::printf("device that never reads, orvane-cli status, resident memory (VmRSS):\n");
   int status = 0;
   bool ended = false;

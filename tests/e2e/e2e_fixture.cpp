@@ -8,18 +8,6 @@
 
 namespace orvane::e2e {
 
-Bytes Pattern(std::size_t size, unsigned seed) {
-  Bytes bytes(size);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<std::uint8_t>(x);
-  }
-  return bytes;
-}
-
 Bytes Cp1251Bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 void EndToEnd::SetUp() {

@@ -15,10 +15,10 @@
 
 #include "sim/simulator.h"
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/link_matrix.h"
 
 namespace orvane::e2e {
 
-using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr const char* kDone = "Операция успешно завершена.";
 inline constexpr const char* kNotConnected = "Модем не подключен!";
@@ -56,7 +56,6 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<Simulator> device_;
 };
 
-Bytes Pattern(std::size_t size, unsigned seed);
 Bytes Cp1251Bytes(const std::string& ascii_or_bytes);
 
 }  // namespace orvane::e2e

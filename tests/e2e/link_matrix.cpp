@@ -15,22 +15,8 @@
 namespace orvane::e2e {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 constexpr std::size_t kPlanSize = 6000;
 constexpr std::size_t kImageSize = 8192;
-
-Bytes Content(std::size_t size, unsigned seed) {
-  Bytes bytes(size);
-  std::uint32_t x = seed * 2654435761u + 7;
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<std::uint8_t>(x);
-  }
-  return bytes;
-}
 
 void Write(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
@@ -75,6 +61,18 @@ void ReadStats(const std::string& path, CellRun& run) {
 
 }  // namespace
 
+Bytes Pattern(std::size_t size, unsigned seed) {
+  Bytes bytes(size);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& byte : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    byte = static_cast<std::uint8_t>(x);
+  }
+  return bytes;
+}
+
 std::vector<MatrixCell> LinkMatrix() {
   const std::vector<std::pair<std::string, std::vector<std::string>>> conditions = {
       {"clean", {"--poll-interval-us", "200"}},
@@ -108,7 +106,7 @@ CellRun RunCell(const MatrixPrograms& programs, const MatrixCell& cell, unsigned
 
   const bool put = cell.transfer == "put";
   const std::string path = folder + (put ? "/plan.yp1" : "/image.mts");
-  const Bytes content = Content(put ? kPlanSize : kImageSize, seed);
+  const Bytes content = Pattern(put ? kPlanSize : kImageSize, seed);
   Write(path, content);
 
   std::vector<std::string> options = cell.device_options;

@@ -5,10 +5,16 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace orvane::e2e {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Reproducible bytes of a file to send (xorshift from the seed).
+Bytes Pattern(std::size_t size, unsigned seed);
 
 struct MatrixCell {
   std::string behaviour;   // --answer of the device
