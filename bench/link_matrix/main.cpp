@@ -7,11 +7,14 @@
 //   orvane_bench_link_matrix [--seeds N] [--first-seed N] [--cells TEXT]
 //                            [--cli PATH] [--sim PATH] [--runs-log FILE]
 //                            [--limit SECONDS] [--baseline PATH]
+//                            [--device-option WORD]...
 //
 // --baseline runs another build of orvane-cli on the same seeds, each run
 // right after ours, and adds its completion, its silent corruptions, its
 // mean time and the ratio of our time to its time over the seeds where both
-// completed correctly.
+// completed correctly. --device-option adds one word to every cell's
+// orvane-sim options (given twice for an option and its value), for device
+// behaviours outside the matrix, e.g. --copies apply.
 //
 // --cells keeps the cells whose name (behaviour/condition/transfer) contains
 // TEXT; --cli runs another build of orvane-cli against the same simulator.
@@ -39,6 +42,7 @@ struct Options {
   orvane::e2e::MatrixPrograms programs{ORVANE_CLI_PROGRAM, ORVANE_SIM_PROGRAM};
   std::string runs_log;
   std::string baseline;  // another orvane-cli, run on the same seeds for comparison
+  std::vector<std::string> extra;  // further device options for every cell
   std::chrono::seconds limit{120};  // a run still going then counts as failed
 };
 
@@ -57,6 +61,8 @@ bool Parse(int argc, char** argv, Options& o) {
       o.programs.sim = value;
     } else if (name == "--limit") {
       o.limit = std::chrono::seconds(std::strtol(value.c_str(), nullptr, 10));
+    } else if (name == "--device-option") {
+      o.extra.push_back(value);
     } else if (name == "--baseline") {
       o.baseline = value;
     } else if (name == "--runs-log") {
@@ -139,7 +145,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, options)) {
     std::fprintf(stderr, "usage: %s [--seeds N] [--first-seed N] [--cells TEXT] [--cli PATH] [--sim PATH] "
-                         "[--baseline PATH] [--runs-log FILE] [--limit SECONDS]\n", argv[0]);
+                         "[--baseline PATH] [--runs-log FILE] [--limit SECONDS] [--device-option WORD]...\n", argv[0]);
     return 2;
   }
   std::FILE* runs_log = options.runs_log.empty() ? nullptr : std::fopen(options.runs_log.c_str(), "w");
@@ -149,8 +155,9 @@ int main(int argc, char** argv) {
   PrintHeader(options);
   Totals all;
   Comparison all_compared;
-  for (const MatrixCell& cell : orvane::e2e::LinkMatrix()) {
+  for (MatrixCell cell : orvane::e2e::LinkMatrix()) {
     if (!options.cells.empty() && cell.Name().find(options.cells) == std::string::npos) continue;
+    cell.device_options.insert(cell.device_options.end(), options.extra.begin(), options.extra.end());
     Totals totals;
     Comparison compared;
     for (unsigned seed = options.first_seed; seed < options.first_seed + options.seeds; ++seed) {
