@@ -2,7 +2,7 @@
 // scanner, link control and every response handler. The input is cut into
 // deliveries of varying size; before each delivery a command is queued and
 // the head sent, so answers find a matching head and the handlers run on
-// hostile data.
+// hostile data; polls in the input drive the sending rule.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -52,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(host.progress_position == static_cast<int>(link.queue().size()));
     Check(session.model().fields.identifier.size() <= 20 * 3);
     for (const auto& frame : host.written) Check(frame.size() >= 7 && frame.size() <= 256);
+    Check(link.frames_in_flight() <= orvane::link::InFlightFrames::kCapacity);
+    Check(link.retransmit_timer().Timeout() >= orvane::link::RetransmitTimer::kFloor &&
+          link.retransmit_timer().Timeout() <= orvane::link::RetransmitTimer::kCeiling);
     host.written.clear();
   }
   return 0;
