@@ -84,17 +84,18 @@ void LinkControl::NewHead() {
 
 void LinkControl::SendHead() {
   if (queue_.empty()) return;
-  if (!WriteFrame(BuildFrame(queue_.head()))) return;
-  ++head_sends_;
-  in_flight_.Record({.key = RequestKey(queue_.head()), .owner = queue_.head_id(), .operation = operation_,
-                     .poll = polls_, .at = Now()});
+  if (SendFrame(BuildFrame(queue_.head()), RequestKey(queue_.head()), queue_.head_id())) ++head_sends_;
 }
 
-bool LinkControl::WriteFrame(const std::vector<std::uint8_t>& frame) {
+// Writes a frame and, when the port took it, records it in flight.
+bool LinkControl::SendFrame(const std::vector<std::uint8_t>& frame, AnswerKey key, std::uint64_t owner) {
   if (tracer_) tracer_->FrameSent(frame);
-  if (owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) return true;
-  Trace(LinkDecision::kWriteRefused);
-  return false;
+  if (!owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
+    Trace(LinkDecision::kWriteRefused);
+    return false;
+  }
+  in_flight_.Record({.key = key, .owner = owner, .operation = operation_, .poll = polls_, .at = Now()});
+  return true;
 }
 
 void LinkControl::QueueRefresh() { Enqueue(kDirectory, {}, 1); }
@@ -160,7 +161,7 @@ void LinkControl::AnswerPoll() {
     if (barrier_owner_ != 0 && !ResendDue(barrier_owner_, kBarrierCode, now)) {
       return Trace(LinkDecision::kWithheld);
     }
-    return SendBarrier(queue_.head().command, now);
+    return SendBarrier(queue_.head().command);
   }
   if (!ResendDue(head, queue_.head().command, now)) return Trace(LinkDecision::kWithheld);
   if (head_sends_ > 0) Trace(LinkDecision::kResend);
@@ -190,16 +191,14 @@ bool LinkControl::ResendDue(std::uint64_t owner, std::uint8_t command, Clock::ti
 
 // A request that reads and changes nothing, with a key other than the
 // blocked head's: its answer settles every frame sent before it.
-void LinkControl::SendBarrier(std::uint8_t head_command, Clock::time_point now) {
+void LinkControl::SendBarrier(std::uint8_t head_command) {
   const std::uint8_t code = head_command == kBarrierCode ? std::uint8_t{kDirectory} : kBarrierCode;
   if (barrier_owner_ == 0 || in_flight_.CountOf(barrier_owner_) == 0) {
     barrier_owner_ = kBarrierOwner | ++barriers_;
     barrier_sends_ = 0;
   }
   Trace(LinkDecision::kBarrier);
-  if (!WriteFrame(BuildFrame(code, {}))) return;
-  ++barrier_sends_;
-  in_flight_.Record({.key = {code, -1}, .owner = barrier_owner_, .operation = operation_, .poll = polls_, .at = now});
+  if (SendFrame(BuildFrame(code, {}), {code, -1}, barrier_owner_)) ++barrier_sends_;
 }
 
 void LinkControl::HandleAnswer(const FrameView& frame) {

@@ -144,8 +144,8 @@ class LinkControl {
 
  private:
   void AnswerPoll();
-  void SendBarrier(std::uint8_t head_command, Clock::time_point now);
-  bool WriteFrame(const std::vector<std::uint8_t>& frame);
+  void SendBarrier(std::uint8_t head_command);
+  bool SendFrame(const std::vector<std::uint8_t>& frame, AnswerKey key, std::uint64_t owner);
   void HandleAnswer(const FrameView& frame);
   void HandleHeadAnswer(const FrameView& frame);
   void HandleUnmatched(const FrameView& frame);

@@ -33,8 +33,6 @@ class RetransmitTimer {
   void Sample(Duration round_trip);
   void BackOff();
   Duration Timeout() const { return timeout_; }
-  bool HasSample() const { return has_sample_; }
-  Duration SmoothedRoundTrip() const { return Duration(static_cast<long long>(smoothed_)); }
 
  private:
   void Recompute();
