@@ -37,7 +37,7 @@ const char* StepName(int step) {
 bool FirstRefreshDone(ui::TForm1& form) {
   const auto& session = form.Session();
   return session.link().LinkConnected() && session.link().queue().empty() &&
-         session.model().table.row_count() > 2;
+         device::DisplayTable(session.model().directory).row_count() > 2;
 }
 
 ScreenshotTour::ScreenshotTour(ui::TForm1& form, QString folder, QString firmware)

@@ -34,22 +34,6 @@ bool IsYes(std::string answer) {
          answer == "Д" || answer == "да" || answer == "Да";
 }
 
-// The file a queued create command describes, as the file table would show
-// it: the header holds type (2), total length (2), name length n (1), the
-// name and the data length (2).
-std::optional<ListedFile> FileOfCreate(const link::CommandQueue& queue) {
-  for (std::size_t i = 0; i < queue.size(); ++i) {
-    if (queue.at(i).command != link::kCreateFile) continue;
-    const auto header = queue.at(i).Payload();
-    if (header.size() < 7 || header.size() < 7u + header[4]) return std::nullopt;
-    const std::size_t name_length = header[4];
-    const auto type = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
-    const long size = header[5 + name_length] | (header[6 + name_length] << 8);
-    return ListedFile{link::Cp1251ToUtf8(header.subspan(5, name_length)), device::FileTypeName(type), size};
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 const char* WarningOf(Command command) {
@@ -250,10 +234,11 @@ void Configurator::StartAction() {
 // directory read before it. The file a put expects is the one its create
 // command describes: the stored name and the data length of its header.
 void Configurator::ExpectDirectory() {
-  const Listing before = ListingOf(session_.model().table);
+  const Listing before = ListingOf(session_.model().directory);
   if (options_.command == Command::kPut) {
-    if (const auto expected = FileOfCreate(session_.link().queue())) {
-      directory_check_ = DirectoryCheck::ForPut(before, *expected);
+    if (queued_file_) {
+      directory_check_ = DirectoryCheck::ForPut(before, {queued_file_->name, queued_file_->type,
+                                                         static_cast<long>(queued_file_->size)});
     }
   } else if (options_.command == Command::kDelete) {
     directory_check_ = DirectoryCheck::ForDelete(before, options_.file_number);
@@ -266,7 +251,7 @@ void Configurator::ExpectDirectory() {
 // the directory shows what the action was to do.
 void Configurator::EndAction() {
   if (directory_check_) {
-    if (const auto failure = directory_check_->Failure(ListingOf(session_.model().table))) {
+    if (const auto failure = directory_check_->Failure(ListingOf(session_.model().directory))) {
       Error(*failure);
       return Finish(kExitLinkFailed);
     }
@@ -281,9 +266,10 @@ void Configurator::RunAction() {
     case Command::kStatus:
       return Finish(kExitDone);
     case Command::kPut:
-      return session_.AddFileAction();
+      queued_file_ = session_.AddFileAction();
+      return;
     case Command::kDelete: {
-      const int files = session_.model().table.row_count() - 2;
+      const int files = session_.model().directory.count();
       if (options_.file_number > files) {
         return Refuse("no file number " + std::to_string(options_.file_number) + ": the console shows " +
                       std::to_string(files) + (files == 1 ? " file" : " files"));
@@ -296,7 +282,8 @@ void Configurator::RunAction() {
       return session_.Reflash();
     case Command::kVerify:
       OpenLinkPort();
-      return session_.VerifyFirmware(options_.path);
+      session_.VerifyFirmware(options_.path);
+      return;
     case Command::kConstants:
       ApplyConstants();
       return session_.SaveConstants();

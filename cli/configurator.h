@@ -69,6 +69,7 @@ class Configurator final : public device::Host, private link::LinkTracer {
   bool ConfirmWarning(const std::string& text) override;
   std::optional<std::string> ChooseFile(const device::FileChoice& choice) override;
   void ModelChanged(device::ModelPart part) override;
+  void OperationEnded(const link::Outcome&) override {}
 
  private:
   enum class Phase { kConnecting, kAction, kFinished };
@@ -108,6 +109,7 @@ class Configurator final : public device::Host, private link::LinkTracer {
   std::optional<std::string> declined_;
   std::optional<std::string> last_failure_;
   std::optional<DirectoryCheck> directory_check_;
+  std::optional<device::QueuedFile> queued_file_;
   std::unique_ptr<TraceWriter> trace_;
   VerifyWatch verify_watch_;
   std::size_t bytes_written_ = 0;

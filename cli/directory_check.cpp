@@ -1,16 +1,9 @@
 #include "cli/directory_check.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace orvane::cli {
 namespace {
-
-long LeadingNumber(const std::string& text) {
-  long value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
 
 std::string Plural(long count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -31,13 +24,13 @@ std::vector<ListedFile> Without(std::vector<ListedFile> from, const std::vector<
 
 }  // namespace
 
-// Rows the refresh left empty stay in the listing as empty entries, so that
-// entry i is the file shown as number i + 1.
-Listing ListingOf(const device::FileTable& table) {
+// Files whose details did not come stay in the listing as empty entries, so
+// that entry i is the file shown as number i + 1.
+Listing ListingOf(const device::Directory& directory) {
   Listing listing;
-  listing.count = std::max(table.row_count() - 2, 0);
-  for (int row = 1; row <= listing.count; ++row) {
-    listing.files.push_back({table.cell(row, 1), table.cell(row, 2), LeadingNumber(table.cell(row, 3))});
+  listing.count = directory.count();
+  for (const auto& file : directory.files) {
+    listing.files.push_back(file ? ListedFile{file->name, file->type, file->size} : ListedFile{});
   }
   return listing;
 }

@@ -4,6 +4,7 @@
 // the refresh that follows tells whether the action took effect.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,22 +13,23 @@
 
 namespace orvane::cli {
 
+// A file as the directory check compares it: where it stands does not count.
 struct ListedFile {
-  std::string name;  // UTF-8, as the file table shows it
-  std::string type;  // the type name of the table
+  std::string name;  // UTF-8, as stored
+  std::uint16_t type = 0;
   long size = 0;
 
   bool operator==(const ListedFile&) const = default;
 };
 
-// The directory as the last refresh left the file table: the number of files
-// the device reported and the rows that were filled in.
+// The directory as the last refresh left it: the number of files the device
+// reported and each file's details (empty where they did not come).
 struct Listing {
   int count = 0;
   std::vector<ListedFile> files;
 };
 
-Listing ListingOf(const device::FileTable& table);
+Listing ListingOf(const device::Directory& directory);
 
 class DirectoryCheck {
  public:

@@ -11,15 +11,7 @@
 namespace orvane::cli {
 namespace {
 
-constexpr std::string_view kUnknownTypePrefix = "Неизвестный тип ";
 constexpr const char* kSummerNames[] = {"Нет", "Есть (стандартный)"};
-
-std::optional<long> LeadingNumber(std::string_view text, int base = 10) {
-  long value = 0;
-  const auto [stop, failure] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (failure != std::errc() || stop == text.data()) return std::nullopt;
-  return value;
-}
 
 std::string PadRight(const std::string& text, std::size_t width) {
   const std::size_t length = link::Utf8Length(text);
@@ -37,37 +29,18 @@ std::string SummerText(int index) {
 
 }  // namespace
 
-std::optional<std::uint16_t> TypeCodeForName(const std::string& type_name) {
-  for (std::uint16_t code : {0x0001, 0x0002, 0x5256, 0x8000}) {
-    if (device::FileTypeName(code) == type_name) return code;
-  }
-  if (!type_name.starts_with(kUnknownTypePrefix) || !type_name.ends_with('h')) return std::nullopt;
-  const std::string_view digits =
-      std::string_view(type_name).substr(kUnknownTypePrefix.size(), type_name.size() - kUnknownTypePrefix.size() - 1);
-  const auto code = LeadingNumber(digits, 16);
-  if (!code || *code < 0 || *code > 0xFFFF || digits.size() > 4) return std::nullopt;
-  return static_cast<std::uint16_t>(*code);
-}
-
-std::vector<FileEntry> FileEntries(const device::FileTable& table) {
+std::vector<FileEntry> FileEntries(const device::Directory& directory) {
   std::vector<FileEntry> entries;
-  for (int row = 1; row + 1 < table.row_count(); ++row) {
-    const auto number = LeadingNumber(table.cell(row, 0));
-    if (!number) continue;
-    FileEntry entry;
-    entry.number = static_cast<int>(*number);
-    entry.name = table.cell(row, 1);
-    entry.type_name = table.cell(row, 2);
-    entry.type = TypeCodeForName(entry.type_name).value_or(0);
-    entry.size = LeadingNumber(table.cell(row, 3)).value_or(0);
-    entries.push_back(std::move(entry));
+  for (const auto& file : directory.files) {
+    if (!file) continue;
+    entries.push_back({file->number, file->name, file->type, device::FileTypeName(file->type), file->size});
   }
   return entries;
 }
 
 std::string FormatTable(const device::DeviceModel& model) {
-  const device::FileTable& table = model.table;
-  const std::vector<FileEntry> entries = FileEntries(table);
+  const device::FileTable table = device::DisplayTable(model.directory);
+  const std::vector<FileEntry> entries = FileEntries(model.directory);
   std::size_t name_width = link::Utf8Length(table.cell(0, 1));
   std::size_t type_width = link::Utf8Length(table.cell(0, 2));
   for (const FileEntry& entry : entries) {
@@ -81,7 +54,7 @@ std::string FormatTable(const device::DeviceModel& model) {
   };
   std::string out = row(table.cell(0, 0), table.cell(0, 1), table.cell(0, 2), table.cell(0, 3));
   for (const FileEntry& entry : entries) {
-    out += row(std::to_string(entry.number), entry.name, entry.type_name, table.cell(entry.number, 3));
+    out += row(std::to_string(entry.number), entry.name, entry.type_name, device::SizeText(entry.size));
   }
   out += "Свободно - " + std::to_string(model.free_space) + " байт\n\n";
 
@@ -101,7 +74,7 @@ std::string DumpJson(const Json& value) {
 
 Json ModelJson(const device::DeviceModel& model) {
   Json files = Json::array();
-  for (const FileEntry& entry : FileEntries(model.table)) {
+  for (const FileEntry& entry : FileEntries(model.directory)) {
     files.push_back({{"number", entry.number},
                      {"name", entry.name},
                      {"type", entry.type},

@@ -21,12 +21,9 @@ struct FileEntry {
   long size = 0;
 };
 
-// The file rows of the table (rows 1 to n); a row the refresh left empty is
-// skipped.
-std::vector<FileEntry> FileEntries(const device::FileTable& table);
-// The type code behind a type name of the file table, the inverse of
-// device::FileTypeName; nothing for a text it does not produce.
-std::optional<std::uint16_t> TypeCodeForName(const std::string& type_name);
+// The files of the directory; a file whose details the refresh did not
+// bring is skipped.
+std::vector<FileEntry> FileEntries(const device::Directory& directory);
 
 // Members keep the order they are written in.
 using Json = nlohmann::ordered_json;

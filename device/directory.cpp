@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/cp1251.h"
+#include "link/payloads.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -36,25 +37,38 @@ void Session::Refresh() {
   host_.AppendLog(kLogRefresh);
 }
 
-void Session::ResetFileTable() {
-  FileTable& table = model_.table;
-  table.SetRowCount(2);
+std::string SizeText(std::uint16_t size) { return Format("%ld б.", size); }
+
+FileTable DisplayTable(const Directory& directory) {
+  FileTable table;
+  table.SetRowCount(directory.count() + 2);
   table.SetCell(0, 0, "№№");
   table.SetCell(0, 1, "Исходное местоположение файла");
   table.SetCell(0, 2, "Тип файла");
   table.SetCell(0, 3, "Размер");
-  table.ClearRow(1);
+  for (const auto& file : directory.files) {
+    if (!file) continue;
+    table.SetCell(file->number, 0, Format("%ld", file->number));
+    table.SetCell(file->number, 1, file->name);
+    table.SetCell(file->number, 2, FileTypeName(file->type));
+    table.SetCell(file->number, 3, SizeText(file->size));
+  }
+  if (directory.free) table.SetCell(directory.count() + 1, 1, Format("Свободно - %ld байт", *directory.free));
+  return table;
+}
+
+void Session::ResetFileTable() {
+  model_.directory = {};
   host_.ModelChanged(ModelPart::kTable);
 }
 
-// Response 16 (byte 0 present, checked by the link control): n file rows and
-// the free-space row, all emptied; then the details of every file, the free
-// space and the constants are asked for.
+// Response 16 (byte 0 present, checked by the link control): n file slots
+// and the free-space row, all empty; then the details of every file, the
+// free space and the constants are asked for.
 void Session::HandleDirectory(const link::FrameView& frame) {
   const int files = frame.data(0);
-  FileTable& table = model_.table;
-  table.SetRowCount(files + 2);
-  for (int row = 1; row <= files + 1; ++row) table.ClearRow(row);
+  model_.directory.files.assign(static_cast<std::size_t>(files), std::nullopt);
+  model_.directory.free.reset();
   host_.ModelChanged(ModelPart::kTable);
   for (int i = 0; i < files; ++i) {
     const std::uint8_t index = static_cast<std::uint8_t>(i);
@@ -65,18 +79,13 @@ void Session::HandleDirectory(const link::FrameView& frame) {
 }
 
 // Response 17 (bytes 0 to 6 and the whole name present, checked by the link
-// control). A file index whose row is not a file row of the current table
-// (it would land on the free-space row or past the end) is not shown.
+// control). An index beyond the files of the last directory answer (it would
+// land on the free-space row or past the end) is not shown.
 void Session::HandleFileDetails(const link::FrameView& frame) {
-  const int row = frame.data(0) + 1;
-  FileTable& table = model_.table;
-  if (row > table.row_count() - 2) return;
-  const std::size_t name_length = frame.data(6);
-  if (!frame.has_data(7 + name_length)) return;
-  table.SetCell(row, 0, Format("%ld", row));
-  table.SetCell(row, 1, link::Cp1251ToUtf8(frame.data_bytes().subspan(7, name_length)));
-  table.SetCell(row, 2, FileTypeName(frame.data_u16(2)));
-  table.SetCell(row, 3, Format("%ld б.", frame.data_u16(4)));
+  const auto details = link::FileDetails::Decode(frame.data_bytes());
+  if (!details || details->index >= model_.directory.files.size()) return;
+  model_.directory.files[details->index] =
+      FileRecord{details->index + 1, link::Cp1251ToUtf8(details->name), details->type, details->size};
   host_.ModelChanged(ModelPart::kTable);
 }
 
@@ -84,14 +93,13 @@ void Session::HandleFileDetails(const link::FrameView& frame) {
 void Session::HandleFreeSpace(const link::FrameView& frame) {
   if (!frame.has_data(2)) return;
   const std::uint16_t free = frame.data_u16(0);
-  FileTable& table = model_.table;
-  table.SetCell(table.row_count() - 1, 1, Format("Свободно - %ld байт", free));
+  model_.directory.free = free;
   model_.free_space = free;
   host_.ModelChanged(ModelPart::kTable);
 }
 
 void Session::DeleteFileAtRow(int row) {
-  if (row <= 0 || row >= model_.table.row_count() - 1) return;
+  if (row <= 0 || row > model_.directory.count()) return;
   host_.OpenLinkPort();
   const std::uint8_t index = static_cast<std::uint8_t>(row - 1);
   link_.Enqueue(link::kDeleteFile, {&index, 1}, 2);
@@ -103,6 +111,22 @@ void Session::EraseAll() {
   host_.OpenLinkPort();
   link_.Enqueue(link::kEraseAll, {}, 1);
   host_.AppendLog(kLogErasing);
+}
+
+const char* RefusalText(link::Refusal refusal) {
+  switch (refusal) {
+    case link::Refusal::kPlanTooBig: return kStatusFileTooBig;
+    case link::Refusal::kFirmwareTooBig: return kStatusFirmwareTooBig;
+    case link::Refusal::kPlanTooShort: return kStatusPlanTooShort;
+    case link::Refusal::kNameTooLong: return kStatusNameTooLong;
+  }
+  return kStatusFileTooBig;
+}
+
+// The status bar shows why; the host hears of it as the action's end.
+void Session::Refuse(link::Refusal refusal, const std::string& path) {
+  SetStatus(RefusalText(refusal));
+  host_.OperationEnded(link::Outcome::Refused(refusal, path));
 }
 
 void Session::SetStatus(const std::string& text) {

@@ -57,18 +57,26 @@ void Session::Reflash() {
   host_.AppendLog(kLogFlashing);
 }
 
-void Session::UploadFirmware(const std::string& path) {
+bool Session::UploadFirmware(const std::string& path) {
   const auto chunks = ImageChunks(path);
-  if (!chunks) return SetStatus(kStatusFirmwareTooBig);
+  if (!chunks) {
+    Refuse(link::Refusal::kFirmwareTooBig, path);
+    return false;
+  }
   for (std::uint8_t command : {link::kFirmwareWrite, link::kFirmwareVerify}) {
     for (const Chunk& chunk : *chunks) link_.Enqueue(command, chunk, chunk.size() + 1);
   }
+  return true;
 }
 
-void Session::VerifyFirmware(const std::string& path) {
+bool Session::VerifyFirmware(const std::string& path) {
   const auto chunks = ImageChunks(path);
-  if (!chunks) return SetStatus(kStatusFirmwareTooBig);
+  if (!chunks) {
+    Refuse(link::Refusal::kFirmwareTooBig, path);
+    return false;
+  }
   for (const Chunk& chunk : *chunks) link_.Enqueue(link::kFirmwareVerify, chunk, chunk.size() + 1);
+  return true;
 }
 
 }  // namespace orvane::device

@@ -1,13 +1,15 @@
-// What the device operations and the link need from the program that runs
-// them (the window or the command-line tool): the log, the link port, the
-// watchdog, the progress display, questions and file choices.
+// The one owner interface of a configurator session: what the link needs
+// (link::LinkHost: the log, the link port, the watchdog, the progress display
+// and the end of each operation) and what the device actions need beside it
+// (opening the port, questions, file choices and redrawing the model). The
+// window and the command-line tool each implement it once.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "device/model.h"
+#include "link/link_control.h"
 
 namespace orvane::device {
 
@@ -16,19 +18,9 @@ struct FileChoice {
   std::string default_extension;  // empty when none
 };
 
-class Host {
+class Host : public link::LinkHost {
  public:
-  virtual ~Host() = default;
-
-  virtual void AppendLog(const std::string& line) = 0;
   virtual void OpenLinkPort() = 0;
-  virtual void CloseLinkPort() = 0;
-  virtual bool WriteData(const std::uint8_t* bytes, std::uint16_t count) = 0;
-  virtual void StopWatchdog() = 0;
-  virtual void StartWatchdog() = 0;
-  virtual void SetProgressMaximum(int maximum) = 0;
-  virtual void SetProgressPosition(int position) = 0;
-  virtual void SetQueueCounter(const std::string& text) = 0;
 
   // A warning with Yes and No; true only for Yes.
   virtual bool ConfirmWarning(const std::string& text) = 0;

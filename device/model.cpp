@@ -20,8 +20,4 @@ void FileTable::SetCell(int row, int column, std::string text) {
   rows_.at(row).at(column) = std::move(text);
 }
 
-void FileTable::ClearRow(int row) {
-  for (auto& cell : rows_.at(row)) cell.clear();
-}
-
 }  // namespace orvane::device

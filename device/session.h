@@ -1,9 +1,10 @@
 // A configurator session: the command queue and link control, the model of
-// the window's fields and file table, and every device action. It is the
-// link's owner and passes the window's part of that role on to its Host.
+// the device, and every device action. It answers the link's responses; the
+// link reaches the program through the same Host the actions use.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,16 @@ inline constexpr std::size_t kPathLimit = 200;
 // earlier chunk left bytes there (an image shorter than 32 bytes).
 inline constexpr std::uint8_t kFirmwareFiller = 0xFF;
 
+// The status-bar text of a refused file or image.
+const char* RefusalText(link::Refusal refusal);
+
+// What an upload queued: the file as the device is to store it.
+struct QueuedFile {
+  std::string name;        // UTF-8 of the stored name (padding included)
+  std::uint16_t type = 0;
+  std::size_t size = 0;    // data bytes
+};
+
 // "Неизвестный тип %Xh" for codes outside the table.
 std::string FileTypeName(std::uint16_t type);
 // Type code by extension: ".RVP", ".R0", ".R1", ".L7Q", ".YP1", else 0.
@@ -69,9 +80,9 @@ bool FileExists(const std::string& path);
 // Minus the C library's standard-time bias, in minutes (UTC+3 gives 180).
 std::int32_t SystemTimeZoneMinutes();
 
-class Session : public link::LinkOwner {
+class Session : public link::ResponseHandlers {
  public:
-  explicit Session(Host& host) : host_(host), link_(*this) {}
+  explicit Session(Host& host) : host_(host), link_(host, *this) {}
 
   link::LinkControl& link() { return link_; }
   const link::LinkControl& link() const { return link_; }
@@ -81,7 +92,8 @@ class Session : public link::LinkOwner {
   // Actions of the window (tool buttons and menu items).
   void Refresh() override;           // ToolButton1Click; also the first poll
   void Reflash();                    // ToolButton4Click
-  void AddFileAction();              // ToolButton6Click
+  // ToolButton6Click; what it queued, if anything.
+  std::optional<QueuedFile> AddFileAction();
   void EraseAll();                   // ToolButton8Click
   void SaveConstants();              // ToolButton13Click
   void DeleteFileAtRow(int row);     // StringGrid1DblClick on the given row
@@ -89,24 +101,17 @@ class Session : public link::LinkOwner {
   void ResetFileTable();
 
   void QueueReadConstants();
-  void AddFile(const std::string& path);
-  void UploadFirmware(const std::string& path);
+  // Queues the file, or refuses it (status bar, and a refusal reported to the
+  // host) and returns nothing.
+  std::optional<QueuedFile> AddFile(const std::string& path);
+  // Queues both passes; false when the image was refused.
+  bool UploadFirmware(const std::string& path);
   // Only the verify pass of UploadFirmware (command 2, the same chunks and
   // size rule): the device compares the image with what it holds and
   // nothing is written.
-  void VerifyFirmware(const std::string& path);
+  bool VerifyFirmware(const std::string& path);
 
-  // link::LinkOwner
-  void AppendLog(const std::string& line) override { host_.AppendLog(line); }
-  void CloseLinkPort() override { host_.CloseLinkPort(); }
-  bool WriteData(const std::uint8_t* bytes, std::uint16_t count) override {
-    return host_.WriteData(bytes, count);
-  }
-  void StopWatchdog() override { host_.StopWatchdog(); }
-  void StartWatchdog() override { host_.StartWatchdog(); }
-  void SetProgressMaximum(int maximum) override { host_.SetProgressMaximum(maximum); }
-  void SetProgressPosition(int position) override { host_.SetProgressPosition(position); }
-  void SetQueueCounter(const std::string& text) override { host_.SetQueueCounter(text); }
+  // link::ResponseHandlers
   void HandleConstants(const link::FrameView& frame) override;
   void HandleDirectory(const link::FrameView& frame) override;
   void HandleFileDetails(const link::FrameView& frame) override;
@@ -114,6 +119,7 @@ class Session : public link::LinkOwner {
 
  private:
   void SetStatus(const std::string& text);
+  void Refuse(link::Refusal refusal, const std::string& path);
   void FillBlockFromFields();
 
   Host& host_;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "link/cp1251.h"
+#include "link/payloads.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -18,22 +19,6 @@ bool IsSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
 std::size_t NamePartStart(const std::string& path) {
   const auto last = std::find_if(path.rbegin(), path.rend(), IsSeparator);
   return static_cast<std::size_t>(path.rend() - last);
-}
-
-std::vector<std::uint8_t> HeaderFor(std::uint16_t type, std::span<const std::uint8_t> name,
-                                    std::size_t data_length) {
-  const std::size_t total = 7 + name.size() + data_length;
-  std::vector<std::uint8_t> header;
-  header.reserve(7 + name.size());
-  header.push_back(static_cast<std::uint8_t>(type));
-  header.push_back(static_cast<std::uint8_t>(type >> 8));
-  header.push_back(static_cast<std::uint8_t>(total));
-  header.push_back(static_cast<std::uint8_t>(total >> 8));
-  header.push_back(static_cast<std::uint8_t>(name.size()));
-  header.insert(header.end(), name.begin(), name.end());
-  header.push_back(static_cast<std::uint8_t>(data_length));
-  header.push_back(static_cast<std::uint8_t>(data_length >> 8));
-  return header;
 }
 
 }  // namespace
@@ -109,28 +94,39 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
-void Session::AddFileAction() {
+std::optional<QueuedFile> Session::AddFileAction() {
   const std::optional<std::string> path = host_.ChooseFile({kPlanFilter, ""});
-  if (!path || !FileExists(*path)) return;
+  if (!path || !FileExists(*path)) return std::nullopt;
   host_.OpenLinkPort();
-  AddFile(*path);
+  auto queued = AddFile(*path);
   host_.AppendLog(kLogAddingFile);
+  return queued;
 }
 
-void Session::AddFile(const std::string& path) {
+std::optional<QueuedFile> Session::AddFile(const std::string& path) {
   std::vector<std::uint8_t> data = ReadWholeFile(path);
   const std::uint16_t type = FileTypeForPath(path);
   if (type == 0x5256) {
     // A ring plan needs its length field at 1029-1030, inside the file.
-    if (data.size() < kCircularPlanLength + 2) return SetStatus(kStatusPlanTooShort);
+    if (data.size() < kCircularPlanLength + 2) {
+      Refuse(link::Refusal::kPlanTooShort, path);
+      return std::nullopt;
+    }
     data = ConvertCircularPlan(data);
   }
-  const std::vector<std::uint8_t> name = DeviceFileName(path);
-  if (name.size() > kNameFrameLimit) return SetStatus(kStatusNameTooLong);
+  std::vector<std::uint8_t> name = DeviceFileName(path);
+  if (name.size() > kNameFrameLimit) {
+    Refuse(link::Refusal::kNameTooLong, path);
+    return std::nullopt;
+  }
   const std::int64_t needed = static_cast<std::int64_t>(7 + name.size() + data.size()) + 20;
-  if (std::int64_t{model_.free_space} < needed) return SetStatus(kStatusFileTooBig);
+  if (std::int64_t{model_.free_space} < needed) {
+    Refuse(link::Refusal::kPlanTooBig, path);
+    return std::nullopt;
+  }
 
-  const std::vector<std::uint8_t> header = HeaderFor(type, name, data.size());
+  const QueuedFile queued{link::Cp1251ToUtf8(name), type, data.size()};
+  const std::vector<std::uint8_t> header = link::DeviceFileHeader::For(type, std::move(name), data.size()).Encode();
   link_.Enqueue(link::kCreateFile, header, static_cast<std::uint8_t>(header.size() + 1));
   std::size_t offset = header.size();
   for (std::size_t p = 0; p < data.size(); p += kChunkSize, offset += kChunkSize) {
@@ -142,6 +138,7 @@ void Session::AddFile(const std::string& path) {
     std::memcpy(chunk + 3, data.data() + p, count);
     link_.Enqueue(link::kFileChunk, {chunk, 3 + count}, static_cast<std::uint8_t>(count + 4));
   }
+  return queued;
 }
 
 }  // namespace orvane::device

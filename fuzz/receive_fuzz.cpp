@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     link.ReceiveData(data + at, piece);
     at += piece;
 
-    const auto& table = session.model().table;
+    const auto table = orvane::device::DisplayTable(session.model().directory);
     Check(table.row_count() >= 1 && table.row_count() <= 257);
     Check(session.model().free_space >= 0 && session.model().free_space <= 65535);
     Check(host.progress_position == static_cast<int>(link.queue().size()));

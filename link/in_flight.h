@@ -55,6 +55,7 @@ class InFlightFrames {
     std::uint64_t owner = 0;      // the queue entry (or barrier) the frame carried
     std::uint64_t operation = 0;  // the operation it was sent in
     std::uint64_t poll = 0;       // the device's polls seen when it was sent
+    std::uint16_t offset = 0;     // a firmware chunk's offset (its first two data bytes)
     Clock::time_point at;
   };
 

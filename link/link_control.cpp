@@ -51,30 +51,84 @@ bool LinkControl::Enqueue(std::uint8_t command, std::span<const std::uint8_t> da
   const bool was_empty = queue_.empty();
   queue_.Push(entry);
   if (was_empty) NewHead();
-  owner_.SetProgressMaximum(static_cast<int>(queue_.size()));
+  host_.SetProgressMaximum(static_cast<int>(queue_.size()));
   RefreshProgress();
   return true;
 }
 
-void LinkControl::PopQueue() {
-  queue_.PopHead();
-  NewHead();
-  if (queue_.empty()) {
-    ++operation_;
-    owner_.AppendLog(kLogDone);
-    owner_.CloseLinkPort();
+void Leftover::Count(const QueueEntry& entry) {
+  ++entries;
+  switch (entry.command) {
+    case kFirmwareWrite: ++firmware_writes; break;
+    case kFirmwareVerify: ++firmware_verifies; break;
+    case kCreateFile: ++file_creates; break;
+    case kFileChunk: ++file_chunks; break;
+    default: break;
   }
-  RefreshProgress();
 }
 
-void LinkControl::ClearQueue() {
-  if (!queue_.empty()) {
-    queue_.Clear();
-    ++operation_;
-    owner_.AppendLog(kLogQueueCleared);
+// The body runs as one input of the link; an operation it ends is reported
+// once the outermost such input has been handled.
+template <class Body>
+void LinkControl::Reporting(Body&& body) {
+  ++reporting_;
+  try {
+    body();
+  } catch (...) {
+    --reporting_;
+    throw;
   }
-  NewHead();
-  RefreshProgress();
+  if (--reporting_ == 0) ReportEnd();
+}
+
+void LinkControl::ReportEnd() {
+  while (ended_) {
+    const Outcome outcome = std::move(*ended_);
+    ended_.reset();
+    host_.OperationEnded(outcome);
+  }
+}
+
+void LinkControl::End(Outcome outcome) {
+  ++operation_;
+  ended_ = std::move(outcome);
+}
+
+void LinkControl::PopQueue() {
+  Reporting([this] {
+    queue_.PopHead();
+    NewHead();
+    if (queue_.empty()) {
+      End(Outcome::Done());
+      host_.AppendLog(kLogDone);
+      host_.CloseLinkPort();
+    }
+    RefreshProgress();
+  });
+}
+
+void LinkControl::ClearQueue(EndCause cause) {
+  Reporting([&] {
+    if (!queue_.empty()) {
+      Leftover left;
+      left.head_sent = head_sends_ > 0;
+      for (std::size_t i = 0; i < queue_.size(); ++i) left.Count(queue_.at(i));
+      queue_.Clear();
+      End(Outcome::Cleared(closing_for_.value_or(cause), left));
+      host_.AppendLog(kLogQueueCleared);
+    }
+    NewHead();
+    RefreshProgress();
+  });
+}
+
+// The port is closed by the link itself; the host's close empties the queue,
+// and that clearing carries the link's cause.
+void LinkControl::CloseFor(EndCause cause) {
+  closing_for_ = cause;
+  host_.CloseLinkPort();
+  closing_for_.reset();
+  ClearQueue(cause);
 }
 
 void LinkControl::NewHead() {
@@ -90,19 +144,24 @@ void LinkControl::SendHead() {
 // Writes a frame and, when the port took it, records it in flight.
 bool LinkControl::SendFrame(const std::vector<std::uint8_t>& frame, AnswerKey key, std::uint64_t owner) {
   if (tracer_) tracer_->FrameSent(frame);
-  if (!owner_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
+  if (!host_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
     Trace(LinkDecision::kWriteRefused);
     return false;
   }
-  in_flight_.Record({.key = key, .owner = owner, .operation = operation_, .poll = polls_, .at = Now()});
+  in_flight_.Record({.key = key,
+                     .owner = owner,
+                     .operation = operation_,
+                     .poll = polls_,
+                     .offset = frame.size() > 8 ? static_cast<std::uint16_t>(frame[6] | (frame[7] << 8)) : std::uint16_t{0},
+                     .at = Now()});
   return true;
 }
 
 void LinkControl::QueueRefresh() { Enqueue(kDirectory, {}, 1); }
 
 void LinkControl::RefreshProgress() {
-  owner_.SetProgressPosition(static_cast<int>(queue_.size()));
-  owner_.SetQueueCounter(QueueCounterText(queue_.size()));
+  host_.SetProgressPosition(static_cast<int>(queue_.size()));
+  host_.SetQueueCounter(QueueCounterText(queue_.size()));
 }
 
 void LinkControl::Trace(LinkDecision decision) {
@@ -110,17 +169,23 @@ void LinkControl::Trace(LinkDecision decision) {
 }
 
 void LinkControl::ReceiveData(const std::uint8_t* bytes, std::size_t count) {
-  delivering_ = true;
-  poll_pending_ = false;
-  receive_.Deliver(bytes, count, [this](const FrameView& frame) { DispatchFrame(frame); });
-  delivering_ = false;
-  if (poll_pending_) {
+  Reporting([&] {
+    delivering_ = true;
     poll_pending_ = false;
-    AnswerPoll();
-  }
+    receive_.Deliver(bytes, count, [this](const FrameView& frame) { DispatchFrame(frame); });
+    delivering_ = false;
+    if (poll_pending_) {
+      poll_pending_ = false;
+      AnswerPoll();
+    }
+  });
 }
 
 void LinkControl::DispatchFrame(const FrameView& frame) {
+  Reporting([&] { Dispatch(frame); });
+}
+
+void LinkControl::Dispatch(const FrameView& frame) {
   // A frame of L = 0 has no command byte (offset 5 is its checksum); it can
   // only ever carry the unused code 0x9E, so it is ignored like one.
   if (frame.length() == 0) return;
@@ -130,12 +195,12 @@ void LinkControl::DispatchFrame(const FrameView& frame) {
     ++polls_;
     const bool had_head = !queue_.empty();
     if (!connected_) {
-      owner_.AppendLog(kLogConnected);
-      owner_.Refresh();
+      host_.AppendLog(kLogConnected);
+      handlers_.Refresh();
     }
     connected_ = true;
-    owner_.StopWatchdog();
-    owner_.StartWatchdog();
+    host_.StopWatchdog();
+    host_.StartWatchdog();
     if (!queue_.empty() && Now() - head_since_ >= kStallLimit) return Stall();
     if (delivering_) {
       poll_pending_ = had_head;
@@ -219,7 +284,7 @@ void LinkControl::HandleAnswer(const FrameView& frame) {
   // The answer to a copy of an entry already popped. Only a failed
   // verification still counts, and only within its own operation.
   Trace(LinkDecision::kCopyAbsorbed);
-  if (sent->operation == operation_ && IsVerifyFailure(frame)) VerifyFailed();
+  if (sent->operation == operation_ && IsVerifyFailure(frame)) VerifyFailed(sent->offset, frame.command());
 }
 
 // Codes 1 to 5 pop first and then run their handler; for 16 to 22 the
@@ -227,15 +292,16 @@ void LinkControl::HandleAnswer(const FrameView& frame) {
 void LinkControl::HandleHeadAnswer(const FrameView& frame) {
   const std::uint8_t code = frame.command();
   if (code <= kConstantsRead) {
+    const std::uint16_t offset = static_cast<std::uint16_t>(queue_.head().data[0] | (queue_.head().data[1] << 8));
     PopQueue();
-    if (IsVerifyFailure(frame)) return VerifyFailed();
-    if (code == kConstantsRead) owner_.HandleConstants(frame);
+    if (IsVerifyFailure(frame)) return VerifyFailed(offset, code);
+    if (code == kConstantsRead) handlers_.HandleConstants(frame);
     return;
   }
   switch (code) {
-    case kDirectory: owner_.HandleDirectory(frame); break;
-    case kFileDetails: owner_.HandleFileDetails(frame); break;
-    case kFreeSpace: owner_.HandleFreeSpace(frame); break;
+    case kDirectory: handlers_.HandleDirectory(frame); break;
+    case kFileDetails: handlers_.HandleFileDetails(frame); break;
+    case kFreeSpace: handlers_.HandleFreeSpace(frame); break;
     case kEraseAll:
     case kCreateFile: QueueRefresh(); break;
     default: break;
@@ -250,15 +316,24 @@ void LinkControl::HandleHeadAnswer(const FrameView& frame) {
 void LinkControl::HandleUnmatched(const FrameView& frame) {
   Trace(LinkDecision::kIgnored);
   if (queue_.empty() || queue_.head().command != frame.command()) return;
-  if (IsVerifyFailure(frame)) return VerifyFailed();
+  if (IsVerifyFailure(frame)) return VerifyFailed(std::nullopt, frame.command());
   if (frame.command() == kConstantsRead && ResponseKey(frame) != RequestKey(queue_.head())) {
-    owner_.HandleConstants(frame);
+    handlers_.HandleConstants(frame);
   }
 }
 
-void LinkControl::VerifyFailed() {
-  owner_.AppendLog(kLogVerifyError);
-  ClearQueue();
+// The device reported a difference. When the answer also popped the last
+// entry, the operation it ended counts as failed all the same.
+void LinkControl::VerifyFailed(std::optional<std::uint16_t> offset, std::uint8_t command) {
+  Reporting([&] {
+    host_.AppendLog(kLogVerifyError);
+    const bool popped_last = ended_ && ended_->done();
+    ClearQueue(EndCause::kVerifyFailed);
+    if (popped_last) ended_ = Outcome::Cleared(EndCause::kVerifyFailed, {});
+    if (!ended_ || ended_->cause != EndCause::kVerifyFailed) return;
+    ended_->verify_command = command;
+    if (command == kFirmwareVerify) ended_->verify_offset = offset;
+  });
 }
 
 // Karn's rule: only an answer to an entry sent once tells how long answers
@@ -271,15 +346,17 @@ void LinkControl::Measure(const InFlightFrames::Sent& sent, std::size_t sends) {
 
 void LinkControl::Stall() {
   Trace(LinkDecision::kStalled);
-  owner_.AppendLog(kLogNoAnswer);
-  ClearQueue();
-  owner_.CloseLinkPort();
+  host_.AppendLog(kLogNoAnswer);
+  ClearQueue(EndCause::kNoAnswer);
+  host_.CloseLinkPort();
 }
 
 void LinkControl::WatchdogExpired() {
-  owner_.AppendLog(kLogNotConnected);
-  owner_.CloseLinkPort();
-  owner_.StopWatchdog();
+  Reporting([this] {
+    host_.AppendLog(kLogNotConnected);
+    CloseFor(EndCause::kNotConnected);
+    host_.StopWatchdog();
+  });
 }
 
 }  // namespace orvane::link

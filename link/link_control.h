@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -13,15 +14,17 @@
 #include "link/commands.h"
 #include "link/frame.h"
 #include "link/in_flight.h"
+#include "link/outcome.h"
 #include "link/retransmit_timer.h"
 
 namespace orvane::link {
 
-// Everything the link control needs from its owner (the window, the
-// command-line tool or a test).
-class LinkOwner {
+// What the program that runs the link supplies (the window, the
+// command-line tool or a test): the log, the link port and its watchdog, the
+// progress display, and where the end of each operation is reported.
+class LinkHost {
  public:
-  virtual ~LinkOwner() = default;
+  virtual ~LinkHost() = default;
 
   virtual void AppendLog(const std::string& line) = 0;  // UTF-8, one line
   virtual void CloseLinkPort() = 0;
@@ -31,22 +34,24 @@ class LinkOwner {
   virtual void SetProgressMaximum(int maximum) = 0;
   virtual void SetProgressPosition(int position) = 0;
   virtual void SetQueueCounter(const std::string& text) = 0;
-  virtual void Refresh() = 0;  // the Refresh action, run on the first poll
+  // Once per operation, after the link has handled whatever ended it (the
+  // answer, the expiry, the clearing call); the log lines are already written.
+  virtual void OperationEnded(const Outcome& outcome) = 0;
+};
 
-  // Response handlers; each gets the whole frame view and checks its length.
+// The device operations' side of the link: the refresh run on the first
+// poll and the handlers of the answers that carry data. Each handler gets
+// the whole frame view and checks its length.
+class ResponseHandlers {
+ public:
+  virtual ~ResponseHandlers() = default;
+
+  virtual void Refresh() = 0;
   virtual void HandleConstants(const FrameView& frame) = 0;    // 5
   virtual void HandleDirectory(const FrameView& frame) = 0;    // 16
   virtual void HandleFileDetails(const FrameView& frame) = 0;  // 17
   virtual void HandleFreeSpace(const FrameView& frame) = 0;    // 18
 };
-
-inline constexpr const char* kLogDone = "Операция успешно завершена.";
-inline constexpr const char* kLogQueueCleared = "Очередь команд очищена!";
-inline constexpr const char* kLogConnected = "Установлена связь с модемом.";
-inline constexpr const char* kLogNotConnected = "Модем не подключен!";
-inline constexpr const char* kLogVerifyError = "Ошибка верификации записанных данных!";
-// The head went unanswered for kStallLimit while the device kept polling.
-inline constexpr const char* kLogNoAnswer = "Модем не отвечает на команды!";
 
 // What the link control decided about a frame or the head, for a trace.
 enum class LinkDecision {
@@ -100,6 +105,9 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 //    changes nothing at all.
 // 5. A head left unanswered for kStallLimit while the device keeps polling
 //    ends the operation: logged, queue cleared, port closed.
+//
+// Every operation ends in one Outcome reported to the host (LinkHost::
+// OperationEnded) once the input that ended it has been handled.
 class LinkControl {
  public:
   using Clock = std::chrono::steady_clock;
@@ -109,7 +117,7 @@ class LinkControl {
   // Least wait before a delete or a create goes out again.
   static constexpr Clock::duration kCarefulResend = std::chrono::milliseconds(100);
 
-  explicit LinkControl(LinkOwner& owner) : owner_(owner) {}
+  LinkControl(LinkHost& host, ResponseHandlers& handlers) : host_(host), handlers_(handlers) {}
 
   // Appends a command; refuses (returns false, queues nothing) an L outside
   // 1 to 250, which would not fit the outgoing frame buffer, or data shorter
@@ -120,7 +128,10 @@ class LinkControl {
            Enqueue(command, data, static_cast<std::uint8_t>(data.size() + 1));
   }
   void PopQueue();
-  void ClearQueue();
+  // Drops every queued entry; a non-empty queue ends its operation with the
+  // cause given (kPortClosed: the port closed under it, unless the link
+  // itself is closing the port for a cause of its own).
+  void ClearQueue(EndCause cause = EndCause::kPortClosed);
   // Writes the head's frame (when there is a head) and counts it in flight.
   void SendHead();
   void QueueRefresh();
@@ -143,14 +154,20 @@ class LinkControl {
   std::size_t frames_in_flight() const { return in_flight_.size(); }
 
  private:
+  void Dispatch(const FrameView& frame);
   void AnswerPoll();
   void SendBarrier(std::uint8_t head_command);
   bool SendFrame(const std::vector<std::uint8_t>& frame, AnswerKey key, std::uint64_t owner);
   void HandleAnswer(const FrameView& frame);
   void HandleHeadAnswer(const FrameView& frame);
   void HandleUnmatched(const FrameView& frame);
-  void VerifyFailed();
+  void VerifyFailed(std::optional<std::uint16_t> offset, std::uint8_t command);
   void Stall();
+  void CloseFor(EndCause cause);
+  void End(Outcome outcome);
+  void ReportEnd();
+  template <class Body>
+  void Reporting(Body&& body);
   void NewHead();
   bool ResendDue(std::uint64_t owner, std::uint8_t command, Clock::time_point now);
   void Measure(const InFlightFrames::Sent& sent, std::size_t sends);
@@ -158,7 +175,8 @@ class LinkControl {
   Clock::time_point Now() const { return now_ ? now_() : Clock::now(); }
   void RefreshProgress();
 
-  LinkOwner& owner_;
+  LinkHost& host_;
+  ResponseHandlers& handlers_;
   LinkTracer* tracer_ = nullptr;
   std::function<Clock::time_point()> now_;
   CommandQueue queue_;
@@ -181,6 +199,12 @@ class LinkControl {
   // only if no other frame followed it.
   bool delivering_ = false;
   bool poll_pending_ = false;
+  // The end of the current operation, held until the input that ended it has
+  // been handled; reporting_ counts the entry points on the stack.
+  std::optional<Outcome> ended_;
+  int reporting_ = 0;
+  // While the link closes the port itself: the cause the clearing carries.
+  std::optional<EndCause> closing_for_;
 };
 
 }  // namespace orvane::link

@@ -344,7 +344,7 @@ void TForm1::ShowFields() {
 }
 
 void TForm1::ShowTable() {
-  const device::FileTable& table = session_.model().table;
+  const device::FileTable table = device::DisplayTable(session_.model().directory);
   const int rows = std::max(1, table.row_count() - 1);
   StringGrid1->setRowCount(rows);
   StringGrid1Corner->setText(QString::fromStdString(table.cell(0, 0)));

@@ -8,9 +8,9 @@
 namespace orvane::cli {
 namespace {
 
-const ListedFile kA{"a.yp1", "Годовой план АСУДД", 10};
-const ListedFile kB{"b.yp1", "Годовой план АСУДД", 20};
-const ListedFile kNew{"new.yp1", "Годовой план АСУДД", 33};
+const ListedFile kA{"a.yp1", 2, 10};
+const ListedFile kB{"b.yp1", 2, 20};
+const ListedFile kNew{"new.yp1", 2, 33};
 
 Listing Of(std::vector<ListedFile> files) { return {static_cast<int>(files.size()), std::move(files)}; }
 
@@ -56,17 +56,13 @@ TEST(DirectoryCheck, DeleteNeedsTheNumberedFileGoneAndEraseAnEmptyDirectory) {
 }
 
 TEST(DirectoryCheck, ListingKeepsEmptyRowsSoNumbersStayInPlace) {
-  device::FileTable table;
-  table.SetRowCount(4);
-  table.SetCell(2, 0, "2");
-  table.SetCell(2, 1, "x");
-  table.SetCell(2, 2, "Программа");
-  table.SetCell(2, 3, "1500 б.");
-  const Listing listing = ListingOf(table);
+  device::Directory directory;
+  directory.files = {std::nullopt, device::FileRecord{2, "x", 0x8000, 1500}};
+  const Listing listing = ListingOf(directory);
   EXPECT_EQ(listing.count, 2);
   ASSERT_EQ(listing.files.size(), 2u);
   EXPECT_EQ(listing.files[0], ListedFile{});
-  EXPECT_EQ(listing.files[1], (ListedFile{"x", "Программа", 1500}));
+  EXPECT_EQ(listing.files[1], (ListedFile{"x", 0x8000, 1500}));
 }
 
 TEST(LogVerdict, OnlyTheSuccessLineCompletesAndEveryLineOfABrokenLinkFails) {

@@ -9,31 +9,12 @@ namespace {
 
 device::DeviceModel TwoFiles() {
   device::DeviceModel model;
-  device::FileTable& table = model.table;
-  table.SetRowCount(4);
-  const char* headers[] = {"№№", "Исходное местоположение файла", "Тип файла", "Размер"};
-  for (int column = 0; column < 4; ++column) table.SetCell(0, column, headers[column]);
-  table.SetCell(1, 0, "1");
-  table.SetCell(1, 1, "C:\\план \"А\".yp1");
-  table.SetCell(1, 2, device::FileTypeName(2));
-  table.SetCell(1, 3, "1500 б.");
-  table.SetCell(2, 0, "2");
-  table.SetCell(2, 1, "x");
-  table.SetCell(2, 2, device::FileTypeName(0x1A));
-  table.SetCell(2, 3, "3 б.");
-  table.SetCell(3, 1, "Свободно - 12345 байт");
+  model.directory.files = {device::FileRecord{1, "C:\\план \"А\".yp1", 2, 1500},
+                           device::FileRecord{2, "x", 0x1A, 3}};
+  model.directory.free = 12345;
   model.free_space = 12345;
   model.fields = {"Пульт\t7", -60, 1, 5, 300, -2};
   return model;
-}
-
-TEST(Report, TypeNamesMapBackToTheirCodes) {
-  for (std::uint16_t code : {0x0000, 0x0001, 0x0002, 0x001A, 0x5256, 0x8000, 0xFFFF}) {
-    EXPECT_EQ(TypeCodeForName(device::FileTypeName(code)), code) << code;
-  }
-  EXPECT_FALSE(TypeCodeForName("Неизвестный тип 10000h"));
-  EXPECT_FALSE(TypeCodeForName("Неизвестный тип h"));
-  EXPECT_FALSE(TypeCodeForName(""));
 }
 
 TEST(Report, JsonHoldsTheFilesFreeSpaceAndConstantsWithEscapedTexts) {
@@ -51,8 +32,8 @@ TEST(Report, JsonOfBytesThatAreNotUtf8ReplacesThemInsteadOfFailing) {
 
 TEST(Report, TableRowsSkipRowsTheRefreshLeftEmpty) {
   device::DeviceModel model = TwoFiles();
-  model.table.ClearRow(2);
-  const std::vector<FileEntry> entries = FileEntries(model.table);
+  model.directory.files[1].reset();
+  const std::vector<FileEntry> entries = FileEntries(model.directory);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].size, 1500);
   const std::string table = FormatTable(model);

@@ -41,7 +41,7 @@ TEST_F(DeviceTest, RefreshOfATwoFileDeviceFillsTableAndConstants) {
   }
   EXPECT_THAT(sent_codes, ElementsAre(16, 17, 17, 18, 5));
   EXPECT_THAT(host.log, ElementsAre(link::kLogConnected, kLogRefresh, link::kLogDone));
-  const FileTable& t = session.model().table;
+  const FileTable& t = device::DisplayTable(session.model().directory);
   ASSERT_EQ(t.row_count(), 4);
   EXPECT_EQ(t.cell(0, 1), "Исходное местоположение файла");
   EXPECT_EQ(t.cell(1, 0), "1");
@@ -63,18 +63,17 @@ TEST_F(DeviceTest, EmptyDirectoryAsksOnlyForFreeSpaceAndConstants) {
   ASSERT_EQ(queue().size(), 2u);
   EXPECT_EQ(queue().at(0).command, link::kFreeSpace);
   EXPECT_EQ(queue().at(1).command, link::kConstantsRead);
-  EXPECT_EQ(session.model().table.row_count(), 2);
+  EXPECT_EQ(device::DisplayTable(session.model().directory).row_count(), 2);
   Answer(Frame(link::kFreeSpace, {0x10, 0x27}));
-  EXPECT_EQ(session.model().table.cell(1, 1), "Свободно - 10000 байт");
+  EXPECT_EQ(device::DisplayTable(session.model().directory).cell(1, 1), "Свободно - 10000 байт");
 }
 
 TEST_F(DeviceTest, DirectoryEmptiesOldRowsAndQueuesBehindWhatWasWaiting) {
-  session.model().table.SetRowCount(3);
-  session.model().table.SetCell(1, 1, "old");
+  session.model().directory.files = {FileRecord{1, "old", 2, 10}, std::nullopt};
   link().QueueRefresh();
   link().Enqueue(link::kEraseAll, {});
   Answer(Frame(link::kDirectory, {1}));
-  EXPECT_EQ(session.model().table.cell(1, 1), "");
+  EXPECT_EQ(device::DisplayTable(session.model().directory).cell(1, 1), "");
   ASSERT_EQ(queue().size(), 4u);
   EXPECT_EQ(queue().at(0).command, link::kEraseAll);
   EXPECT_EQ(EntryData(1), Bytes{0});
@@ -85,7 +84,7 @@ TEST_F(DeviceTest, FileDetailsForARowOutsideTheTableAreNotShown) {
   link().QueueRefresh();
   Answer(Frame(link::kDirectory, {1}));  // rows: header, file 0, free space
   Answer(Frame(link::kFileDetails, Details(1, 2, 5, {'x'})));
-  EXPECT_EQ(session.model().table.cell(2, 1), "") << "the free-space row keeps its place";
+  EXPECT_EQ(device::DisplayTable(session.model().directory).cell(2, 1), "") << "the free-space row keeps its place";
   EXPECT_EQ(queue().head().command, link::kFreeSpace) << "the answer still pops";
 }
 

@@ -15,7 +15,7 @@ using orvane::testing::Frame;
 using orvane::testing::kPollFrame;
 
 class LinkControlTest : public ::testing::Test {
- protected:
+ public:
   using Clock = LinkControl::Clock;
 
   LinkControlTest() {
@@ -35,7 +35,9 @@ class LinkControlTest : public ::testing::Test {
     link().ClearQueue();
     host.log.clear();
     host.written.clear();
+    host.outcomes.clear();
   }
+  void Enqueue(std::uint8_t command, const Bytes& data) { link().Enqueue(command, data); }
   Bytes LastWritten() const { return host.written.empty() ? Bytes{} : host.written.back(); }
 
   testing::RecordingHost host;
@@ -163,7 +165,7 @@ TEST_F(LinkControlTest, FileResponsesForAnotherHeadAreIgnored) {
   link().Enqueue(kFreeSpace, {}, 1);
   Receive(Frame(kFileDetails, {0, 0, 2, 0, 5, 0, 1, 'a'}));
   EXPECT_EQ(link().queue().size(), 1u);
-  EXPECT_EQ(session.model().table.cell(1, 1), "");
+  EXPECT_EQ(device::DisplayTable(session.model().directory).cell(1, 1), "");
   EXPECT_TRUE(host.log.empty());
 }
 
@@ -240,7 +242,7 @@ TEST_F(LinkControlTest, ShortResponsesNeverPopAndTheHeadIsResent) {
     EXPECT_EQ(s.link().queue().size(), 2u) << "code " << int{c.code};
     EXPECT_EQ(s.link().queue().head().command, c.code);
     EXPECT_TRUE(h.log.empty()) << "code " << int{c.code};
-    EXPECT_EQ(s.model().table.row_count(), 2);
+    EXPECT_EQ(device::DisplayTable(s.model().directory).row_count(), 2);
   }
 }
 
@@ -467,6 +469,89 @@ TEST_F(LinkControlTest, AHeadUnansweredForTenSecondsEndsTheOperation) {
   EXPECT_THAT(host.log, ElementsAre(kLogNoAnswer, kLogQueueCleared));
   EXPECT_EQ(host.closes, 1);
   EXPECT_TRUE(link().queue().empty());
+}
+
+// Every way an operation ends is reported once, as a value, after the input
+// that ended it: the cause, the chunk a verification failed at, and what the
+// queue still held.
+struct EndCase {
+  const char* name;
+  void (*run)(LinkControlTest&);
+  Outcome::Kind kind;
+  EndCause cause;
+  std::optional<std::uint16_t> offset;
+  Leftover left;
+};
+
+const EndCase kEndCases[] = {
+    {"done", [](LinkControlTest& t) {
+       t.Enqueue(kDeleteFile, Bytes{0});
+       t.Poll();
+       t.Receive(Frame(kDeleteFile));
+     }, Outcome::Kind::kDone, EndCause::kPortClosed, std::nullopt, {}},
+    {"verify fails at a chunk", [](LinkControlTest& t) {
+       t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x01, 32});
+       t.Enqueue(kFirmwareVerify, Bytes{0x20, 0x01, 32});
+       t.Enqueue(kDirectory, {});
+       t.Poll();
+       t.Receive(Frame(kFirmwareVerify, {0x00, 0x01, 0}));
+       t.Poll();
+       t.Receive(Frame(kFirmwareVerify, {0x20, 0x01, 1}));
+     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0120, {.entries = 1}},
+    {"verify fails at the last chunk", [](LinkControlTest& t) {
+       t.Enqueue(kFirmwareVerify, Bytes{0x40, 0x00, 32});
+       t.Poll();
+       t.Receive(Frame(kFirmwareVerify, {0x40, 0x00, 1}));
+     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0040, {}},
+    {"watchdog", [](LinkControlTest& t) {
+       t.Enqueue(kFirmwareWrite, Bytes{0x00, 0x00, 32});
+       t.Enqueue(kFirmwareWrite, Bytes{0x20, 0x00, 32});
+       t.Enqueue(kFileChunk, Bytes{8, 0, 1, 7});
+       t.Poll();
+       t.link().WatchdogExpired();
+     }, Outcome::Kind::kCleared, EndCause::kNotConnected, std::nullopt,
+     {.entries = 3, .firmware_writes = 2, .file_chunks = 1, .head_sent = true}},
+    {"no answer", [](LinkControlTest& t) {
+       t.Enqueue(kCreateFile, Bytes{0, 0, 9, 0, 1, 'x', 0, 0});
+       t.Poll();
+       t.Advance(LinkControl::kStallLimit);
+       t.Poll();
+     }, Outcome::Kind::kCleared, EndCause::kNoAnswer, std::nullopt,
+     {.entries = 1, .file_creates = 1, .head_sent = true}},
+    {"constants answer with entries behind", [](LinkControlTest& t) {
+       Bytes block(34, 0);
+       block[0] = 2;
+       block[2] = 31;
+       t.Enqueue(kConstantsRead, block);
+       t.Enqueue(kEraseAll, {});
+       t.Poll();
+       t.Receive(Frame(kConstantsRead, block));
+     }, Outcome::Kind::kCleared, EndCause::kClearedByAnswer, std::nullopt, {.entries = 1}},
+    {"port closed under it", [](LinkControlTest& t) {
+       t.Enqueue(kEraseAll, {});
+       t.link().ClearQueue();
+     }, Outcome::Kind::kCleared, EndCause::kPortClosed, std::nullopt, {.entries = 1}},
+};
+
+TEST_F(LinkControlTest, EveryEndingIsReportedOnceWithWhatItLeft) {
+  for (const EndCase& c : kEndCases) {
+    SCOPED_TRACE(c.name);
+    Connect();
+    c.run(*this);
+    ASSERT_EQ(host.outcomes.size(), 1u);
+    const Outcome& outcome = host.outcomes.front();
+    EXPECT_EQ(outcome.kind, c.kind);
+    if (c.kind == Outcome::Kind::kCleared) {
+      EXPECT_EQ(outcome.cause, c.cause);
+    }
+    EXPECT_EQ(outcome.verify_offset, c.offset);
+    EXPECT_EQ(outcome.left.entries, c.left.entries);
+    EXPECT_EQ(outcome.left.firmware_writes, c.left.firmware_writes);
+    EXPECT_EQ(outcome.left.file_creates, c.left.file_creates);
+    EXPECT_EQ(outcome.left.file_chunks, c.left.file_chunks);
+    EXPECT_EQ(outcome.left.head_sent, c.left.head_sent);
+    EXPECT_TRUE(link().queue().empty());
+  }
 }
 
 }  // namespace
