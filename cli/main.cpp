@@ -2,17 +2,41 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "cli/configurator.h"
-#include "cli/fleet.h"
-#include "cli/options.h"
-#include "cli/profile.h"
+#include "cli/commands.h"
+#include "cli/port_run.h"
+#include "cli/scan.h"
+#include "cli/several_ports.h"
+
+namespace {
+
+using namespace orvane::cli;
+
+// A child of a run on several ports hands its result to its parent; a run of
+// its own prints it.
+void HandOver(const PortResult& result, const Options& options, const Console& console) {
+  if (!options.result_fd) {
+    std::fputs(FormatResult(result, options.json).c_str(), console.out);
+    std::fflush(console.out);
+    return;
+  }
+  const std::string line = ResultLine(result);
+  for (std::size_t written = 0; written < line.size();) {
+    const ssize_t done = ::write(*options.result_fd, line.data() + written, line.size() - written);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) break;
+    written += static_cast<std::size_t>(done);
+  }
+  ::close(*options.result_fd);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  using namespace orvane::cli;
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName("orvane-cli");
 
@@ -24,23 +48,24 @@ int main(int argc, char** argv) {
   }
   Options options = *parsed.options;
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return kExitDone;
-  }
-  if (options.profile_path) {
-    if (const auto refusal = ApplyProfile(*options.profile_path, options.constants)) {
-      std::fprintf(stderr, "orvane-cli: %s\n", refusal->c_str());
-      return kExitRefused;
-    }
   }
 
   Console console;
   console.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
   console.in_is_terminal = ::isatty(STDIN_FILENO) == 1;
-  if (options.SeveralPorts() && options.command != Command::kPorts) {
+  const CommandSpec& command = SpecOf(options.command);
+  if (!command.steps) return RunPortsCommand(options, console);
+  if (const auto refusal = command.prepare(options)) {
+    PrintError(console, *refusal);
+    return kExitRefused;
+  }
+  if (options.SeveralPorts()) {
     return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
   }
-  if (options.serial_from) options.constants.serial_number = options.serial_from;
-  Configurator configurator(options, console);
-  return configurator.Run();
+  OnePortRun run(options, console);
+  const PortResult result = run.Run(command.steps(options));
+  HandOver(result, options, console);
+  return ExitStatusOf(result);
 }

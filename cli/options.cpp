@@ -5,40 +5,10 @@
 #include <charconv>
 #include <limits>
 
+#include "cli/commands.h"
 #include "link/cp1251.h"
 
 namespace orvane::cli {
-
-const char* const kUsage =
-    "Usage: orvane-cli [--port NAME]... [--json] [--quiet] [--yes] [--trace FILE] COMMAND [ARGS]\n"
-    "The KV80 modem configurator without a window.\n"
-    "\n"
-    "Commands:\n"
-    "  ports [-v]            scan COM1 to COM16; print the names found, one a line\n"
-    "  status                connect, refresh, print the files, free space and constants\n"
-    "  put FILE              add a plan file to the console\n"
-    "  delete N              delete the file shown as number N\n"
-    "  erase                 erase all files (asks on a terminal unless --yes)\n"
-    "  flash IMAGE           reflash the main program (asks on a terminal unless --yes)\n"
-    "  verify IMAGE          compare the console's main program with IMAGE, writing nothing\n"
-    "  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
-    "            [--serial-from N] [--from FILE]\n"
-    "                        change the given constants and save them; --from takes them\n"
-    "                        from the \"constants\" of a `status --json` file (options win);\n"
-    "                        --serial-from gives the ports N, N+1, ... in the order given\n"
-    "\n"
-    "Options:\n"
-    "  --port NAME           COMn or a device path (default: the stored ComPort); give it\n"
-    "                        again for more modems at once, or \"--port all\" for every port\n"
-    "                        that `ports` finds\n"
-    "  --json                print the result as one JSON object (one a line per port)\n"
-    "  --quiet               leave out the log lines on stderr\n"
-    "  --yes                 answer Yes to the erase and reflash questions\n"
-    "  --trace FILE          write every frame in and out and the link's decisions to FILE\n"
-    "                        (with several ports: FILE.PORT for each)\n"
-    "  --help                show this text\n"
-    "\n"
-    "Exit status: 0 done, 1 the link failed, 2 refused input; with several ports the worst.\n";
 
 const NumberField kNumberFields[kNumberFieldCount] = {
     {"--tz", "tz", -32768, 32767, &ConstantsChange::time_zone},
@@ -61,23 +31,6 @@ std::optional<long long> WholeNumber(std::string_view text, long long low, long 
   return value;
 }
 
-struct CommandName {
-  const char* name;
-  Command command;
-  const char* argument;  // the one argument it takes, or nullptr
-};
-constexpr CommandName kCommands[] = {
-    {"ports", Command::kPorts, nullptr},   {"status", Command::kStatus, nullptr},
-    {"put", Command::kPut, "FILE"},        {"delete", Command::kDelete, "N"},
-    {"erase", Command::kErase, nullptr},   {"flash", Command::kFlash, "IMAGE"},
-    {"verify", Command::kVerify, "IMAGE"}, {"constants", Command::kConstants, nullptr},
-};
-
-const CommandName& Named(std::string_view name) {
-  return *std::find_if(std::begin(kCommands), std::end(kCommands),
-                       [name](const CommandName& entry) { return entry.name == name; });
-}
-
 // The options of CLI11 and what they fill. Everything that has a value is
 // taken as text and checked afterwards, so that every refusal names the
 // option and the value the way the user wrote them.
@@ -93,15 +46,16 @@ class Parser {
     Flag(app_, "-y,--yes", options_.yes);
     Flag(app_, "-h,--help", options_.help);
     trace_ = app_.add_option("--trace", trace_text_);
-    for (const CommandName& entry : kCommands) {
-      CLI::App* command = app_.add_subcommand(entry.name);
+    result_fd_ = app_.add_option("--result-fd", result_fd_text_);
+    for (const CommandSpec& spec : Commands()) {
+      CLI::App* command = app_.add_subcommand(spec.name);
       command->allow_extras();
       command->fallthrough();
-      if (entry.argument) argument_options_.push_back(command->add_option(entry.argument, argument_text_));
+      if (spec.argument) argument_options_.push_back(command->add_option(spec.argument, argument_text_));
     }
     // The options of one command are taken anywhere on the line, as the
     // global ones are, and refused afterwards when another command is given.
-    verbose_ = app_.add_flag("-v,--verbose", options_.verbose)->disable_flag_override();
+    app_.add_flag("-v,--verbose", options_.verbose)->disable_flag_override();
     AddConstantsOptions(app_);
   }
 
@@ -135,8 +89,6 @@ class Parser {
     }
     serial_from_ = app.add_option("--serial-from", serial_from_text_);
     profile_ = app.add_option("--from", profile_text_);
-    constants_options_ = {identifier_, numbers_[0], numbers_[1], numbers_[2], numbers_[3], numbers_[4],
-                          serial_from_, profile_};
   }
 
   static ParseResult Refused(std::string error) { return {std::nullopt, std::move(error)}; }
@@ -154,7 +106,7 @@ class Parser {
     if (auto error = CheckLeftOver()) return error;
     const std::vector<CLI::App*> chosen = app_.get_subcommands();
     if (chosen.empty()) return "no command given";
-    options_.command = Named(chosen[0]->get_name()).command;
+    options_.command = FindCommand(chosen[0]->get_name())->command;
     if (auto error = CheckOwnOptions()) return error;
     if (auto error = CheckPorts()) return error;
     if (auto error = CheckArgument(chosen[0]->get_name())) return error;
@@ -177,20 +129,21 @@ class Parser {
     return ArgumentCountText(app_.get_subcommands()[0]->get_name());
   }
 
+  // An option that belongs to another command than the one given.
   std::optional<std::string> CheckOwnOptions() const {
-    if (options_.command != Command::kConstants) {
-      for (const CLI::Option* option : constants_options_) {
-        if (option->count() > 0) return option->get_name() + " belongs to the constants command";
+    for (const CommandSpec& spec : Commands()) {
+      if (spec.command == options_.command) continue;
+      for (std::string_view name : spec.own_options) {
+        if (app_.get_option(std::string(name))->count() > 0) {
+          return std::string(name) + " belongs to the " + spec.name + " command";
+        }
       }
-    }
-    if (options_.command != Command::kPorts && verbose_->count() > 0) {
-      return std::string("--verbose belongs to the ports command");
     }
     return std::nullopt;
   }
 
   static std::string ArgumentCountText(const std::string& command) {
-    return command + (Named(command).argument ? " takes one argument" : " takes no arguments");
+    return command + (FindCommand(command)->argument ? " takes one argument" : " takes no arguments");
   }
 
   std::optional<std::string> CheckPorts() {
@@ -206,11 +159,16 @@ class Parser {
       if (trace_text_.empty()) return std::string("--trace needs a file name");
       options_.trace_path = trace_text_;
     }
+    if (result_fd_->count() > 0) {
+      const auto fd = WholeNumber(result_fd_text_, 3, 1 << 20);
+      if (!fd) return "--result-fd needs a file descriptor, not \"" + result_fd_text_ + "\"";
+      options_.result_fd = static_cast<int>(*fd);
+    }
     return std::nullopt;
   }
 
   std::optional<std::string> CheckArgument(const std::string& command) {
-    const bool takes_argument = Named(command).argument != nullptr;
+    const bool takes_argument = FindCommand(command)->argument != nullptr;
     const bool given = std::any_of(argument_options_.begin(), argument_options_.end(),
                                    [](const CLI::Option* option) { return option->count() > 0; });
     std::vector<std::string> words = operands_;
@@ -262,6 +220,8 @@ class Parser {
   Options options_;
   CLI::Option* trace_ = nullptr;
   std::string trace_text_;
+  CLI::Option* result_fd_ = nullptr;
+  std::string result_fd_text_;
   std::vector<CLI::Option*> argument_options_;
   std::string argument_text_;
   CLI::Option* identifier_ = nullptr;
@@ -272,8 +232,6 @@ class Parser {
   std::string serial_from_text_;
   CLI::Option* profile_ = nullptr;
   std::string profile_text_;
-  std::vector<CLI::Option*> constants_options_;
-  CLI::Option* verbose_ = nullptr;
   std::vector<std::string> operands_;  // the words after "--"
 };
 
@@ -290,5 +248,19 @@ std::optional<std::string> CheckNumber(const NumberField& field, std::string_vie
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& arguments) { return Parser().Run(arguments); }
+
+std::vector<std::string> ArgumentsOf(const Options& options) {
+  std::vector<std::string> words;
+  for (const std::string& port : options.ports) words.push_back("--port=" + port);
+  if (options.yes) words.push_back("--yes");
+  if (options.json) words.push_back("--json");
+  if (options.quiet) words.push_back("--quiet");
+  if (options.trace_path) words.push_back("--trace=" + *options.trace_path);
+  if (options.result_fd) words.push_back("--result-fd=" + std::to_string(*options.result_fd));
+  const CommandSpec& spec = SpecOf(options.command);
+  words.push_back(spec.name);
+  spec.arguments(options, words);
+  return words;
+}
 
 }  // namespace orvane::cli

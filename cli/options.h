@@ -11,8 +11,6 @@
 
 namespace orvane::cli {
 
-enum ExitStatus : int { kExitDone = 0, kExitLinkFailed = 1, kExitRefused = 2 };
-
 enum class Command { kPorts, kStatus, kPut, kDelete, kErase, kFlash, kVerify, kConstants };
 
 // The constants fields a `constants` command changes; the others keep what
@@ -40,6 +38,9 @@ struct Options {
   bool yes = false;
   bool verbose = false;  // ports: show device files and USB details
   bool help = false;
+  // A child of a run on several ports hands its result to its parent as one
+  // JSON line on this file descriptor (not shown in the help).
+  std::optional<int> result_fd;
   std::optional<std::string> trace_path;  // --trace FILE
   Command command = Command::kStatus;
   std::string path;      // put FILE, flash IMAGE, verify IMAGE
@@ -59,6 +60,9 @@ struct ParseResult {
 };
 
 ParseResult ParseOptions(const std::vector<std::string>& arguments);
+// The command line that parses back into these options (the program name
+// not included).
+std::vector<std::string> ArgumentsOf(const Options& options);
 
 // The numeric constants fields: their option, their name in the constants
 // object of `status --json`, and the values the window's fields can hold (the
@@ -76,7 +80,5 @@ inline constexpr std::size_t kIdentifierLimit = 20;  // characters
 // "--tz must be a whole number from -32768 to 32767, not "x"", or nothing
 // when text is such a number (then stored in *value).
 std::optional<std::string> CheckNumber(const NumberField& field, std::string_view text, std::int32_t* value);
-
-extern const char* const kUsage;
 
 }  // namespace orvane::cli

@@ -90,6 +90,21 @@ Json ModelJson(const device::DeviceModel& model) {
 
 std::string FormatJson(const device::DeviceModel& model) { return DumpJson(ModelJson(model)) + "\n"; }
 
+device::DeviceModel ModelFromJson(const Json& json) {
+  device::DeviceModel model;
+  for (const Json& file : json.at("files")) {
+    model.directory.files.push_back(device::FileRecord{file.at("number").get<int>(), file.at("name").get<std::string>(),
+                                                       file.at("type").get<std::uint16_t>(),
+                                                       file.at("size").get<std::uint16_t>()});
+  }
+  model.free_space = json.at("free").get<std::int32_t>();
+  model.directory.free = static_cast<std::uint16_t>(model.free_space);
+  const Json& c = json.at("constants");
+  model.fields = {c.at("id").get<std::string>(),    c.at("tz").get<std::int32_t>(),     c.at("summer").get<int>(),
+                  c.at("local").get<std::int32_t>(), c.at("global").get<std::int32_t>(), c.at("serial").get<std::int32_t>()};
+  return model;
+}
+
 std::string FormatVerify(const VerifyResult& result) {
   const std::string image = "\"" + result.image + "\"";
   if (result.equal()) {
@@ -108,6 +123,16 @@ Json VerifyJson(const VerifyResult& result) {
           {"bytes", result.bytes},
           {"equal", result.equal()},
           {"offset", result.difference ? Json(*result.difference) : Json(nullptr)}};
+}
+
+VerifyResult VerifyFromJson(const Json& json) {
+  VerifyResult result;
+  result.image = json.at("image").get<std::string>();
+  result.bytes = json.at("bytes").get<std::uintmax_t>();
+  const Json& offset = json.at("offset");
+  if (!offset.is_null()) result.difference = offset.get<std::uint16_t>();
+  result.unexplained = !json.at("equal").get<bool>() && !result.difference;
+  return result;
 }
 
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose) {

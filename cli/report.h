@@ -32,6 +32,9 @@ std::string FormatTable(const device::DeviceModel& model);
 // {"files":[...],"free":N,"constants":{...}}
 Json ModelJson(const device::DeviceModel& model);
 std::string FormatJson(const device::DeviceModel& model);  // one line
+// The model back from ModelJson (files, free space and constants); throws
+// Json::exception when a member is missing or of the wrong kind.
+device::DeviceModel ModelFromJson(const Json& json);
 
 // The outcome of `verify`: equal, or the offset of the first chunk the
 // console reported as different.
@@ -46,6 +49,7 @@ struct VerifyResult {
 std::string FormatVerify(const VerifyResult& result);  // one line
 // {"image":...,"bytes":N,"equal":bool,"offset":N or null}
 Json VerifyJson(const VerifyResult& result);
+VerifyResult VerifyFromJson(const Json& json);
 
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose);
 std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports);

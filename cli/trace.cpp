@@ -11,13 +11,14 @@
 #include "device/session.h"
 #include "link/commands.h"
 #include "link/cp1251.h"
+#include "link/payloads.h"
 
 namespace orvane::cli {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-std::uint16_t U16(Bytes data, std::size_t at) { return static_cast<std::uint16_t>(data[at] | (data[at + 1] << 8)); }
+
 
 std::string Hex16(unsigned value) {
   char text[16];
@@ -39,19 +40,19 @@ std::string Status(std::uint8_t status) {
 
 // u16 offset, u8 count: a firmware chunk (offset in hex) or a file chunk.
 std::string Chunk(Bytes data, bool hex_offset) {
-  if (data.size() < 3) return "(short)";
-  const std::uint16_t offset = U16(data, 0);
-  return "offset=" + (hex_offset ? Hex16(offset) : std::to_string(offset)) + " count=" + std::to_string(data[2]);
+  const auto chunk = link::ChunkHead::Decode(data);
+  if (!chunk) return "(short)";
+  return "offset=" + (hex_offset ? Hex16(chunk->offset) : std::to_string(chunk->offset)) +
+         " count=" + std::to_string(chunk->count);
 }
 
 std::string Block(Bytes data) {
-  if (data.size() < link::kConstantsBlockSize) return "(short block)";
-  const std::size_t id_length = std::min<std::size_t>(data[13], 20);
-  const auto serial = static_cast<std::int32_t>(U16(data, 6) | (std::uint32_t{U16(data, 8)} << 16));
-  return "block=" + std::to_string(U16(data, 0)) + " length=" + std::to_string(data[2]) +
-         " local=" + std::to_string(data[3]) + " global=" + std::to_string(U16(data, 4)) +
-         " serial=" + std::to_string(serial) + " tz=" + std::to_string(static_cast<std::int16_t>(U16(data, 10))) +
-         " summer=" + std::to_string(data[12]) + " id=" + Quoted(data.subspan(14, id_length));
+  const auto block = link::ConstantsBlock::Decode(data);
+  if (!block) return "(short block)";
+  return "block=" + std::to_string(block->number) + " length=" + std::to_string(block->data_length) +
+         " local=" + std::to_string(block->local_address) + " global=" + std::to_string(block->global_address) +
+         " serial=" + std::to_string(block->serial_number) + " tz=" + std::to_string(block->time_zone) +
+         " summer=" + std::to_string(block->summer) + " id=" + Quoted(block->Identifier());
 }
 
 std::string Echo(Bytes data, bool with_status) {
@@ -60,17 +61,18 @@ std::string Echo(Bytes data, bool with_status) {
 }
 
 std::string FileDetails(Bytes data) {
-  if (data.size() < 7 || data.size() < 7u + data[6]) return "(short)";
-  const std::uint16_t type = U16(data, 2);
-  return "index=" + std::to_string(data[0]) + " type=" + Hex16(type) + " (" + device::FileTypeName(type) +
-         ") size=" + std::to_string(U16(data, 4)) + " name=" + Quoted(data.subspan(7, data[6]));
+  const auto details = link::FileDetails::Decode(data);
+  if (!details) return "(short)";
+  return "index=" + std::to_string(details->index) + " type=" + Hex16(details->type) + " (" +
+         device::FileTypeName(details->type) + ") size=" + std::to_string(details->size) +
+         " name=" + Quoted(details->name);
 }
 
 std::string CreateFile(Bytes data) {
-  if (data.size() < 5 || data.size() < 7u + data[4]) return "(short)";
-  const std::size_t name_length = data[4];
-  return "type=" + Hex16(U16(data, 0)) + " total=" + std::to_string(U16(data, 2)) +
-         " name=" + Quoted(data.subspan(5, name_length)) + " data=" + std::to_string(U16(data, 5 + name_length));
+  const auto header = link::DeviceFileHeader::Decode(data);
+  if (!header) return "(short)";
+  return "type=" + Hex16(header->type) + " total=" + std::to_string(header->total) + " name=" + Quoted(header->name) +
+         " data=" + std::to_string(header->data_length);
 }
 
 std::string Index(Bytes data) { return data.empty() ? "(short)" : "index=" + std::to_string(data[0]); }
@@ -99,7 +101,7 @@ std::string Answer(std::uint8_t code, Bytes data) {
     case link::kConstantsRead: return Block(data);
     case link::kDirectory: return data.empty() ? "(short)" : "files=" + std::to_string(data[0]);
     case link::kFileDetails: return FileDetails(data);
-    case link::kFreeSpace: return data.size() < 2 ? "(short)" : "free=" + std::to_string(U16(data, 0));
+    case link::kFreeSpace: return data.size() < 2 ? "(short)" : "free=" + std::to_string(link::GetU16(data, 0));
     default: return "";
   }
 }

@@ -351,11 +351,14 @@ void LinkControl::Stall() {
   host_.CloseLinkPort();
 }
 
+// Ends whatever the program waited for, also when nothing was queued yet (a
+// console that never polled).
 void LinkControl::WatchdogExpired() {
   Reporting([this] {
     host_.AppendLog(kLogNotConnected);
     CloseFor(EndCause::kNotConnected);
     host_.StopWatchdog();
+    if (!ended_) End(Outcome::Cleared(EndCause::kNotConnected, {}));
   });
 }
 

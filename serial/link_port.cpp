@@ -62,25 +62,26 @@ void LinkPort::ScanPorts() {
   Log("Поиск портов завершен.");
 }
 
-void LinkPort::OpenLinkPort() {
+LinkPort::Opened LinkPort::OpenLinkPort() {
   if (comm_ == nullptr) {
     Log("Необходим перезапуск программы!");
-    return;
+    return Opened::kNoComponent;
   }
   if (comm_->PortOpen()) {
     if (hooks_.rearm_watchdog) hooks_.rearm_watchdog();
-    return;
+    return Opened::kWasOpen;
   }
   Log("Открытие портa связи:");
   comm_->SetCommPort(choice_.Text());
   if (!TryOpen()) {
     Log(kLogPortFailed);
-    return;
+    return Opened::kFailed;
   }
   comm_->EscapeFunction(TSerialComm::CLRRTS);
   comm_->EscapeFunction(TSerialComm::SETDTR);
   Log("Порт связи открыт. (" + comm_->CommPort() + ")");
   if (hooks_.rearm_watchdog) hooks_.rearm_watchdog();
+  return Opened::kOpened;
 }
 
 void LinkPort::CloseLinkPort() {

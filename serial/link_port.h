@@ -55,9 +55,11 @@ class LinkPort {
   void LoadPortSetting();  // may throw SettingsError
   void SavePortSetting();  // may throw SettingsError
   void ScanPorts();
-  void OpenLinkPort();
+  enum class Opened { kOpened, kWasOpen, kFailed, kNoComponent };
+  Opened OpenLinkPort();
   void CloseLinkPort();
   TSerialComm* comm() { return comm_; }
+  PortChoice& choice() { return choice_; }
 
  private:
   void Log(const std::string& line);

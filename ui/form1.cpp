@@ -64,8 +64,11 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
                               Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
-      session_(*this),
-      serial_comm_(std::make_unique<serial::TSerialComm>()) {
+      connection_({.append_log = [this](const std::string& line) { AppendLog(line); },
+                   .open_failed = [this](const std::string& port) { ShowPortFailure(port); },
+                   .bytes_moved = nullptr,
+                   .guard = [this](const std::function<void()>& work) { Guarded(work); }}),
+      session_(*this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Конфигуратор KV80-модемов"));
   setWindowIcon(QIcon(QPixmap::fromImage(ProgramIcon())));
@@ -87,25 +90,16 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   move(223, 253);
 
-  serial::ConfigureLinkComm(*serial_comm_);
-  serial_comm_->OnReceiveData = [this](const std::uint8_t* buffer, std::uint16_t length) {
-    Guarded([&] { SerialComm1ReceiveData(buffer, length); });
-  };
-
-  timer1_.setObjectName(QStringLiteral("Timer1"));
-  timer1_.setInterval(kWatchdogIntervalMs);
-  connect(&timer1_, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
-  timer1_.start();
-
+  connection_.Attach(session_.link());
   AppendLog("Запуск программы");
 }
 
 // The controls outlive the session and the port while the base classes tear
 // them down, so nothing they signal may reach this window any more.
 TForm1::~TForm1() {
-  timer1_.stop();
-  serial_comm_->OnReceiveData = nullptr;
-  serial_comm_->Close();
+  connection_.StopWatchdog();
+  connection_.comm().OnReceiveData = nullptr;
+  connection_.comm().Close();
   for (QObject* control : std::initializer_list<QObject*>{Edit1, ComboBox1, Memo1, StringGrid1})
     control->disconnect(this);
   for (TzqIntEdit* edit : {zqIntEdit1, zqIntEdit2, zqIntEdit3, zqIntEdit4}) edit->OnChange = nullptr;
@@ -113,18 +107,7 @@ TForm1::~TForm1() {
 
 void TForm1::SetComCFGForm(TComCFGForm* form) {
   com_cfg_form_ = form;
-  serial::LinkPort::Hooks hooks;
-  hooks.append_log = [this, form](const std::string& line) {
-    AppendLog(line);
-    if (line == serial::kLogPortFailed) ShowPortFailure(form->PortChoice().Text());
-  };
-  hooks.clear_queue = [this] { session_.link().ClearQueue(); };
-  hooks.rearm_watchdog = [this] {
-    StopWatchdog();
-    StartWatchdog();
-  };
-  link_port_ = std::make_unique<serial::LinkPort>(serial_comm_.get(), form->PortChoice(),
-                                                  std::move(hooks));
+  connection_.SetPortChoice(form->PortChoice());
 }
 
 void TForm1::CreateMenu() {
@@ -467,20 +450,15 @@ void TForm1::TrimLog() {
   trimming_log_ = false;
 }
 
-void TForm1::OpenLinkPort() { LinkPort().OpenLinkPort(); }
-void TForm1::CloseLinkPort() { LinkPort().CloseLinkPort(); }
-
-serial::LinkPort& TForm1::LinkPort() {
-  if (!link_port_) throw std::logic_error("The port settings dialog is missing");
-  return *link_port_;
-}
+void TForm1::OpenLinkPort() { connection_.OpenLinkPort(); }
+void TForm1::CloseLinkPort() { connection_.CloseLinkPort(); }
 
 bool TForm1::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
-  return serial_comm_->WriteData(bytes, count);
+  return connection_.WriteData(bytes, count);
 }
 
-void TForm1::StopWatchdog() { timer1_.stop(); }
-void TForm1::StartWatchdog() { timer1_.start(); }
+void TForm1::StopWatchdog() { connection_.StopWatchdog(); }
+void TForm1::StartWatchdog() { connection_.StartWatchdog(); }
 
 void TForm1::SetProgressMaximum(int maximum) { progress_->SetMaximum(maximum); }
 void TForm1::SetProgressPosition(int position) { progress_->SetPosition(position); }

@@ -14,8 +14,7 @@
 
 #include "device/host.h"
 #include "device/session.h"
-#include "serial/link_port.h"
-#include "serial/serial_comm.h"
+#include "serial/connection.h"
 
 class QAction;
 class QComboBox;
@@ -43,7 +42,6 @@ class TForm1 : public QMainWindow, public device::Host {
   Q_OBJECT
 
  public:
-  static constexpr int kWatchdogIntervalMs = 10000;
   static constexpr int kLogCapacity = 100000;  // characters of Memo1
   static constexpr const char* kExitQuestion = "Вы правда хотите выйти?";
   static constexpr const char* kConfirmCaption = "Confirm";
@@ -56,8 +54,8 @@ class TForm1 : public QMainWindow, public device::Host {
   void SetComCFGForm(TComCFGForm* form);
 
   device::Session& Session() { return session_; }
-  serial::TSerialComm& SerialComm1() { return *serial_comm_; }
-  QTimer& Timer1() { return timer1_; }
+  serial::TSerialComm& SerialComm1() { return connection_.comm(); }
+  QTimer& Timer1() { return connection_.watchdog(); }
 
   // Handlers, named after the controls that fire them. Each menu handler
   // only calls the handler of the matching tool button.
@@ -152,7 +150,7 @@ class TForm1 : public QMainWindow, public device::Host {
  private:
   void FormClose(QCloseEvent* event);
   void ShowError(const char* text);
-  serial::LinkPort& LinkPort();
+  serial::LinkPort& LinkPort() { return connection_.port(); }
   void CreateMenu();
   void CreateToolBar(QWidget* client);
   QToolButton* AddToolButton(const char* name, int left, const char* hint, int image,
@@ -170,11 +168,9 @@ class TForm1 : public QMainWindow, public device::Host {
   int SummerIndex() const;
 
   Dialogs& dialogs_;
+  serial::Connection connection_;
   device::Session session_;
-  std::unique_ptr<serial::TSerialComm> serial_comm_;
-  std::unique_ptr<serial::LinkPort> link_port_;
   TComCFGForm* com_cfg_form_ = nullptr;
-  QTimer timer1_;
   DeferredProgress* progress_ = nullptr;
   bool trimming_log_ = false;
 };

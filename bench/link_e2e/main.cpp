@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/configurator.h"
+#include "cli/port_run.h"
 #include "serial/link_port.h"
 #include "serial/serial_comm.h"
 #include "link/frame.h"
@@ -88,9 +88,9 @@ OursResult RunOurs(const std::string& image_path, std::FILE* sink) {
   OursResult result;
   const auto started = Clock::now();
   {
-    orvane::cli::Configurator configurator(cli, console);
-    result.status = configurator.Run();
-    result.bytes = configurator.bytes_written() + configurator.bytes_received();
+    orvane::cli::OnePortRun run(cli, console);
+    result.status = orvane::cli::ExitStatusOf(run.Run(orvane::cli::SpecOf(cli.command).steps(cli)));
+    result.bytes = run.bytes_moved();
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   const orvane::sim::ExchangeStats stats = simulator.Stats();

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/log_verdict.h"
-#include "link/link_control.h"
 
 namespace orvane::cli {
 namespace {
@@ -63,17 +61,6 @@ TEST(DirectoryCheck, ListingKeepsEmptyRowsSoNumbersStayInPlace) {
   ASSERT_EQ(listing.files.size(), 2u);
   EXPECT_EQ(listing.files[0], ListedFile{});
   EXPECT_EQ(listing.files[1], (ListedFile{"x", 0x8000, 1500}));
-}
-
-TEST(LogVerdict, OnlyTheSuccessLineCompletesAndEveryLineOfABrokenLinkFails) {
-  EXPECT_EQ(JudgeLogLine(link::kLogDone), LogVerdict::kOperationDone);
-  for (const char* line : {link::kLogNotConnected, link::kLogVerifyError, link::kLogNoAnswer, link::kLogQueueCleared,
-                           kLogPortFailed}) {
-    EXPECT_EQ(JudgeLogLine(line), LogVerdict::kLinkFailed) << line;
-  }
-  for (const char* line : {link::kLogConnected, "Закрытие порта связи", "Порт связи закрыт", ""}) {
-    EXPECT_EQ(JudgeLogLine(line), LogVerdict::kNone) << line;
-  }
 }
 
 }  // namespace

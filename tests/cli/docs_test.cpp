@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli/options.h"
+#include "cli/commands.h"
 
 namespace orvane::cli {
 namespace {
@@ -37,7 +37,7 @@ std::optional<std::string> Shell(const std::string& command) {
 // Every "--name" of the help, and every command.
 std::set<std::string> WordsOfHelp() {
   std::set<std::string> words;
-  const std::string usage = kUsage;
+  const std::string usage = UsageText();
   for (std::size_t at = 0; (at = usage.find("--", at)) != std::string::npos;) {
     std::size_t end = at + 2;
     while (end < usage.size() && (std::islower(static_cast<unsigned char>(usage[end])) || usage[end] == '-')) ++end;

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <regex>
 
-#include "cli/verify_watch.h"
 #include "link/commands.h"
 
 namespace orvane::cli {
@@ -90,38 +89,6 @@ TEST(Trace, EveryEventIsALineOnDiskAtOnce) {
   std::filesystem::remove(path);
   EXPECT_FALSE(TraceWriter::Open("/nonexistent/folder/trace", &error));
   EXPECT_NE(error.find("/nonexistent/folder/trace"), std::string::npos);
-}
-
-TEST(VerifyWatch, ADifferenceIsPlacedOnTheLatestChunkSentWithTheEchoedLowByte) {
-  struct Case {
-    const char* what;
-    std::uint8_t echo, status;
-    std::optional<std::uint16_t> difference;
-    bool unexplained;
-  };
-  // Chunks at 0x000 to 0x120 went out, the last one (the head) twice.
-  const Case cases[] = {
-      {"the head", 0x20, 1, 0x120, false},
-      {"an earlier copy", 0x00, 1, 0x100, false},
-      {"an answer that says equal", 0x20, 0, std::nullopt, false},
-      {"no chunk sent has that low byte", 0x10, 1, std::nullopt, true},
-  };
-  for (const Case& c : cases) {
-    VerifyWatch watch;
-    for (std::uint16_t offset = 0; offset <= 0x120; offset += 32) {
-      const Bytes chunk{static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8), 32};
-      watch.FrameSent(link::BuildFrame(link::kFirmwareVerify, chunk));
-    }
-    watch.FrameSent(link::BuildFrame(link::kFirmwareWrite, Bytes{0x10, 0, 32}));
-    const Bytes answer = View(link::kFirmwareVerify, {c.echo, 0, c.status});
-    watch.FrameReceived(link::FrameView(answer));
-    if (c.status != 0) {
-      const Bytes later = View(link::kFirmwareVerify, {0xE0, 0, 1});
-      watch.FrameReceived(link::FrameView(later));  // only the first difference counts
-    }
-    EXPECT_EQ(watch.first_difference(), c.difference) << c.what;
-    EXPECT_EQ(watch.unexplained(), c.unexplained) << c.what;
-  }
 }
 
 }  // namespace

@@ -503,6 +503,22 @@ const EndCase kEndCases[] = {
        t.Poll();
        t.Receive(Frame(kFirmwareVerify, {0x40, 0x00, 1}));
      }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0040, {}},
+    {"verify fails in the answer to a copy of a chunk already popped", [](LinkControlTest& t) {
+       t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x01, 32});
+       t.Enqueue(kFirmwareVerify, Bytes{0x20, 0x01, 32});
+       t.Enqueue(kDirectory, {});
+       t.Poll();
+       t.Poll();  // a quick copy of the chunk
+       t.Receive(Frame(kFirmwareVerify, {0x00, 0x01, 0}));
+       t.Receive(Frame(kFirmwareVerify, {0x00, 0x01, 1}));
+     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0100, {.entries = 2, .firmware_verifies = 1}},
+    {"verify fails about no chunk that was sent", [](LinkControlTest& t) {
+       t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x01, 32});
+       t.Enqueue(kDirectory, {});
+       t.Poll();
+       t.Receive(Frame(kFirmwareVerify, {0x10, 0x00, 1}));
+     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, std::nullopt,
+     {.entries = 2, .firmware_verifies = 1, .head_sent = true}},
     {"watchdog", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareWrite, Bytes{0x00, 0x00, 32});
        t.Enqueue(kFirmwareWrite, Bytes{0x20, 0x00, 32});
@@ -547,6 +563,7 @@ TEST_F(LinkControlTest, EveryEndingIsReportedOnceWithWhatItLeft) {
     EXPECT_EQ(outcome.verify_offset, c.offset);
     EXPECT_EQ(outcome.left.entries, c.left.entries);
     EXPECT_EQ(outcome.left.firmware_writes, c.left.firmware_writes);
+    EXPECT_EQ(outcome.left.firmware_verifies, c.left.firmware_verifies);
     EXPECT_EQ(outcome.left.file_creates, c.left.file_creates);
     EXPECT_EQ(outcome.left.file_chunks, c.left.file_chunks);
     EXPECT_EQ(outcome.left.head_sent, c.left.head_sent);

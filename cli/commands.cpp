@@ -1,0 +1,132 @@
+#include "cli/commands.h"
+
+#include <algorithm>
+
+#include "cli/input_checks.h"
+#include "cli/profile.h"
+#include "device/session.h"
+
+namespace orvane::cli {
+namespace {
+
+constexpr const char* kUsageHead =
+    "Usage: orvane-cli [--port NAME]... [--json] [--quiet] [--yes] [--trace FILE] COMMAND [ARGS]\n"
+    "The KV80 modem configurator without a window.\n"
+    "\n"
+    "Commands:\n";
+
+constexpr const char* kUsageTail =
+    "\n"
+    "Options:\n"
+    "  --port NAME           COMn or a device path (default: the stored ComPort); give it\n"
+    "                        again for more modems at once, or \"--port all\" for every port\n"
+    "                        that `ports` finds\n"
+    "  --json                print the result as one JSON object (one a line per port)\n"
+    "  --quiet               leave out the log lines on stderr\n"
+    "  --yes                 answer Yes to the erase and reflash questions\n"
+    "  --trace FILE          write every frame in and out and the link's decisions to FILE\n"
+    "                        (with several ports: FILE.PORT for each)\n"
+    "  --help                show this text\n"
+    "\n"
+    "Exit status: 0 done, 1 the link failed, 2 refused input; with several ports the worst.\n";
+
+std::optional<std::string> NoCheck(Options&) { return std::nullopt; }
+
+std::optional<std::string> CheckFile(Options& options) { return CheckFileToSend(options.command, options.path); }
+
+// A profile fills the fields the command line left open.
+std::optional<std::string> PrepareConstants(Options& options) {
+  if (!options.profile_path) return std::nullopt;
+  return ApplyProfile(*options.profile_path, options.constants);
+}
+
+std::vector<Step> StatusSteps(const Options&) { return {Step::Status()}; }
+std::vector<Step> PutSteps(const Options& o) { return {Step::Put(o.path)}; }
+std::vector<Step> DeleteSteps(const Options& o) { return {Step::Delete(o.file_number)}; }
+std::vector<Step> EraseSteps(const Options&) { return {Step::Erase()}; }
+std::vector<Step> FlashSteps(const Options& o) { return {Step::Flash(o.path)}; }
+std::vector<Step> VerifySteps(const Options& o) { return {Step::Verify(o.path)}; }
+
+// A single run's --serial-from is its --serial.
+std::vector<Step> ConstantsSteps(const Options& o) {
+  ConstantsChange change = o.constants;
+  if (o.serial_from && !change.serial_number) change.serial_number = o.serial_from;
+  return {Step::Constants(change)};
+}
+
+void NoArguments(const Options&, std::vector<std::string>&) {}
+
+void PathArgument(const Options& options, std::vector<std::string>& words) {
+  words.insert(words.end(), {"--", options.path});
+}
+
+void NumberArgument(const Options& options, std::vector<std::string>& words) {
+  words.push_back(std::to_string(options.file_number));
+}
+
+void VerboseOption(const Options& options, std::vector<std::string>& words) {
+  if (options.verbose) words.push_back("--verbose");
+}
+
+void ConstantsOptions(const Options& options, std::vector<std::string>& words) {
+  const ConstantsChange& c = options.constants;
+  if (c.identifier) words.insert(words.end(), {"--id", *c.identifier});
+  for (const NumberField& field : kNumberFields) {
+    if (const auto& value = c.*field.target) words.insert(words.end(), {field.option, std::to_string(*value)});
+  }
+  if (options.serial_from) words.insert(words.end(), {"--serial-from", std::to_string(*options.serial_from)});
+}
+
+const std::vector<CommandSpec>& Table() {
+  static const std::vector<CommandSpec> table = {
+      {Command::kPorts, "ports", nullptr,
+       "  ports [-v]            scan COM1 to COM16; print the names found, one a line\n", {"--verbose"}, NoCheck,
+       nullptr, nullptr, VerboseOption},
+      {Command::kStatus, "status", nullptr,
+       "  status                connect, refresh, print the files, free space and constants\n", {}, NoCheck,
+       nullptr, StatusSteps, NoArguments},
+      {Command::kPut, "put", "FILE", "  put FILE              add a plan file to the console\n", {}, CheckFile, nullptr,
+       PutSteps, PathArgument},
+      {Command::kDelete, "delete", "N", "  delete N              delete the file shown as number N\n", {}, NoCheck,
+       nullptr, DeleteSteps, NumberArgument},
+      {Command::kErase, "erase", nullptr,
+       "  erase                 erase all files (asks on a terminal unless --yes)\n", {}, NoCheck,
+       device::kEraseWarning, EraseSteps, NoArguments},
+      {Command::kFlash, "flash", "IMAGE",
+       "  flash IMAGE           reflash the main program (asks on a terminal unless --yes)\n", {}, CheckFile,
+       device::kReflashWarning, FlashSteps, PathArgument},
+      {Command::kVerify, "verify", "IMAGE",
+       "  verify IMAGE          compare the console's main program with IMAGE, writing nothing\n", {}, CheckFile,
+       nullptr, VerifySteps, PathArgument},
+      {Command::kConstants, "constants", nullptr,
+       "  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
+       "            [--serial-from N] [--from FILE]\n"
+       "                        change the given constants and save them; --from takes them\n"
+       "                        from the \"constants\" of a `status --json` file (options win);\n"
+       "                        --serial-from gives the ports N, N+1, ... in the order given\n",
+       {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
+       nullptr, ConstantsSteps, ConstantsOptions},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::span<const CommandSpec> Commands() { return Table(); }
+
+const CommandSpec& SpecOf(Command command) {
+  return *std::find_if(Table().begin(), Table().end(), [command](const CommandSpec& s) { return s.command == command; });
+}
+
+const CommandSpec* FindCommand(std::string_view name) {
+  const auto found = std::find_if(Table().begin(), Table().end(), [name](const CommandSpec& s) { return s.name == name; });
+  return found == Table().end() ? nullptr : &*found;
+}
+
+std::string UsageText() {
+  std::string text = kUsageHead;
+  for (const CommandSpec& spec : Table()) text += spec.help;
+  return text + kUsageTail;
+}
+
+}  // namespace orvane::cli

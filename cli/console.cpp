@@ -1,0 +1,35 @@
+#include "cli/console.h"
+
+namespace orvane::cli {
+namespace {
+
+// A yes in either of the answers a Russian or an English user would type.
+bool IsYes(std::string answer) {
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' ')) {
+    answer.pop_back();
+  }
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "д" ||
+         answer == "Д" || answer == "да" || answer == "Да";
+}
+
+}  // namespace
+
+bool AskOnTerminal(const std::string& warning, const Console& console) {
+  // The box's line break is "\n\r"; a terminal wants "\n".
+  std::string question;
+  for (std::size_t i = 0; i < warning.size(); ++i) {
+    if (warning[i] == '\r' && i > 0 && warning[i - 1] == '\n') continue;
+    question += warning[i];
+  }
+  std::fprintf(console.err, "%s [y/N] ", question.c_str());
+  std::fflush(console.err);
+  char answer[64] = {};
+  return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);
+}
+
+void PrintError(const Console& console, const std::string& text) {
+  std::fprintf(console.err, "orvane-cli: %s\n", text.c_str());
+  std::fflush(console.err);
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,25 @@
+// Where a run writes and asks. The terminal flags decide the progress line
+// and whether the erase and reflash questions can be asked.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace orvane::cli {
+
+struct Console {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  std::FILE* in = stdin;
+  bool err_is_terminal = false;
+  bool in_is_terminal = false;
+};
+
+// The window's warning box as a question on the terminal: the warning, then
+// [y/N]; true for a yes in English or Russian.
+bool AskOnTerminal(const std::string& warning, const Console& console);
+
+// "orvane-cli: TEXT" on stderr.
+void PrintError(const Console& console, const std::string& text);
+
+}  // namespace orvane::cli

@@ -1,0 +1,73 @@
+#include "cli/port_result.h"
+
+namespace orvane::cli {
+namespace {
+
+Json DeviceJson(const PortResult& result) {
+  Json json = ModelJson(*result.device);
+  if (result.verify) json["verify"] = VerifyJson(*result.verify);
+  return json;
+}
+
+Json PortJson(const PortResult& result) {
+  Json json = {{"port", result.port}, {"exit", ExitStatusOf(result)}};
+  if (result.device) {
+    const Json device = DeviceJson(result);
+    for (const auto& [key, value] : device.items()) json[key] = value;
+  }
+  if (result.end != PortResult::End::kDone && !result.error.empty()) json["error"] = result.error;
+  return json;
+}
+
+PortResult::End EndOf(int status) {
+  if (status == kExitDone) return PortResult::End::kDone;
+  return status == kExitRefused ? PortResult::End::kRefused : PortResult::End::kLinkFailed;
+}
+
+}  // namespace
+
+int ExitStatusOf(const PortResult& result) {
+  switch (result.end) {
+    case PortResult::End::kDone: return kExitDone;
+    case PortResult::End::kLinkFailed: return kExitLinkFailed;
+    case PortResult::End::kRefused: return kExitRefused;
+  }
+  return kExitLinkFailed;
+}
+
+std::string FormatResult(const PortResult& result, bool json) {
+  if (!result.device) return "";
+  if (json) return DumpJson(DeviceJson(result)) + "\n";
+  std::string text = FormatTable(*result.device);
+  if (result.verify) text += "\n" + FormatVerify(*result.verify);
+  return text;
+}
+
+std::string FormatPortResult(const PortResult& result, bool json) {
+  if (json) return DumpJson(PortJson(result)) + "\n";
+  std::string heading = "== " + result.port;
+  if (result.end != PortResult::End::kDone) {
+    heading += ": exit " + std::to_string(ExitStatusOf(result)) + (result.error.empty() ? "" : ", " + result.error);
+  }
+  return heading + " ==\n" + FormatResult(result, false);
+}
+
+std::string ResultLine(const PortResult& result) { return DumpJson(PortJson(result)) + "\n"; }
+
+std::optional<PortResult> ParseResultLine(std::string_view line) {
+  const Json json = Json::parse(line, nullptr, false);
+  if (!json.is_object() || !json.contains("port") || !json.contains("exit")) return std::nullopt;
+  try {
+    PortResult result;
+    result.port = json.at("port").get<std::string>();
+    result.end = EndOf(json.at("exit").get<int>());
+    if (json.contains("error")) result.error = json.at("error").get<std::string>();
+    if (json.contains("files")) result.device = ModelFromJson(json);
+    if (json.contains("verify")) result.verify = VerifyFromJson(json.at("verify"));
+    return result;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,46 @@
+// The result of a run on one port, whether it ran in this process or in a
+// child of a run on several ports: how it ended and why, and what the
+// console showed at the end. One function gives its exit status; one JSON
+// line carries it from a child to its parent and is what --json prints for
+// each port of a run on several.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/report.h"
+#include "device/model.h"
+
+namespace orvane::cli {
+
+enum ExitStatus : int { kExitDone = 0, kExitLinkFailed = 1, kExitRefused = 2 };
+
+struct PortResult {
+  enum class End { kDone, kLinkFailed, kRefused };
+
+  std::string port;
+  End end = End::kDone;
+  // Why it did not end done: the link's own line ("Модем не подключен!") or
+  // the tool's words; may be empty.
+  std::string error;
+  // What the last refresh showed, when the run has a result to show: it
+  // ended done, or a verify found a difference.
+  std::optional<device::DeviceModel> device;
+  std::optional<VerifyResult> verify;
+};
+
+int ExitStatusOf(const PortResult& result);
+
+// The result as a single run prints it on stdout: the table (and the verify
+// line), or one JSON object; empty when the run has nothing to show.
+std::string FormatResult(const PortResult& result, bool json);
+// The result of one port of a run on several: "== PORT ==" (or "== PORT:
+// exit N, ERROR ==") above its table, or with json one line
+// {"port","exit",...,"error"}.
+std::string FormatPortResult(const PortResult& result, bool json);
+// The JSON line that carries a result from a child to its parent.
+std::string ResultLine(const PortResult& result);
+std::optional<PortResult> ParseResultLine(std::string_view line);
+
+}  // namespace orvane::cli

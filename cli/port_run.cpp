@@ -1,0 +1,318 @@
+#include "cli/port_run.h"
+
+#include <sys/stat.h>
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include "serial/port_diagnosis.h"
+#include "serial/settings.h"
+
+namespace orvane::cli {
+namespace {
+
+constexpr const char* kLogStart = "Запуск программы";
+
+// The link's own line for the way an operation was cut short.
+const char* CauseLine(link::EndCause cause) {
+  switch (cause) {
+    case link::EndCause::kVerifyFailed: return link::kLogVerifyError;
+    case link::EndCause::kNoAnswer: return link::kLogNoAnswer;
+    case link::EndCause::kNotConnected: return link::kLogNotConnected;
+    default: return link::kLogQueueCleared;
+  }
+}
+
+std::uintmax_t FileSize(const std::string& path) {
+  struct stat info{};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uintmax_t>(info.st_size) : 0;
+}
+
+}  // namespace
+
+OnePortRun::OnePortRun(Options options, Console console)
+    : options_(std::move(options)),
+      console_(console),
+      connection_({.append_log = [this](const std::string& line) { AppendLog(line); },
+                   .open_failed = [this](const std::string& name) { PortFailed(name); },
+                   .bytes_moved =
+                       [this](std::size_t count) {
+                         bytes_moved_ += count;
+                         if (progress_) progress_->CountBytes(count);
+                       },
+                   .guard = nullptr}),
+      session_(*this) {
+  if (console_.err_is_terminal && !options_.quiet) progress_.emplace(console_.err);
+  connection_.SetPortChoice(choice_);
+  connection_.Attach(session_.link());
+  session_.link().SetTracer(this);
+}
+
+OnePortRun::~OnePortRun() { session_.link().SetTracer(nullptr); }
+
+PortResult OnePortRun::Run(std::vector<Step> steps) {
+  steps_ = std::move(steps);
+  result_.port = options_.port.value_or("");
+  if (options_.trace_path) {
+    std::string error;
+    trace_ = TraceWriter::Open(*options_.trace_path, &error);
+    if (!trace_) {
+      Fail(PortResult::End::kRefused, error, true);
+      return result_;
+    }
+  }
+  AppendLog(kLogStart);
+  if (Connect()) {
+    QEventLoop loop;
+    exit_loop_ = [&loop] { loop.exit(); };
+    loop.exec();
+    exit_loop_ = nullptr;
+  }
+  if (progress_) progress_->Clear();
+  return result_;
+}
+
+// The window's on-show sequence. With --port the stored setting is still
+// loaded, for the same log lines, and the given name then replaces it.
+bool OnePortRun::Connect() {
+  if (const auto problem = serial::SettingsProblem()) PrintError(console_, *problem);
+  try {
+    connection_.port().LoadPortSetting();
+  } catch (const serial::SettingsError& failure) {
+    PrintError(console_, failure.what());
+    if (!options_.port) {
+      Fail(PortResult::End::kLinkFailed, failure.what(), false);
+      return false;
+    }
+  }
+  if (options_.port) choice_.SetText(*options_.port);
+  if (result_.port.empty()) result_.port = choice_.Text();
+  connection_.OpenLinkPort();
+  if (phase_ == Phase::kFinished) return false;
+  session_.FillTimeZoneFromSystem();
+  session_.ResetFileTable();
+  return true;
+}
+
+// The log has only its one line for a port that will not open; the reason
+// and what to do about it follow on stderr.
+void OnePortRun::PortFailed(const std::string& name) {
+  if (phase_ == Phase::kFinished) return;
+  if (options_.quiet) PrintError(console_, serial::kLogPortFailed);
+  const std::string reason = name.empty() ? "no port chosen: give --port NAME (orvane-cli ports lists the ports found)"
+                                          : serial::DiagnosePort(name).Text();
+  Fail(PortResult::End::kLinkFailed, reason, true);
+}
+
+void OnePortRun::AppendLog(const std::string& line) {
+  if (trace_) trace_->Log(line);
+  if (options_.quiet) return;
+  if (progress_) {
+    progress_->WriteAbove(line);
+  } else {
+    std::fprintf(console_.err, "%s\n", line.c_str());
+    std::fflush(console_.err);
+  }
+}
+
+// The end of an operation moves the run on: the connecting refresh starts
+// the first step, the end of a step's last refresh ends the step. Both wait
+// for the current event to finish, since the port has just been closed
+// under it.
+void OnePortRun::OperationEnded(const link::Outcome& outcome) {
+  if (phase_ == Phase::kFinished) return;
+  switch (outcome.kind) {
+    case link::Outcome::Kind::kRefused:
+      refusal_ = device::RefusalText(outcome.refusal);
+      return;
+    case link::Outcome::Kind::kCleared:
+      return LinkFailed(outcome);
+    case link::Outcome::Kind::kDone:
+      if (phase_ == Phase::kConnecting) {
+        phase_ = Phase::kStep;
+        return Later([this] { StartStep(); });
+      }
+      return Later([this] { EndStep(); });
+  }
+}
+
+void OnePortRun::LinkFailed(const link::Outcome& outcome) {
+  if (phase_ == Phase::kStep && step().kind == Step::Kind::kVerify &&
+      outcome.cause == link::EndCause::kVerifyFailed) {
+    // A verify that found a difference has a result all the same: where.
+    result_.verify = VerifyResult{step().path, FileSize(step().path), outcome.verify_offset, !outcome.verify_offset};
+    result_.device = session_.model();
+  } else if (options_.quiet) {
+    PrintError(console_, CauseLine(outcome.cause));
+  }
+  Fail(PortResult::End::kLinkFailed, CauseLine(outcome.cause), false);
+}
+
+void OnePortRun::StartStep() {
+  if (phase_ == Phase::kFinished) return;
+  declined_.reset();
+  refusal_.reset();
+  queued_file_.reset();
+  directory_check_.reset();
+  const Listing before = ListingOf(session_.model().directory);
+  try {
+    Act(step());
+  } catch (const device::FileError& failure) {
+    return Fail(PortResult::End::kRefused, failure.what(), true);
+  }
+  if (phase_ == Phase::kFinished) return;
+  if (declined_) return Fail(PortResult::End::kRefused, *declined_, true);
+  if (refusal_) return Fail(PortResult::End::kRefused, *refusal_, true);
+  if (step().kind == Step::Kind::kStatus) return EndStep();
+  if (session_.link().queue().empty()) return Fail(PortResult::End::kRefused, "nothing was sent to the console", true);
+  ExpectDirectory(step(), before);
+}
+
+// The step's own action, with the same operations as the window's handler.
+void OnePortRun::Act(const Step& step) {
+  switch (step.kind) {
+    case Step::Kind::kStatus:
+      return;
+    case Step::Kind::kPut:
+      queued_file_ = session_.AddFileAction();
+      return;
+    case Step::Kind::kDelete: {
+      const int files = session_.model().directory.count();
+      if (step.file_number > files) {
+        declined_ = "no file number " + std::to_string(step.file_number) + ": the console shows " +
+                    std::to_string(files) + (files == 1 ? " file" : " files");
+        return;
+      }
+      return session_.DeleteFileAtRow(step.file_number);
+    }
+    case Step::Kind::kErase:
+      return session_.EraseAll();
+    case Step::Kind::kFlash:
+      return session_.Reflash();
+    case Step::Kind::kVerify:
+      OpenLinkPort();
+      session_.VerifyFirmware(step.path);
+      return;
+    case Step::Kind::kConstants: {
+      // The given fields replace what the refresh read, as if typed into the
+      // window's controls (the address limits are those of their change
+      // events).
+      device::ConstantsFields& fields = session_.model().fields;
+      const ConstantsChange& change = step.constants;
+      if (change.identifier) fields.identifier = *change.identifier;
+      if (change.time_zone) fields.time_zone = *change.time_zone;
+      if (change.summer) fields.summer_index = *change.summer;
+      if (change.local_address) fields.local_address = device::LimitLocalAddress(*change.local_address);
+      if (change.global_address) fields.global_address = device::LimitGlobalAddress(*change.global_address);
+      if (change.serial_number) fields.serial_number = *change.serial_number;
+      return session_.SaveConstants();
+    }
+  }
+}
+
+// What the refresh at the end of the step must show, against the directory
+// read before it: the file a put queued (stored name, type, data length),
+// the numbered file gone, or no file at all.
+void OnePortRun::ExpectDirectory(const Step& step, const Listing& before) {
+  switch (step.kind) {
+    case Step::Kind::kPut:
+      if (queued_file_) {
+        directory_check_ = DirectoryCheck::ForPut(
+            before, {queued_file_->name, queued_file_->type, static_cast<long>(queued_file_->size)});
+      }
+      return;
+    case Step::Kind::kDelete:
+      directory_check_ = DirectoryCheck::ForDelete(before, step.file_number);
+      return;
+    case Step::Kind::kErase:
+      directory_check_ = DirectoryCheck::ForErase();
+      return;
+    default:
+      return;
+  }
+}
+
+// The step's last refresh has been answered: the step succeeds only when the
+// directory shows what it was to do.
+void OnePortRun::EndStep() {
+  if (phase_ == Phase::kFinished) return;
+  if (directory_check_) {
+    if (const auto failure = directory_check_->Failure(ListingOf(session_.model().directory))) {
+      return Fail(PortResult::End::kLinkFailed, *failure, true);
+    }
+  }
+  if (step().kind == Step::Kind::kVerify) result_.verify = VerifyResult{step().path, FileSize(step().path), {}, false};
+  if (++step_ < steps_.size()) return StartStep();
+  Done();
+}
+
+void OnePortRun::Done() {
+  result_.end = PortResult::End::kDone;
+  result_.device = session_.model();
+  Finish();
+}
+
+// show: the error is the tool's own words, printed on stderr; the link's
+// lines are already in the log.
+void OnePortRun::Fail(PortResult::End end, const std::string& error, bool show) {
+  if (phase_ == Phase::kFinished) return;
+  if (progress_) progress_->Clear();
+  if (show) PrintError(console_, error);
+  result_.end = end;
+  result_.error = error;
+  Finish();
+}
+
+void OnePortRun::Finish() {
+  phase_ = Phase::kFinished;
+  if (progress_) progress_->Clear();
+  if (exit_loop_) exit_loop_();
+}
+
+void OnePortRun::Later(std::function<void()> work) { QTimer::singleShot(0, &context_, std::move(work)); }
+
+bool OnePortRun::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
+  return connection_.WriteData(bytes, count);
+}
+
+void OnePortRun::SetProgressMaximum(int maximum) {
+  if (progress_) progress_->SetMaximum(maximum);
+}
+
+void OnePortRun::SetProgressPosition(int position) {
+  if (progress_) progress_->SetPosition(position);
+}
+
+void OnePortRun::SetQueueCounter(const std::string& text) {
+  if (progress_) progress_->SetCounter(text);
+}
+
+// The window's warning box becomes a question on the terminal; without a
+// terminal only --yes answers it.
+bool OnePortRun::ConfirmWarning(const std::string& text) {
+  if (options_.yes) return true;
+  if (!console_.in_is_terminal) {
+    declined_ = "not confirmed: give --yes to run this without a terminal";
+    return false;
+  }
+  if (progress_) progress_->Clear();
+  const bool yes = AskOnTerminal(text, console_);
+  if (!yes) declined_ = "not confirmed";
+  return yes;
+}
+
+std::optional<std::string> OnePortRun::ChooseFile(const device::FileChoice&) { return step().path; }
+
+void OnePortRun::FrameSent(std::span<const std::uint8_t> frame) {
+  if (trace_) trace_->FrameSent(frame);
+}
+
+void OnePortRun::FrameReceived(const link::FrameView& frame) {
+  if (trace_) trace_->FrameReceived(frame);
+}
+
+void OnePortRun::Decision(link::LinkDecision decision, const link::QueueEntry* head) {
+  if (trace_) trace_->Decision(decision, head);
+}
+
+}  // namespace orvane::cli
