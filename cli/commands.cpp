@@ -21,18 +21,21 @@ constexpr const char* kUsageTail =
     "  --port NAME           COMn or a device path (default: the stored ComPort); give it\n"
     "                        again for more modems at once, or \"--port all\" for every port\n"
     "                        that `ports` finds\n"
-    "  --json                print the result as one JSON object (one a line per port)\n"
-    "  --quiet               leave out the log lines on stderr\n"
-    "  --yes                 answer Yes to the erase and reflash questions\n"
+    "  --json                print the result as one JSON object (one a line per port),\n"
+    "                        also on failure, with \"exit\" and \"error\"\n"
+    "  -q, --quiet           leave out the log lines on stderr\n"
+    "  -y, --yes             answer Yes to the erase and reflash questions\n"
     "  --trace FILE          write every frame in and out and the link's decisions to FILE\n"
     "                        (with several ports: FILE.PORT for each)\n"
-    "  --help                show this text\n"
+    "  -h, --help            show this text\n"
+    "  --version             show the version\n"
     "\n"
-    "Exit status: 0 done, 1 the link failed, 2 refused input; with several ports the worst.\n";
+    "Exit status: 0 done, 1 the link failed, 2 refused input, 128 + N stopped by signal N;\n"
+    "with several ports the worst.\n";
 
 std::optional<std::string> NoCheck(Options&) { return std::nullopt; }
 
-std::optional<std::string> CheckFile(Options& options) { return CheckFileToSend(options.command, options.path); }
+std::optional<std::string> CheckFile(Options& options) { return CheckFileToSend(options); }
 
 // A profile fills the fields the command line left open.
 std::optional<std::string> PrepareConstants(Options& options) {
@@ -58,6 +61,11 @@ void NoArguments(const Options&, std::vector<std::string>&) {}
 
 void PathArgument(const Options& options, std::vector<std::string>& words) {
   words.insert(words.end(), {"--", options.path});
+}
+
+void ImageArguments(const Options& options, std::vector<std::string>& words) {
+  if (options.force) words.push_back("--force");
+  PathArgument(options, words);
 }
 
 void NumberArgument(const Options& options, std::vector<std::string>& words) {
@@ -93,11 +101,12 @@ const std::vector<CommandSpec>& Table() {
        "  erase                 erase all files (asks on a terminal unless --yes)\n", {}, NoCheck,
        device::kEraseWarning, EraseSteps, NoArguments},
       {Command::kFlash, "flash", "IMAGE",
-       "  flash IMAGE           reflash the main program (asks on a terminal unless --yes)\n", {}, CheckFile,
-       device::kReflashWarning, FlashSteps, PathArgument},
+       "  flash IMAGE [--force] reflash the main program (asks on a terminal unless --yes);\n"
+       "                        an empty IMAGE or one not named *.mts only with --force\n",
+       {"--force"}, CheckFile, device::kReflashWarning, FlashSteps, ImageArguments},
       {Command::kVerify, "verify", "IMAGE",
-       "  verify IMAGE          compare the console's main program with IMAGE, writing nothing\n", {}, CheckFile,
-       nullptr, VerifySteps, PathArgument},
+       "  verify IMAGE [--force] compare the console's main program with IMAGE, writing nothing\n",
+       {"--force"}, CheckFile, nullptr, VerifySteps, ImageArguments},
       {Command::kConstants, "constants", nullptr,
        "  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
        "            [--serial-from N] [--from FILE]\n"

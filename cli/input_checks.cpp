@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,15 @@
 
 namespace orvane::cli {
 namespace {
+
+constexpr const char* kForce = " (give --force to send it all the same)";
+
+bool IsImageName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string extension = path.substr(path.size() - 4);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".mts";
+}
 
 std::string CannotRead(const std::string& path) { return "cannot read \"" + path + "\": " + std::strerror(errno); }
 
@@ -20,7 +30,9 @@ std::string TooBig(const std::string& path, std::uintmax_t size, std::uintmax_t 
 
 }  // namespace
 
-std::optional<std::string> CheckFileToSend(Command command, const std::string& path) {
+std::optional<std::string> CheckFileToSend(const Options& options) {
+  const Command command = options.command;
+  const std::string& path = options.path;
   if (command != Command::kPut && command != Command::kFlash && command != Command::kVerify) return std::nullopt;
   struct stat info{};
   if (::stat(path.c_str(), &info) != 0) return CannotRead(path);
@@ -33,6 +45,9 @@ std::optional<std::string> CheckFileToSend(Command command, const std::string& p
   const auto size = static_cast<std::uintmax_t>(info.st_size);
   if (command != Command::kPut) {
     if (size >= device::kFirmwareLimit) return std::string(device::kStatusFirmwareTooBig);
+    if (options.force) return std::nullopt;
+    if (size == 0) return "\"" + path + "\" is empty: flashing it would leave the console without its main program" + kForce;
+    if (!IsImageName(path)) return "\"" + path + "\" is not named as a firmware image (*.mts)" + kForce;
     return std::nullopt;
   }
   const bool ring = device::FileTypeForPath(path) == 0x5256;

@@ -19,7 +19,10 @@ inline constexpr std::uintmax_t kPlanFileLimit = 65535 - 7 - 1 - 20;
 // the end of the file; a longer file holds bytes that are never sent.
 inline constexpr std::uintmax_t kRingPlanFileLimit = 1024 + 65535;
 
-// Why the file of put, flash or verify is refused, or nothing.
-std::optional<std::string> CheckFileToSend(Command command, const std::string& path);
+// Why the file of put, flash or verify is refused, or nothing. An image for
+// flash or verify must hold something and be named *.mts, unless forced: an
+// empty file or another kind of file would leave the console without its
+// main program.
+std::optional<std::string> CheckFileToSend(const Options& options);
 
 }  // namespace orvane::cli

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -41,9 +42,15 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("orvane-cli");
 
   const std::vector<std::string> arguments(argv + 1, argv + argc);
+  Console console;
+  console.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
+  console.in_is_terminal = ::isatty(STDIN_FILENO) == 1;
   const ParseResult parsed = ParseOptions(arguments);
   if (!parsed.options) {
-    std::fprintf(stderr, "orvane-cli: %s\n(see orvane-cli --help)\n", parsed.error.c_str());
+    const auto end = std::find(arguments.begin(), arguments.end(), "--");
+    const bool json = std::find(arguments.begin(), end, "--json") != end;
+    Refuse(console, json, parsed.error, kExitRefused);
+    std::fputs("(see orvane-cli --help)\n", stderr);
     return kExitRefused;
   }
   Options options = *parsed.options;
@@ -51,16 +58,14 @@ int main(int argc, char** argv) {
     std::fputs(UsageText().c_str(), stdout);
     return kExitDone;
   }
+  if (options.version) {
+    std::printf("orvane %s\n", ORVANE_VERSION);
+    return kExitDone;
+  }
 
-  Console console;
-  console.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
-  console.in_is_terminal = ::isatty(STDIN_FILENO) == 1;
   const CommandSpec& command = SpecOf(options.command);
   if (!command.steps) return RunPortsCommand(options, console);
-  if (const auto refusal = command.prepare(options)) {
-    PrintError(console, *refusal);
-    return kExitRefused;
-  }
+  if (const auto refusal = command.prepare(options)) return Refuse(console, options.json, *refusal, kExitRefused);
   if (options.SeveralPorts()) {
     return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
   }

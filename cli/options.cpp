@@ -45,6 +45,8 @@ class Parser {
     Flag(app_, "-q,--quiet", options_.quiet);
     Flag(app_, "-y,--yes", options_.yes);
     Flag(app_, "-h,--help", options_.help);
+    Flag(app_, "--version", options_.version);
+    Flag(app_, "--force", options_.force);
     trace_ = app_.add_option("--trace", trace_text_);
     result_fd_ = app_.add_option("--result-fd", result_fd_text_);
     for (const CommandSpec& spec : Commands()) {
@@ -72,7 +74,7 @@ class Parser {
     } catch (const CLI::ParseError& failure) {
       return Refused(failure.what());
     }
-    if (options_.help) return {options_, ""};
+    if (options_.help || options_.version) return {options_, ""};
     if (const auto error = Check()) return Refused(*error);
     return {options_, ""};
   }
@@ -129,11 +131,12 @@ class Parser {
     return ArgumentCountText(app_.get_subcommands()[0]->get_name());
   }
 
-  // An option that belongs to another command than the one given.
+  // An option that belongs to other commands than the one given.
   std::optional<std::string> CheckOwnOptions() const {
+    const auto& own = SpecOf(options_.command).own_options;
     for (const CommandSpec& spec : Commands()) {
-      if (spec.command == options_.command) continue;
       for (std::string_view name : spec.own_options) {
+        if (std::find(own.begin(), own.end(), name) != own.end()) continue;
         if (app_.get_option(std::string(name))->count() > 0) {
           return std::string(name) + " belongs to the " + spec.name + " command";
         }
@@ -190,7 +193,7 @@ class Parser {
   std::optional<std::string> CheckConstants() {
     ConstantsChange& c = options_.constants;
     if (identifier_->count() > 0) {
-      if (link::Utf8Length(identifier_text_) > kIdentifierLimit) return std::string("--id holds at most 20 characters");
+      if (auto error = CheckIdentifier("--id", identifier_text_)) return error;
       c.identifier = identifier_text_;
     }
     for (std::size_t i = 0; i < kNumberFieldCount; ++i) {
@@ -236,6 +239,16 @@ class Parser {
 };
 
 }  // namespace
+
+std::optional<std::string> CheckIdentifier(const std::string& name, const std::string& text) {
+  if (link::Utf8Length(text) > kIdentifierLimit) return name + " holds at most 20 characters";
+  if (const auto gap = link::FirstCharacterWithoutCp1251(text)) {
+    if (gap->malformed) return name + " is not valid UTF-8";
+    return name + " holds \"" + gap->character +
+           "\", which the console cannot store: it takes only characters of code page 1251 (Cyrillic and Latin)";
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> CheckNumber(const NumberField& field, std::string_view text, std::int32_t* value) {
   const auto number = WholeNumber(text, field.low, field.high);

@@ -38,6 +38,8 @@ struct Options {
   bool yes = false;
   bool verbose = false;  // ports: show device files and USB details
   bool help = false;
+  bool version = false;
+  bool force = false;  // flash, verify: send an image that looks wrong all the same
   // A child of a run on several ports hands its result to its parent as one
   // JSON line on this file descriptor (not shown in the help).
   std::optional<int> result_fd;
@@ -76,6 +78,10 @@ struct NumberField {
 inline constexpr std::size_t kNumberFieldCount = 5;
 extern const NumberField kNumberFields[kNumberFieldCount];
 inline constexpr std::size_t kIdentifierLimit = 20;  // characters
+
+// Why an identifier cannot be stored as given (more than 20 characters, or
+// a character code page 1251 lacks), named as `name`; nothing when it can.
+std::optional<std::string> CheckIdentifier(const std::string& name, const std::string& text);
 
 // "--tz must be a whole number from -32768 to 32767, not "x"", or nothing
 // when text is such a number (then stored in *value).

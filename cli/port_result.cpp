@@ -36,8 +36,8 @@ int ExitStatusOf(const PortResult& result) {
 }
 
 std::string FormatResult(const PortResult& result, bool json) {
+  if (json) return DumpJson(result.end == PortResult::End::kDone ? DeviceJson(result) : PortJson(result)) + "\n";
   if (!result.device) return "";
-  if (json) return DumpJson(DeviceJson(result)) + "\n";
   std::string text = FormatTable(*result.device);
   if (result.verify) text += "\n" + FormatVerify(*result.verify);
   return text;
@@ -50,6 +50,15 @@ std::string FormatPortResult(const PortResult& result, bool json) {
     heading += ": exit " + std::to_string(ExitStatusOf(result)) + (result.error.empty() ? "" : ", " + result.error);
   }
   return heading + " ==\n" + FormatResult(result, false);
+}
+
+int Refuse(const Console& console, bool json, const std::string& text, int status) {
+  PrintError(console, text);
+  if (json) {
+    std::fputs((DumpJson({{"exit", status}, {"error", text}}) + "\n").c_str(), console.out);
+    std::fflush(console.out);
+  }
+  return status;
 }
 
 std::string ResultLine(const PortResult& result) { return DumpJson(PortJson(result)) + "\n"; }

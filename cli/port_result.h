@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/console.h"
 #include "cli/report.h"
 #include "device/model.h"
 
@@ -33,8 +34,12 @@ struct PortResult {
 int ExitStatusOf(const PortResult& result);
 
 // The result as a single run prints it on stdout: the table (and the verify
-// line), or one JSON object; empty when the run has nothing to show.
+// line), empty when the run has nothing to show; or one JSON object, on
+// failure with "port", "exit" and "error" as for a port of several.
 std::string FormatResult(const PortResult& result, bool json);
+// A refusal before any port was touched: "orvane-cli: TEXT" on stderr and,
+// with json, {"exit":N,"error":TEXT} on stdout. Returns the status.
+int Refuse(const Console& console, bool json, const std::string& text, int status);
 // The result of one port of a run on several: "== PORT ==" (or "== PORT:
 // exit N, ERROR ==") above its table, or with json one line
 // {"port","exit",...,"error"}.

@@ -99,9 +99,12 @@ bool OnePortRun::Connect() {
 void OnePortRun::PortFailed(const std::string& name) {
   if (phase_ == Phase::kFinished) return;
   if (options_.quiet) PrintError(console_, serial::kLogPortFailed);
-  const std::string reason = name.empty() ? "no port chosen: give --port NAME (orvane-cli ports lists the ports found)"
-                                          : serial::DiagnosePort(name).Text();
-  Fail(PortResult::End::kLinkFailed, reason, true);
+  // No name at all is input the user has to give, not a failed link.
+  if (name.empty()) {
+    return Fail(PortResult::End::kRefused, "no port chosen: give --port NAME (orvane-cli ports lists the ports found)",
+                true);
+  }
+  Fail(PortResult::End::kLinkFailed, serial::DiagnosePort(name).Text(), true);
 }
 
 void OnePortRun::AppendLog(const std::string& line) {

@@ -31,7 +31,7 @@ std::optional<std::string> ApplyNumber(const NumberField& field, const Json& val
 std::optional<std::string> ApplyIdentifier(const Json& value, ConstantsChange& change) {
   if (!value.is_string()) return std::string("constants.id must be a text");
   const std::string& text = value.get_ref<const std::string&>();
-  if (link::Utf8Length(text) > kIdentifierLimit) return std::string("constants.id holds at most 20 characters");
+  if (auto error = CheckIdentifier("constants.id", text)) return error;
   if (!change.identifier) change.identifier = text;
   return std::nullopt;
 }
@@ -52,12 +52,14 @@ std::optional<std::string> ApplyProfileText(const std::string& text, ConstantsCh
     any = true;
   }
   for (const NumberField& field : kNumberFields) {
+    // A cabinet's serial number is its own: it never travels in a profile.
+    if (field.target == &ConstantsChange::serial_number) continue;
     const auto value = constants->find(field.key);
     if (value == constants->end()) continue;
     if (auto error = ApplyNumber(field, *value, taken)) return error;
     any = true;
   }
-  if (!any) return std::string("\"constants\" holds none of id, tz, summer, local, global, serial");
+  if (!any) return std::string("\"constants\" holds none of id, tz, summer, local, global (a serial number is never taken from a file)");
   change = std::move(taken);
   return std::nullopt;
 }

@@ -2,7 +2,8 @@
 // `status --json` ({"id":...,"tz":...,"summer":...,"local":...,"global":...,
 // "serial":...}) applied by `constants --from FILE`. Every field it holds is
 // checked as the matching option would be; fields given on the command line
-// win over the file's.
+// win over the file's. The serial number is never taken from a profile: it
+// belongs to the one console the file was read from.
 #pragma once
 
 #include <optional>

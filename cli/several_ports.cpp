@@ -179,10 +179,7 @@ std::string TracePathFor(const std::string& trace, const std::string& port) {
 }
 
 int RunOnSeveralPorts(const Options& options, const std::string& program, const Console& console) {
-  auto refuse = [&console](const std::string& text, int status) {
-    PrintError(console, text);
-    return status;
-  };
+  auto refuse = [&](const std::string& text, int status) { return Refuse(console, options.json, text, status); };
   const std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
   if (ports.empty()) return refuse("--port all: the scan of COM1 to COM16 found no port that opens", kExitLinkFailed);
   if (options.serial_from &&

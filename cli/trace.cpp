@@ -18,8 +18,6 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-
-
 std::string Hex16(unsigned value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%04X", value);

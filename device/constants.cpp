@@ -69,6 +69,7 @@ void Session::FillBlockFromFields() {
 }
 
 void Session::SaveConstants() {
+  BeginAction();
   FillBlockFromFields();
   host_.OpenLinkPort();
   link_.Enqueue(link::kConstantsWrite, model_.constants_block, kBlockSize + 1);

@@ -32,6 +32,7 @@ std::string FileTypeName(std::uint16_t type) {
 }
 
 void Session::Refresh() {
+  BeginAction();
   host_.OpenLinkPort();
   link_.QueueRefresh();
   host_.AppendLog(kLogRefresh);
@@ -100,6 +101,7 @@ void Session::HandleFreeSpace(const link::FrameView& frame) {
 
 void Session::DeleteFileAtRow(int row) {
   if (row <= 0 || row > model_.directory.count()) return;
+  BeginAction();
   host_.OpenLinkPort();
   const std::uint8_t index = static_cast<std::uint8_t>(row - 1);
   link_.Enqueue(link::kDeleteFile, {&index, 1}, 2);
@@ -107,6 +109,7 @@ void Session::DeleteFileAtRow(int row) {
 }
 
 void Session::EraseAll() {
+  BeginAction();
   if (!host_.ConfirmWarning(kEraseWarning)) return;
   host_.OpenLinkPort();
   link_.Enqueue(link::kEraseAll, {}, 1);
@@ -123,10 +126,17 @@ const char* RefusalText(link::Refusal refusal) {
   return kStatusFileTooBig;
 }
 
-// The status bar shows why; the host hears of it as the action's end.
+// The status bar and the log show why; the host hears of it as the action's
+// end.
 void Session::Refuse(link::Refusal refusal, const std::string& path) {
   SetStatus(RefusalText(refusal));
+  host_.AppendLog(RefusalText(refusal));
   host_.OperationEnded(link::Outcome::Refused(refusal, path));
+}
+
+// A message of an earlier action no longer stands once the next one starts.
+void Session::BeginAction() {
+  if (!model_.status_panel.empty()) SetStatus("");
 }
 
 void Session::SetStatus(const std::string& text) {

@@ -47,12 +47,19 @@ std::optional<std::vector<Chunk>> ImageChunks(const std::string& path) {
 
 }  // namespace
 
+// An empty image would leave the console without a main program, so it is
+// asked about once more. A refused image queues nothing, not even the
+// refresh, so no success line follows its refusal.
 void Session::Reflash() {
+  BeginAction();
   if (!host_.ConfirmWarning(kReflashWarning)) return;
   const std::optional<std::string> path = host_.ChooseFile({kFirmwareFilter, kFirmwareExtension});
   if (!path) return;
+  struct stat info {};
+  const bool empty = ::stat(path->c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
+  if (empty && !host_.ConfirmWarning(kEmptyImageWarning)) return;
   host_.OpenLinkPort();
-  UploadFirmware(*path);
+  if (!UploadFirmware(*path)) return;
   link_.QueueRefresh();
   host_.AppendLog(kLogFlashing);
 }

@@ -14,6 +14,12 @@ std::int32_t LimitGlobalAddress(std::int32_t value) {
   return value;
 }
 
+std::int32_t LimitTimeZone(std::int32_t value) {
+  if (value > kTimeZoneMax) value = kTimeZoneMax;
+  if (value < kTimeZoneMin) value = kTimeZoneMin;
+  return value;
+}
+
 void FileTable::SetRowCount(int rows) { rows_.resize(rows < 1 ? 1 : static_cast<std::size_t>(rows)); }
 
 void FileTable::SetCell(int row, int column, std::string text) {

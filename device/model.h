@@ -27,10 +27,15 @@ struct ConstantsFields {
 
 inline constexpr std::int32_t kLocalAddressMax = 254;
 inline constexpr std::int32_t kGlobalAddressMax = 65535;
+// The time zone travels as 16 signed bits; beyond them the console would
+// store another value than the field shows.
+inline constexpr std::int32_t kTimeZoneMin = -32768;
+inline constexpr std::int32_t kTimeZoneMax = 32767;
 // The limits of zqIntEdit3Change and zqIntEdit4Change: above the maximum
-// gives the maximum, then below 0 gives 0.
+// gives the maximum, then below 0 gives 0. The time zone's the same way.
 std::int32_t LimitLocalAddress(std::int32_t value);
 std::int32_t LimitGlobalAddress(std::int32_t value);
+std::int32_t LimitTimeZone(std::int32_t value);
 
 // One file of the device's directory.
 struct FileRecord {

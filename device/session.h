@@ -34,6 +34,8 @@ inline constexpr const char* kEraseWarning =
     "Вы собираетесь удалить все файлы из памяти пульта!\n\rПодтвердите Ваше желание:";
 inline constexpr const char* kReflashWarning =
     "Все данные в пульте будут утеряны!\n\rПодтвердите операцию";
+inline constexpr const char* kEmptyImageWarning =
+    "Файл прошивки пуст: основная программа пульта будет стерта!\n\rПодтвердите операцию";
 inline constexpr const char* kPlanFilter = "Годовой план АСУДД (версия 1)|*.yp1";
 inline constexpr const char* kFirmwareFilter = "Зашифрованные прошивки|*.mts";
 inline constexpr const char* kFirmwareExtension = "*.mts";
@@ -119,6 +121,7 @@ class Session : public link::ResponseHandlers {
 
  private:
   void SetStatus(const std::string& text);
+  void BeginAction();
   void Refuse(link::Refusal refusal, const std::string& path);
   void FillBlockFromFields();
 

@@ -94,12 +94,14 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+// A refused file says so in the log instead of "Добавление файла...".
 std::optional<QueuedFile> Session::AddFileAction() {
+  BeginAction();
   const std::optional<std::string> path = host_.ChooseFile({kPlanFilter, ""});
   if (!path || !FileExists(*path)) return std::nullopt;
   host_.OpenLinkPort();
   auto queued = AddFile(*path);
-  host_.AppendLog(kLogAddingFile);
+  if (queued) host_.AppendLog(kLogAddingFile);
   return queued;
 }
 

@@ -81,17 +81,49 @@ void LinkControl::Reporting(Body&& body) {
   if (--reporting_ == 0) ReportEnd();
 }
 
+const char* LeftoverLine(const Outcome& outcome) {
+  if (outcome.kind != Outcome::Kind::kCleared) return nullptr;
+  const Leftover& left = outcome.left;
+  if (left.firmware_written) {
+    if (outcome.cause == EndCause::kVerifyFailed && outcome.verify_command == kFirmwareVerify) {
+      return kLogProgramDiffers;
+    }
+    if (left.firmware_writes > 0) return kLogProgramIncomplete;
+    if (left.firmware_verifies > 0) return kLogProgramUnverified;
+  }
+  return left.file_in_progress ? kLogFileIncomplete : nullptr;
+}
+
 void LinkControl::ReportEnd() {
   while (ended_) {
     const Outcome outcome = std::move(*ended_);
     ended_.reset();
+    if (const char* line = LeftoverLine(outcome)) host_.AppendLog(line);
     host_.OperationEnded(outcome);
   }
 }
 
 void LinkControl::End(Outcome outcome) {
   ++operation_;
+  outcome.left.firmware_written = firmware_written_;
+  firmware_written_ = false;
   ended_ = std::move(outcome);
+}
+
+// What the queue holds. A file is half written when the first file command
+// in the queue is a data chunk (its create was answered), or a create that
+// has gone out unanswered.
+Leftover LinkControl::LeftInQueue() const {
+  Leftover left;
+  left.head_sent = head_sends_ > 0;
+  for (std::size_t i = 0; i < queue_.size(); ++i) {
+    const std::uint8_t command = queue_.at(i).command;
+    if (left.file_creates + left.file_chunks == 0) {
+      left.file_in_progress = command == kFileChunk || (command == kCreateFile && i == 0 && left.head_sent);
+    }
+    left.Count(queue_.at(i));
+  }
+  return left;
 }
 
 void LinkControl::PopQueue() {
@@ -110,9 +142,7 @@ void LinkControl::PopQueue() {
 void LinkControl::ClearQueue(EndCause cause) {
   Reporting([&] {
     if (!queue_.empty()) {
-      Leftover left;
-      left.head_sent = head_sends_ > 0;
-      for (std::size_t i = 0; i < queue_.size(); ++i) left.Count(queue_.at(i));
+      const Leftover left = LeftInQueue();
       queue_.Clear();
       End(Outcome::Cleared(closing_for_.value_or(cause), left));
       host_.AppendLog(kLogQueueCleared);
@@ -138,7 +168,10 @@ void LinkControl::NewHead() {
 
 void LinkControl::SendHead() {
   if (queue_.empty()) return;
-  if (SendFrame(BuildFrame(queue_.head()), RequestKey(queue_.head()), queue_.head_id())) ++head_sends_;
+  if (SendFrame(BuildFrame(queue_.head()), RequestKey(queue_.head()), queue_.head_id())) {
+    ++head_sends_;
+    if (queue_.head().command == kFirmwareWrite) firmware_written_ = true;
+  }
 }
 
 // Writes a frame and, when the port took it, records it in flight.
@@ -327,9 +360,13 @@ void LinkControl::HandleUnmatched(const FrameView& frame) {
 void LinkControl::VerifyFailed(std::optional<std::uint16_t> offset, std::uint8_t command) {
   Reporting([&] {
     host_.AppendLog(kLogVerifyError);
-    const bool popped_last = ended_ && ended_->done();
+    std::optional<Outcome> popped_last;
+    if (ended_ && ended_->done()) popped_last = ended_;
     ClearQueue(EndCause::kVerifyFailed);
-    if (popped_last) ended_ = Outcome::Cleared(EndCause::kVerifyFailed, {});
+    if (popped_last) {
+      ended_ = Outcome::Cleared(EndCause::kVerifyFailed, {});
+      ended_->left.firmware_written = popped_last->left.firmware_written;
+    }
     if (!ended_ || ended_->cause != EndCause::kVerifyFailed) return;
     ended_->verify_command = command;
     if (command == kFirmwareVerify) ended_->verify_offset = offset;
@@ -355,11 +392,23 @@ void LinkControl::Stall() {
 // console that never polled).
 void LinkControl::WatchdogExpired() {
   Reporting([this] {
-    host_.AppendLog(kLogNotConnected);
-    CloseFor(EndCause::kNotConnected);
+    EndWith(kLogNotConnected, EndCause::kNotConnected);
     host_.StopWatchdog();
-    if (!ended_) End(Outcome::Cleared(EndCause::kNotConnected, {}));
   });
+}
+
+void LinkControl::PortLost() {
+  Reporting([this] { EndWith(kLogPortLost, EndCause::kPortLost); });
+}
+
+void LinkControl::Cancel() {
+  Reporting([this] { EndWith(kLogCancelled, EndCause::kCancelled); });
+}
+
+void LinkControl::EndWith(const char* line, EndCause cause) {
+  host_.AppendLog(line);
+  CloseFor(cause);
+  if (!ended_) End(Outcome::Cleared(cause, {}));
 }
 
 }  // namespace orvane::link

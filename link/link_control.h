@@ -137,6 +137,12 @@ class LinkControl {
   void QueueRefresh();
   void DispatchFrame(const FrameView& frame);
   void WatchdogExpired();  // Timer1Timer
+  // The port hung up or failed: the operation ends at once, the port is
+  // closed and the queue cleared, without waiting for the watchdog.
+  void PortLost();
+  // The program stops: nothing more is sent, the port is closed and the
+  // queue cleared.
+  void Cancel();
 
   // Receive entry of the serial port's data event.
   void ReceiveData(const std::uint8_t* bytes, std::size_t count);
@@ -164,6 +170,8 @@ class LinkControl {
   void VerifyFailed(std::optional<std::uint16_t> offset, std::uint8_t command);
   void Stall();
   void CloseFor(EndCause cause);
+  void EndWith(const char* line, EndCause cause);
+  Leftover LeftInQueue() const;
   void End(Outcome outcome);
   void ReportEnd();
   template <class Body>
@@ -205,6 +213,8 @@ class LinkControl {
   int reporting_ = 0;
   // While the link closes the port itself: the cause the clearing carries.
   std::optional<EndCause> closing_for_;
+  // A firmware write chunk has gone out in the current operation.
+  bool firmware_written_ = false;
 };
 
 }  // namespace orvane::link

@@ -22,6 +22,19 @@ inline constexpr const char* kLogNotConnected = "Модем не подключ�
 inline constexpr const char* kLogVerifyError = "Ошибка верификации записанных данных!";
 // The head went unanswered too long while the device kept polling.
 inline constexpr const char* kLogNoAnswer = "Модем не отвечает на команды!";
+// The port hung up or failed while open (a pulled USB adapter).
+inline constexpr const char* kLogPortLost = "Порт связи потерян!";
+// The program was told to stop while commands waited.
+inline constexpr const char* kLogCancelled = "Операция прервана!";
+// What an operation cut short leaves on the console.
+inline constexpr const char* kLogProgramIncomplete =
+    "Основная программа пульта записана не полностью. Повторите прошивку!";
+inline constexpr const char* kLogProgramUnverified =
+    "Основная программа пульта записана, но не проверена. Повторите прошивку!";
+inline constexpr const char* kLogProgramDiffers =
+    "Основная программа пульта записана с ошибками. Повторите прошивку!";
+inline constexpr const char* kLogFileIncomplete =
+    "Файл в пульте записан не полностью. Удалите его и добавьте снова!";
 
 // Why the queue was cleared before it ran empty.
 enum class EndCause {
@@ -52,6 +65,11 @@ struct Leftover {
   std::size_t file_chunks = 0;        // command 22
   // The head had gone out at least once: the device may have applied it.
   bool head_sent = false;
+  // A firmware write chunk went out in this operation: the console's main
+  // program is no longer what it was.
+  bool firmware_written = false;
+  // A file had been created and not all of its chunks were answered.
+  bool file_in_progress = false;
 
   void Count(const QueueEntry& entry);
 };
@@ -84,5 +102,9 @@ struct Outcome {
   }
   bool done() const { return kind == Kind::kDone; }
 };
+
+// The log line that says what an operation cut short leaves on the console,
+// or nullptr when it leaves nothing changed or half done.
+const char* LeftoverLine(const Outcome& outcome);
 
 }  // namespace orvane::link

@@ -21,6 +21,13 @@ Connection::Connection(Events events) : events_(std::move(events)) {
       if (link_) link_->ReceiveData(bytes, count);
     });
   };
+  // A worker that failed (a pulled adapter hangs the line up) ends the
+  // operation at once instead of after the watchdog's 10 s.
+  comm_.OnRequestHangup = [this] {
+    Guarded([this] {
+      if (link_ && comm_.PortOpen()) link_->PortLost();
+    });
+  };
   watchdog_.start();
 }
 
@@ -28,6 +35,7 @@ Connection::Connection(Events events) : events_(std::move(events)) {
 Connection::~Connection() {
   watchdog_.stop();
   comm_.OnReceiveData = nullptr;
+  comm_.OnRequestHangup = nullptr;
   comm_.Close();
 }
 
@@ -59,7 +67,17 @@ bool Connection::OpenLinkPort() {
   return opened == LinkPort::Opened::kOpened || opened == LinkPort::Opened::kWasOpen;
 }
 
-void Connection::CloseLinkPort() { port().CloseLinkPort(); }
+void Connection::CloseLinkPort() {
+  const bool was_open = comm_.PortOpen();
+  port().CloseLinkPort();
+  if (was_open) StopWatchdog();
+}
+
+void Connection::ScanPorts() {
+  const bool was_open = comm_.PortOpen();
+  port().ScanPorts();
+  if (was_open) StopWatchdog();
+}
 
 bool Connection::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
   const bool taken = comm_.WriteData(bytes, count);

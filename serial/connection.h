@@ -48,7 +48,10 @@ class Connection {
   void Attach(link::LinkControl& link);
 
   bool OpenLinkPort();  // true when the port is open afterwards
+  // The watchdog counts only while the port is open: closed by the program
+  // itself (an operation done, the port dialog's scan), no poll can come.
   void CloseLinkPort();
+  void ScanPorts();
   bool WriteData(const std::uint8_t* bytes, std::uint16_t count);
   void StopWatchdog() { watchdog_.stop(); }
   void StartWatchdog() { watchdog_.start(); }

@@ -1,5 +1,9 @@
 #include "serial/link_port.h"
 
+#include <chrono>
+#include <thread>
+
+#include "serial/port_diagnosis.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
 
@@ -37,13 +41,25 @@ void LinkPort::SavePortSetting() {
 }
 
 // An Open that returns false (no close event) has not opened the port and
-// counts as a failure, like one that throws.
+// counts as a failure, like one that throws. A port another program holds
+// counts as busy, as an exclusive open finds it: a terminal program that
+// does not lock the port would otherwise take the console's bytes. A holder
+// seen for a moment only (a flush by the far side) is not one.
 bool LinkPort::TryOpen() {
+  if (HeldElsewhere(DeviceFileForPort(comm_->CommPort()))) return false;
   try {
     return comm_->Open();
   } catch (const std::exception&) {
     return false;
   }
+}
+
+bool LinkPort::HeldElsewhere(const std::string& device) {
+  for (int look = 0; look < 3; ++look) {
+    if (PortHolders(device).empty()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 void LinkPort::ScanPorts() {

@@ -64,6 +64,7 @@ class LinkPort {
  private:
   void Log(const std::string& line);
   bool TryOpen();
+  static bool HeldElsewhere(const std::string& device);
 
   TSerialComm* comm_;
   PortChoice& choice_;

@@ -128,6 +128,7 @@ std::string PortDiagnosis::RussianText() const {
 PortDiagnosis DiagnosePort(const std::string& port_name) {
   if (port_name.empty()) return {Cause::kNoName, "", "no port is chosen", "", {}};
   const std::string device = DeviceFileForPort(port_name);
+  if (!PortHolders(device).empty()) return Busy(device);
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
@@ -146,9 +147,13 @@ PortDiagnosis DiagnosePort(const std::string& port_name) {
   return diagnosis;
 }
 
+// A descriptor holds the port when it is the same character device, whatever
+// name it was opened by. Processes this user may not look into are passed
+// over: nothing is known of them.
 std::vector<std::string> PortHolders(const std::string& device, const std::string& proc_root) {
+  struct stat target{};
+  if (::stat(device.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return {};
   std::error_code error;
-  const fs::path target = fs::weakly_canonical(device, error);
   std::vector<std::string> holders;
   const std::string self = std::to_string(::getpid());
   for (const fs::directory_entry& process : fs::directory_iterator(proc_root, error)) {
@@ -156,8 +161,8 @@ std::vector<std::string> PortHolders(const std::string& device, const std::strin
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
     std::error_code denied;
     for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", denied)) {
-      std::error_code unreadable;
-      if (fs::read_symlink(fd.path(), unreadable) == target) {
+      struct stat open{};
+      if (::stat(fd.path().c_str(), &open) == 0 && S_ISCHR(open.st_mode) && open.st_rdev == target.st_rdev) {
         holders.push_back(ReadFirstLine(process.path() / "comm") + " (pid " + pid + ")");
         break;
       }

@@ -32,9 +32,10 @@ struct PortDiagnosis {
 // port may have changed since.
 PortDiagnosis DiagnosePort(const std::string& port_name);
 
-// The programs that have the device open, as "name (pid N)", from the
-// /proc folder given; this process is left out. Empty where nothing can be
-// seen (another user's processes are hidden from an ordinary user).
+// The programs that have the device open (the same character device, by any
+// name), as "name (pid N)", from the /proc folder given; this process is
+// left out. Empty where nothing can be seen (another user's processes are
+// hidden from an ordinary user).
 std::vector<std::string> PortHolders(const std::string& device, const std::string& proc_root = "/proc");
 
 // The names COM1 to COM16 whose device files exist, as "COMn (device)".

@@ -46,9 +46,11 @@ QString MessageText(const QString& text) {
   return message;
 }
 
+// The warnings come before erasing and reflashing: Enter alone must not
+// destroy, so "Нет" is the default button.
 bool QtDialogs::WarningYesNo(QWidget* parent, const QString& text) {
   return QMessageBox::warning(parent, QStringLiteral("Предупреждение"), MessageText(text),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
          QMessageBox::Yes;
 }
 

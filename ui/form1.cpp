@@ -19,10 +19,12 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QToolButton>
+#include <QValidator>
 
 #include <algorithm>
 #include <stdexcept>
 
+#include "link/cp1251.h"
 #include "serial/port_diagnosis.h"
 #include "ui/comcfgform.h"
 #include "ui/deferred_progress.h"
@@ -49,6 +51,16 @@ QLabel* BoldLabel(QWidget* parent, const char* name, const char* text, int left,
   label->adjustSize();
   return label;
 }
+
+// The identifier goes to the console in code page 1251: a character the code
+// page lacks is not taken, so what is saved is what the field shows.
+class Cp1251Validator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int&) const override {
+    return link::FirstCharacterWithoutCp1251(input.toStdString()) ? Invalid : Acceptable;
+  }
+};
 
 template <class Control>
 Control* Place(Control* control, const char* name, int left, int top, int width, int height) {
@@ -199,6 +211,7 @@ void TForm1::CreateConstantsGroup(QWidget* client) {
   ComboBox1->setCurrentIndex(0);
   Edit1 = Place(new QLineEdit(GroupBox1), "Edit1", 176, 12, 193, 19);
   Edit1->setMaxLength(20);
+  Edit1->setValidator(new Cp1251Validator(Edit1));
   zqIntEdit3 = Place(new TzqIntEdit(GroupBox1), "zqIntEdit3", 120, 84, 41, 19);
   zqIntEdit4 = Place(new TzqIntEdit(GroupBox1), "zqIntEdit4", 288, 84, 81, 19);
   zqIntEdit2 = Place(new TzqIntEdit(GroupBox1), "zqIntEdit2", 120, 108, 121, 19);
@@ -302,7 +315,7 @@ void TForm1::BindFields() {
           [this, &fields] { fields.summer_index = SummerIndex(); });
   connect(ComboBox1, &QComboBox::currentIndexChanged, this,
           [this, &fields] { fields.summer_index = SummerIndex(); });
-  zqIntEdit1->OnChange = [&fields](TzqNumEdit* edit) { fields.time_zone = edit->Value(); };
+  zqIntEdit1->OnChange = [this](TzqNumEdit* edit) { zqIntEdit1Change(edit); };
   zqIntEdit2->OnChange = [&fields](TzqNumEdit* edit) { fields.serial_number = edit->Value(); };
   zqIntEdit3->OnChange = [this](TzqNumEdit* edit) { zqIntEdit3Change(edit); };
   zqIntEdit4->OnChange = [this](TzqNumEdit* edit) { zqIntEdit4Change(edit); };
@@ -382,7 +395,7 @@ void TForm1::FormClose(QCloseEvent* event) {
 // The port dialog flow: scan, ask, store on OK, then the on-show sequence
 // opens the link again on the chosen port.
 void TForm1::N5Click() {
-  LinkPort().ScanPorts();
+  connection_.ScanPorts();
   if (dialogs_.RunPortDialog(*com_cfg_form_)) LinkPort().SavePortSetting();
   FormShow();
 }
@@ -400,6 +413,11 @@ void TForm1::StringGrid1DblClick() {
   const int row = StringGrid1->currentRow();
   if (row < 0) return;
   session_.DeleteFileAtRow(row + 1);
+}
+
+void TForm1::zqIntEdit1Change(TzqNumEdit*) {
+  zqIntEdit1->SetValue(device::LimitTimeZone(zqIntEdit1->Value()));
+  session_.model().fields.time_zone = zqIntEdit1->Value();
 }
 
 void TForm1::zqIntEdit3Change(TzqNumEdit*) {

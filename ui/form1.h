@@ -44,7 +44,7 @@ class TForm1 : public QMainWindow, public device::Host {
  public:
   static constexpr int kLogCapacity = 100000;  // characters of Memo1
   static constexpr const char* kExitQuestion = "Вы правда хотите выйти?";
-  static constexpr const char* kConfirmCaption = "Confirm";
+  static constexpr const char* kConfirmCaption = "Подтверждение";
 
   explicit TForm1(Dialogs& dialogs, QWidget* parent = nullptr);
   ~TForm1() override;
@@ -74,6 +74,7 @@ class TForm1 : public QMainWindow, public device::Host {
   void ToolButton13Click();
   void ToolButton10Click() { N5Click(); }
   void StringGrid1DblClick();
+  void zqIntEdit1Change(TzqNumEdit* sender);
   void zqIntEdit3Change(TzqNumEdit* sender);
   void zqIntEdit4Change(TzqNumEdit* sender);
   void Timer1Timer();

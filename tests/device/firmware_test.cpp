@@ -107,14 +107,36 @@ TEST_F(FirmwareTest, LargestImageQueuesFourThousandNinetySevenEntries) {
   EXPECT_EQ(host.warnings.at(0), "Все данные в пульте будут утеряны!\n\rПодтвердите операцию");
 }
 
-TEST_F(FirmwareTest, TooLargeImageIsRefusedButTheRefreshFollows) {
+// The refusal is in the log as in the status bar, and nothing follows it
+// that would read as a reflash under way or done; the next action clears the
+// status bar.
+TEST_F(FirmwareTest, TooLargeImageIsRefusedInTheLogWithNothingQueued) {
   host.answers.push_back(true);
   host.files.push_back(WriteFile("fw.mts", Bytes(65536)));
   session.Reflash();
-  ASSERT_EQ(queue().size(), 1u);
-  EXPECT_EQ(queue().head().command, link::kDirectory);
+  EXPECT_TRUE(queue().empty());
   EXPECT_EQ(session.model().status_panel, "Файл слишком большой!");
-  EXPECT_THAT(host.log, ElementsAre(kLogFlashing));
+  EXPECT_THAT(host.log, ElementsAre("Файл слишком большой!"));
+  ASSERT_EQ(host.outcomes.size(), 1u);
+  EXPECT_EQ(host.outcomes[0].kind, link::Outcome::Kind::kRefused);
+  EXPECT_EQ(host.outcomes[0].refusal, link::Refusal::kFirmwareTooBig);
+  session.Refresh();
+  EXPECT_EQ(session.model().status_panel, "");
+}
+
+TEST_F(FirmwareTest, AnEmptyImageIsAskedAboutOnceMore) {
+  const std::string empty = WriteFile("empty.mts", {});
+  host.answers = {true, false};
+  host.files.push_back(empty);
+  session.Reflash();
+  ASSERT_EQ(host.warnings.size(), 2u);
+  EXPECT_EQ(host.warnings[1], kEmptyImageWarning);
+  EXPECT_EQ(host.opens, 0);
+  EXPECT_TRUE(queue().empty());
+  host.answers = {true, true};
+  host.files.push_back(empty);
+  session.Reflash();
+  EXPECT_EQ(queue().size(), 3u) << "one write chunk, one verify chunk, the refresh";
 }
 
 TEST_F(FirmwareTest, NoOrCancelDoesNothing) {
@@ -145,7 +167,7 @@ TEST_F(FirmwareTest, AnswersPopByTheOffsetLowByteAndAFailedVerifyStops) {
   Answer(Frame(link::kFirmwareWrite, {0x20}));
   EXPECT_EQ(queue().size(), 10u);
   Receive(Frame(link::kFirmwareVerify, {0x00, 0x00, 0x01}));
-  EXPECT_THAT(host.log, ElementsAre(link::kLogVerifyError, link::kLogQueueCleared));
+  EXPECT_THAT(host.log, ElementsAre(link::kLogVerifyError, link::kLogQueueCleared, link::kLogProgramDiffers));
   EXPECT_TRUE(queue().empty());
 }
 

@@ -160,7 +160,7 @@ TEST_F(UploadTest, AddFileActionFlow) {
   host.files.push_back(WriteFile("big.yp1", Bytes(20000)));
   session.AddFileAction();
   EXPECT_EQ(host.opens, 1);
-  EXPECT_THAT(host.log, ElementsAre(kLogAddingFile)) << "logged after the refusal too";
+  EXPECT_THAT(host.log, ElementsAre(kStatusFileTooBig)) << "the refusal, and no word of adding a file";
   EXPECT_TRUE(queue().empty());
 }
 

@@ -160,7 +160,7 @@ TEST_F(EndToEnd, PutToAFullFileTableExitsOneWithTheFileNotStored) {
   const std::string path = WriteFile("new.yp1", Pattern(40, 30));
   const RunResult run = Cli({"--json", "put", path});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Json(run)["exit"].toInt(), 1) << "--json says how a failed run ended";
   const Bytes stored_name = ExpectedName(path);
   const std::string message = "orvane-cli: the console did not store \"" +
                               std::string(stored_name.begin(), stored_name.end()) + "\" of 40 bytes: it shows 255 files";
@@ -213,7 +213,7 @@ TEST_F(EndToEnd, FlashWritesImagesOfEverySizeAndVerifiesThem) {
     initial.firmware = Pattern(4000, 11);
     StartDevice({}, &initial);
     const Bytes image = Pattern(size, 12);
-    const RunResult run = Cli({"--yes", "flash", WriteFile("image.mts", image)});
+    const RunResult run = Cli({"--yes", "--force", "flash", WriteFile("image.mts", image)});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(InOrder(Lines(run.err), {"Идет прошивка основной программы...", kDone})) << run.err;
     EXPECT_EQ(run.err.find(kVerifyError), std::string::npos);
@@ -291,7 +291,7 @@ TEST_F(EndToEnd, PortsListsTheFoundNamesAndTheStoredNameIsUsedWithoutPort) {
   EXPECT_NE(json.out.find(ports + "/COM3"), std::string::npos) << json.out;
 
   const RunResult unset = CliWithoutPort({"status"}, environment);
-  EXPECT_EQ(unset.exit_status, 1);
+  EXPECT_EQ(unset.exit_status, 2) << "no port chosen is input to give";
   EXPECT_NE(unset.err.find(kPortFailed), std::string::npos) << unset.err;
 
   std::filesystem::create_directories(Path("config/Veltranix"));

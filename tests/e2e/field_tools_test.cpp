@@ -121,7 +121,9 @@ TEST_F(FieldTools, ConstantsFromAStatusFileWithTheCommandLineWinning) {
       "profile.json", Cp1251Bytes(R"({"constants":{"id":"NEW","tz":-60,"summer":1,"local":5,"global":300,"serial":77}})"));
   const RunResult run = Cli({"--json", "constants", "--from", profile, "--local", "7"});
   ASSERT_EQ(run.exit_status, 0) << run.err;
-  const std::array<std::uint8_t, 34> expected = {2, 0, 31, 7, 0x2C, 0x01, 77, 0, 0, 0, 0xC4, 0xFF, 1, 3, 'N', 'E', 'W'};
+  // The console keeps its own serial number (1, 2, 3, 4): a profile never
+  // carries one cabinet's number to another.
+  const std::array<std::uint8_t, 34> expected = {2, 0, 31, 7, 0x2C, 0x01, 1, 2, 3, 4, 0xC4, 0xFF, 1, 3, 'N', 'E', 'W'};
   EXPECT_EQ(StopDevice().constants, expected);
 
   const RunResult bad = Cli({"constants", "--from", WriteFile("bad.json", Cp1251Bytes(R"({"constants":{"local":300}})"))});
@@ -153,7 +155,7 @@ TEST_F(FieldTools, InputThatCannotWorkIsRefusedOrExplainedBeforeAnythingIsSent) 
 
   std::filesystem::remove(Path("config/Veltranix/Orvane.conf"));
   const RunResult no_port = CliWithoutPort({"status"});
-  EXPECT_EQ(no_port.exit_status, 1);
+  EXPECT_EQ(no_port.exit_status, 2);
   EXPECT_TRUE(InOrder(Lines(no_port.err),
                       {kPortFailed, "orvane-cli: no port chosen: give --port NAME (orvane-cli ports lists the ports found)"}))
       << no_port.err;

@@ -1,6 +1,7 @@
 // orvane-cli over a poor or failing line: lost, corrupted and noisy frames,
 // a late answer, a failed verification, a silent and an unplugged console.
 #include <algorithm>
+#include <fstream>
 
 #include "link/link_control.h"
 #include "tests/e2e/e2e_fixture.h"
@@ -57,15 +58,33 @@ TEST_F(LinkFaults, ASilentConsoleExitsOneWithModemNotConnected) {
   EXPECT_EQ(run.out, "");
 }
 
-TEST_F(LinkFaults, AnUnpluggedConsoleMidTransferEndsInACleanExitOne) {
+// The pulled cable ends the run at once, not after the watchdog's 10 s, and
+// the log says that the main program is now incomplete.
+TEST_F(LinkFaults, AnUnpluggedConsoleMidTransferEndsAtOnceSayingWhatItLeft) {
   StartDevice({"--hangup-after", "600"});
-  const RunResult run = Cli({"--yes", "flash", WriteFile("full.mts", Pattern(65535, 24))}, std::chrono::seconds(30));
+  const std::string trace = Path("unplugged.trace");
+  const RunResult run = Cli({"--yes", "--trace", trace, "flash", WriteFile("full.mts", Pattern(65535, 24))},
+                            std::chrono::seconds(30));
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_NE(run.err.find(kNotConnected), std::string::npos) << run.err;
+  EXPECT_TRUE(InOrder(Lines(run.err), {link::kLogPortLost, "Порт связи закрыт", link::kLogQueueCleared,
+                                       link::kLogProgramIncomplete}))
+      << run.err;
+  EXPECT_EQ(run.err.find(kNotConnected), std::string::npos) << run.err;
   const auto lines = Lines(run.err);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kDone), 1) << "only the first refresh completed";
+
+  // From the console's last frame to the end of the run: well within 1 s.
+  long long last_in = -1, lost = -1;
+  std::ifstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(" in  ") != std::string::npos) last_in = std::stoll(line);
+    if (line.find(std::string("log ") + link::kLogPortLost) != std::string::npos) lost = std::stoll(line);
+  }
+  ASSERT_GE(last_in, 0);
+  ASSERT_GE(lost, last_in);
+  EXPECT_LT(lost - last_in, 1'000'000) << "microseconds from the last frame to the lost port";
 }
 
 // A head that the device never receives, or whose answers are all lost,

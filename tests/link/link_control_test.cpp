@@ -466,7 +466,7 @@ TEST_F(LinkControlTest, AHeadUnansweredForTenSecondsEndsTheOperation) {
   EXPECT_EQ(host.closes, 0);
   Advance(std::chrono::seconds(1));
   Poll();
-  EXPECT_THAT(host.log, ElementsAre(kLogNoAnswer, kLogQueueCleared));
+  EXPECT_THAT(host.log, ElementsAre(kLogNoAnswer, kLogQueueCleared, kLogFileIncomplete));
   EXPECT_EQ(host.closes, 1);
   EXPECT_TRUE(link().queue().empty());
 }
@@ -526,14 +526,15 @@ const EndCase kEndCases[] = {
        t.Poll();
        t.link().WatchdogExpired();
      }, Outcome::Kind::kCleared, EndCause::kNotConnected, std::nullopt,
-     {.entries = 3, .firmware_writes = 2, .file_chunks = 1, .head_sent = true}},
+     {.entries = 3, .firmware_writes = 2, .file_chunks = 1, .head_sent = true, .firmware_written = true,
+      .file_in_progress = true}},
     {"no answer", [](LinkControlTest& t) {
        t.Enqueue(kCreateFile, Bytes{0, 0, 9, 0, 1, 'x', 0, 0});
        t.Poll();
        t.Advance(LinkControl::kStallLimit);
        t.Poll();
      }, Outcome::Kind::kCleared, EndCause::kNoAnswer, std::nullopt,
-     {.entries = 1, .file_creates = 1, .head_sent = true}},
+     {.entries = 1, .file_creates = 1, .head_sent = true, .file_in_progress = true}},
     {"constants answer with entries behind", [](LinkControlTest& t) {
        Bytes block(34, 0);
        block[0] = 2;
@@ -543,6 +544,23 @@ const EndCase kEndCases[] = {
        t.Poll();
        t.Receive(Frame(kConstantsRead, block));
      }, Outcome::Kind::kCleared, EndCause::kClearedByAnswer, std::nullopt, {.entries = 1}},
+    {"port lost in the middle of a reflash", [](LinkControlTest& t) {
+       t.Enqueue(kFirmwareWrite, Bytes{0x00, 0x00, 32});
+       t.Enqueue(kFirmwareWrite, Bytes{0x20, 0x00, 32});
+       t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x00, 32});
+       t.Poll();
+       t.Receive(Frame(kFirmwareWrite, {0x00}));
+       t.link().PortLost();
+     }, Outcome::Kind::kCleared, EndCause::kPortLost, std::nullopt,
+     {.entries = 2, .firmware_writes = 1, .firmware_verifies = 1, .firmware_written = true}},
+    {"cancelled while a file's chunks wait", [](LinkControlTest& t) {
+       t.Enqueue(kCreateFile, Bytes{0, 0, 9, 0, 1, 'x', 1, 0});
+       t.Enqueue(kFileChunk, Bytes{8, 0, 1, 7});
+       t.Poll();
+       t.Receive(Frame(kCreateFile));
+       t.link().Cancel();
+     }, Outcome::Kind::kCleared, EndCause::kCancelled, std::nullopt,
+     {.entries = 2, .file_chunks = 1, .file_in_progress = true}},
     {"port closed under it", [](LinkControlTest& t) {
        t.Enqueue(kEraseAll, {});
        t.link().ClearQueue();
@@ -567,8 +585,28 @@ TEST_F(LinkControlTest, EveryEndingIsReportedOnceWithWhatItLeft) {
     EXPECT_EQ(outcome.left.file_creates, c.left.file_creates);
     EXPECT_EQ(outcome.left.file_chunks, c.left.file_chunks);
     EXPECT_EQ(outcome.left.head_sent, c.left.head_sent);
+    EXPECT_EQ(outcome.left.firmware_written, c.left.firmware_written);
+    EXPECT_EQ(outcome.left.file_in_progress, c.left.file_in_progress);
     EXPECT_TRUE(link().queue().empty());
   }
+}
+
+// The line after an operation cut short says what it leaves on the console.
+TEST(LeftoverLine, SaysWhatAnOperationCutShortLeavesOnTheConsole) {
+  const auto cleared = [](EndCause cause, Leftover left, std::uint8_t verify_command = 0) {
+    Outcome outcome = Outcome::Cleared(cause, left);
+    outcome.verify_command = verify_command;
+    return LeftoverLine(outcome);
+  };
+  EXPECT_EQ(cleared(EndCause::kPortLost, {.firmware_writes = 3, .firmware_written = true}), kLogProgramIncomplete);
+  EXPECT_EQ(cleared(EndCause::kCancelled, {.firmware_verifies = 3, .firmware_written = true}), kLogProgramUnverified);
+  EXPECT_EQ(cleared(EndCause::kVerifyFailed, {.firmware_written = true}, kFirmwareVerify), kLogProgramDiffers);
+  EXPECT_EQ(cleared(EndCause::kNoAnswer, {.file_chunks = 4, .file_in_progress = true}), kLogFileIncomplete);
+  EXPECT_EQ(cleared(EndCause::kVerifyFailed, {.firmware_verifies = 9}, kFirmwareVerify), nullptr)
+      << "a verify alone wrote nothing";
+  EXPECT_EQ(cleared(EndCause::kNotConnected, {.file_creates = 1, .file_chunks = 4}), nullptr)
+      << "the create never went out";
+  EXPECT_EQ(LeftoverLine(Outcome::Done()), nullptr);
 }
 
 }  // namespace

@@ -169,7 +169,7 @@ TEST_F(WindowTest, ExitAsksAndOnlyYesCloses) {
   const QStringList before = Log();
   form->N6->trigger();
   ASSERT_EQ(dialogs.confirmations.size(), 1u);
-  EXPECT_EQ(dialogs.confirmations[0].caption, "Confirm");
+  EXPECT_EQ(dialogs.confirmations[0].caption, "Подтверждение");
   EXPECT_EQ(dialogs.confirmations[0].text, "Вы правда хотите выйти?");
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(Log(), before);
@@ -328,7 +328,9 @@ TEST_F(WindowTest, SettingsErrorEndsTheStartSequence) {
   EXPECT_FALSE(form->SerialComm1().PortOpen());
 }
 
-TEST_F(WindowTest, RefusedFilesLeaveTheirTextInTheStatusBar) {
+// A refused file says so in the status bar and in the log, and no line of
+// adding or flashing follows; the next action clears the status bar.
+TEST_F(WindowTest, RefusedFilesSayWhyInTheStatusBarAndTheLog) {
   QTemporaryDir dir;
   Pty pty;
   serial::SaveComPort(pty.port());
@@ -336,14 +338,20 @@ TEST_F(WindowTest, RefusedFilesLeaveTheirTextInTheStatusBar) {
   dialogs.files = {Write(dir, "big.yp1", QByteArray(10000, 'p'))};
   form->N3->trigger();
   EXPECT_EQ(form->StatusPanel0->text(), "Файл слишком большой");
-  EXPECT_TRUE(Log().contains("Добавление файла..."));
+  EXPECT_EQ(Log().constLast(), "Файл слишком большой");
+  EXPECT_FALSE(Log().contains("Добавление файла..."));
   EXPECT_TRUE(QueueOf(form->Session()).empty());
 
   dialogs.warning_answers = {true};
   dialogs.files = {Write(dir, "big.mts", QByteArray(65536, 'f'))};
   form->N2->trigger();
   EXPECT_EQ(form->StatusPanel0->text(), "Файл слишком большой!");
-  EXPECT_EQ(QueueOf(form->Session()).size(), 1u);  // only the refresh
+  EXPECT_EQ(Log().constLast(), "Файл слишком большой!");
+  EXPECT_FALSE(Log().contains("Идет прошивка основной программы..."));
+  EXPECT_TRUE(QueueOf(form->Session()).empty()) << "nothing that would end in a success line";
+
+  form->N7->trigger();
+  EXPECT_EQ(form->StatusPanel0->text(), "");
 }
 
 TEST_F(WindowTest, ProgressFollowsTheQueue) {

@@ -135,7 +135,7 @@ TEST_F(LookTest, TheToolkitsDialogsSpeakRussian) {
   QtDialogs real;
 
   WhenOpen<QMessageBox>([](QMessageBox* box) {
-    EXPECT_EQ(box->windowTitle(), "Confirm");
+    EXPECT_EQ(box->windowTitle(), "Подтверждение");
     EXPECT_EQ(box->text(), "Вы правда хотите выйти?");
     EXPECT_EQ(Plain(box->button(QMessageBox::Yes)->text()), "Да");
     EXPECT_EQ(Plain(box->button(QMessageBox::No)->text()), "Нет");
@@ -143,11 +143,12 @@ TEST_F(LookTest, TheToolkitsDialogsSpeakRussian) {
     EXPECT_EQ(Family(box->button(QMessageBox::Yes)->font()), Family(WindowFont()));
     box->button(QMessageBox::Yes)->click();
   });
-  EXPECT_TRUE(real.ConfirmYesNo(form.get(), "Confirm", "Вы правда хотите выйти?"));
+  EXPECT_TRUE(real.ConfirmYesNo(form.get(), TForm1::kConfirmCaption, "Вы правда хотите выйти?"));
 
   WhenOpen<QMessageBox>([](QMessageBox* box) {
     EXPECT_EQ(box->windowTitle(), "Предупреждение");
     EXPECT_EQ(box->text(), "Все данные в пульте будут утеряны!\nПодтвердите операцию");
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No)) << "Enter alone does not destroy";
     box->button(QMessageBox::No)->click();
   });
   EXPECT_FALSE(real.WarningYesNo(form.get(), "Все данные в пульте будут утеряны!\n\rПодтвердите операцию"));
