@@ -106,6 +106,11 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before anything needs a display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("orvane %s\n", ORVANE_VERSION);
+    return 0;
+  }
   if (!HasDisplay()) {
     std::fprintf(stderr, "orvane: no display to show the window on (DISPLAY is not set)\n");
     return 2;
@@ -123,7 +128,7 @@ int main(int argc, char** argv) {
 
   const Arguments arguments = ParseArguments(argc, argv);
   if (!arguments.valid) {
-    std::fprintf(stderr, "usage: orvane [--demo [--screenshot FILE.png | --screenshots FOLDER]]\n");
+    std::fprintf(stderr, "usage: orvane [--demo [--screenshot FILE.png | --screenshots FOLDER]] | --version\n");
     return 2;
   }
   std::unique_ptr<Demo> demo;

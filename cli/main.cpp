@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@
 
 int main(int argc, char** argv) {
   using namespace orvane::cli;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") != 0) continue;
+    std::printf("orvane %s\n", ORVANE_VERSION);
+    return kExitDone;
+  }
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName("orvane-cli");
 

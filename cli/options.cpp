@@ -36,7 +36,7 @@ const char* const kUsage =
     "  --yes                 answer Yes to the erase and reflash questions\n"
     "  --trace FILE          write every frame in and out and the link's decisions to FILE\n"
     "                        (with several ports: FILE.PORT for each)\n"
-    "  --help                show this text\n"
+    "  --help, --version     show this text, or the version\n"
     "\n"
     "Exit status: 0 done, 1 the link failed, 2 refused input; with several ports the worst.\n";
 

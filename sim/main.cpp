@@ -56,6 +56,7 @@ constexpr const char* kUsage =
     "  --samples                 start with a few sample plan files (unless --state loads some)\n"
     "  --stats FILE              write the exchange counts and timings to FILE on exit\n"
     "  --exit-after-idle-ms MS   exit when the PC has sent nothing for MS ms (off)\n"
+    "  --version                 print the version and exit\n"
     "  --help                    show this text\n"
     "The console polls on while the PC's port is closed; what it sends then is lost.\n";
 
@@ -170,12 +171,16 @@ std::vector<Option> Options(Settings& settings) {
 }
 
 // Every option takes a value, as "--name value" or "--name=value".
-bool ParseArguments(int argc, char** argv, Settings& settings, bool& help) {
+bool ParseArguments(int argc, char** argv, Settings& settings, bool& help, bool& version) {
   const std::vector<Option> options = Options(settings);
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       help = true;
+      return true;
+    }
+    if (argument == "--version") {
+      version = true;
       return true;
     }
     if (argument == "--samples") {
@@ -230,9 +235,14 @@ void WaitForEnd(const orvane::sim::Simulator& simulator, const sigset_t& signals
 int main(int argc, char** argv) {
   Settings settings;
   bool help = false;
-  if (!ParseArguments(argc, argv, settings, help)) return 2;
+  bool version = false;
+  if (!ParseArguments(argc, argv, settings, help, version)) return 2;
   if (help) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (version) {
+    std::printf("orvane %s\n", ORVANE_VERSION);
     return 0;
   }
 
