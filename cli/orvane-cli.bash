@@ -15,7 +15,7 @@ _orvane_cli_files() {
 _orvane_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands="ports status put delete erase flash verify constants"
-    local global="--port --json --quiet --yes --trace --help"
+    local global="--port --json --quiet --yes --trace --help --version"
     local constants="--id --tz --summer --local --global --serial --serial-from --from"
     COMPREPLY=()
 
