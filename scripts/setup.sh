@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the demo need on Debian 12, only
-# what is missing. Run as root (or with sudo available).
+# Installs what the build, the tests, the package and the demo need on
+# Debian 12, only what is missing. Run as root (or with sudo available).
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
   qt6-translations-l10n
+  dpkg-dev file lintian appstream desktop-file-utils man-db
 )
 
 missing=()

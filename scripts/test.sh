@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build with all tests, the
-# core again under AddressSanitizer and UBSan, the serial suite under
-# ThreadSanitizer, and a bounded fuzz run of the receive path.
+# Debian package made from that build and checked, the core again under
+# AddressSanitizer and UBSan, the serial suite under ThreadSanitizer, and a
+# bounded fuzz run of the receive path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
@@ -13,6 +14,10 @@ echo "== build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== Debian package: lintian, then (as root) install, check and remove"
+deb=$(scripts/package.sh)
+scripts/check-package.sh "$deb"
 
 echo "== AddressSanitizer and UBSan: link, device, simulator"
 cmake -S . -B build-asan -G Ninja -DORVANE_SANITIZE=ON -DORVANE_WITH_QT=OFF -DORVANE_BENCH=OFF
