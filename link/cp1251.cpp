@@ -75,7 +75,35 @@ char32_t NextCodePoint(std::string_view text, std::size_t& i) {
   return c;
 }
 
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when it is
+// malformed; the decoded code point goes to *c.
+std::size_t StrictSequence(std::string_view text, std::size_t i, char32_t* c) {
+  std::size_t next = i;
+  *c = NextCodePoint(text, next);
+  const std::size_t length = next - i;
+  if (length == 1) return static_cast<unsigned char>(text[i]) < 0x80 ? 1 : 0;
+  const char32_t lowest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (*c < lowest || *c > 0x10FFFF || (*c >= 0xD800 && *c <= 0xDFFF)) return 0;
+  return length;
+}
+
 }  // namespace
+
+std::optional<Cp1251Gap> FirstCharacterWithoutCp1251(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t c = 0;
+    const std::size_t length = StrictSequence(utf8, i, &c);
+    if (length == 0) {
+      // The bad lead byte and the continuation bytes that follow it.
+      std::size_t end = i + 1;
+      while (end < utf8.size() && end < i + 4 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+      return Cp1251Gap{std::string(utf8.substr(i, end - i)), i, true};
+    }
+    if (CodePointToByte(c) == kUnknown && c != kUnknown) return Cp1251Gap{std::string(utf8.substr(i, length)), i, false};
+    i += length;
+  }
+  return std::nullopt;
+}
 
 std::vector<std::uint8_t> Utf8ToCp1251(std::string_view text) {
   std::vector<std::uint8_t> out;
