@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build with all tests, the
-# core again under AddressSanitizer and UBSan, the serial suite under
+# Sets up, builds and runs every test: the normal build with all tests (the
+# station records also against a throw-away PostgreSQL server), the core
+# again under AddressSanitizer and UBSan, the serial suite under
 # ThreadSanitizer, and a bounded fuzz run of the receive path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,26 @@ scripts/setup.sh
 echo "== build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
+# The station record tests run against PostgreSQL too: a throw-away server
+# of their own unless ORVANE_TEST_PG already names one. Without a server
+# those tests are skipped, and say so.
+pg_dir=""
+if [ -z "${ORVANE_TEST_PG:-}" ]; then
+  pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/orvane-pg.XXXXXX")
+  trap 'scripts/pg_test_cluster.sh stop "$pg_dir"' EXIT
+  if ORVANE_TEST_PG=$(scripts/pg_test_cluster.sh start "$pg_dir"); then
+    export ORVANE_TEST_PG
+  else
+    unset ORVANE_TEST_PG
+    echo "The PostgreSQL test server did not start: the PostgreSQL station record tests are skipped"
+  fi
+fi
 ctest --test-dir build --output-on-failure -j "$jobs"
+if [ -n "$pg_dir" ]; then
+  scripts/pg_test_cluster.sh stop "$pg_dir"
+  trap - EXIT
+  unset ORVANE_TEST_PG
+fi
 
 echo "== AddressSanitizer and UBSan: link, device, simulator"
 cmake -S . -B build-asan -G Ninja -DORVANE_SANITIZE=ON -DORVANE_WITH_QT=OFF -DORVANE_BENCH=OFF
