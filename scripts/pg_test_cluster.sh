@@ -37,6 +37,8 @@ port_in_use() {
 }
 
 start() {
+  mkdir -p "$dir"
+  touch "$dir/$marker"
   if [ ! -x "$bin/initdb" ] || [ ! -x "$bin/pg_ctl" ]; then
     echo "no PostgreSQL server in $bin (scripts/setup.sh installs postgresql)" >&2
     return 1
@@ -45,8 +47,6 @@ start() {
     echo "there is no postgres system user to run the server as" >&2
     return 1
   fi
-  mkdir -p "$dir"
-  touch "$dir/$marker"
   [ "$(id -u)" -ne 0 ] || chown postgres: "$dir"
   if ! as_server "$bin/initdb" -D "$dir/data" -U postgres --auth-local=trust --auth-host=scram-sha-256 \
     -E UTF8 --no-locale >"$dir/initdb.log" 2>&1; then
