@@ -13,6 +13,12 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 
+// One line of the table per run, whatever the reason holds.
+std::string OnOneLine(std::string text) {
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return text;
+}
+
 std::string SerialText(const RunRecord& run) { return run.serial ? std::to_string(*run.serial) : std::string(); }
 
 std::string CsvField(const std::string& text) {
@@ -34,7 +40,8 @@ std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
   for (const RunRecord& run : runs) {
     std::string serial = run.serial ? SerialText(run) + (run.serial_again ? " again" : "") : "-";
     lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
-                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, RunResultText(run.result), run.reason});
+                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, RunResultText(run.result),
+                     OnOneLine(run.reason)});
   }
   std::array<std::size_t, kColumns> width{};
   for (const Line& line : lines) {

@@ -424,6 +424,22 @@ Outcome<std::string> FileSha256(const std::string& path) {
   return Outcome<std::string>::Done(hash.result().toHex().toStdString());
 }
 
+Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std::string& usb_serial,
+                              const std::string& version) {
+  RunStart start{port, usb_serial, "", {}, job.constants, version};
+  if (job.image) {
+    auto sha = FileSha256(*job.image);
+    if (!sha) return Outcome<RunStart>::Failed(sha.error);
+    start.image_sha256 = std::move(*sha.value);
+  }
+  for (const std::string& plan : job.plans) {
+    auto sha = FileSha256(plan);
+    if (!sha) return Outcome<RunStart>::Failed(sha.error);
+    start.plans.push_back({std::filesystem::path(plan).filename().string(), std::move(*sha.value)});
+  }
+  return Outcome<RunStart>::Done(std::move(start));
+}
+
 Outcome<std::string> SinceToUtc(const std::string& since) {
   const QString text = Q(since).trimmed();
   QDateTime time;

@@ -143,11 +143,18 @@ class RecordStore {
 // The SHA-256 of a file in lower-case hex.
 Outcome<std::string> FileSha256(const std::string& path);
 
+// The record of a job's run before it starts: the image's SHA-256, each
+// plan by its file name with its SHA-256, and the job's constants. An error
+// names a file that cannot be read.
+Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std::string& usb_serial,
+                              const std::string& version);
+
 // "since" as the stored times are written (UTC, see HistoryFilter); an
 // error for a text that is neither form.
 Outcome<std::string> SinceToUtc(const std::string& since);
 
-// History for people and programs: a plain table; one JSON object a line
+// History for people and programs: a plain table (line ends in a reason
+// shown as spaces); one JSON object a line
 // (serial, port, usb_serial, result, reason, image_sha256, plans,
 // constants, started, finished, version, run, serial_again); CSV with a
 // header line, RFC 4180 quoting and CRLF line ends. Each ends with a line

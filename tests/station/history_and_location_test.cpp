@@ -132,7 +132,7 @@ TEST(History, FormatsATableJsonLinesAndCsv) {
             "run  started                   finished                  port          usb serial  serial  result   reason\n"
             "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000  done\n"
             "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -       running  "
-            "line 1, \"quoted\"\nline 2\n");
+            "line 1, \"quoted\" line 2\n");
   EXPECT_EQ(FormatHistoryJson(runs),
             "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"finished\":\"2024-05-01T10:01:00.000Z\","
             "\"image_sha256\":\"ab\",\"plans\":[{\"name\":\"plan 12.yp1\",\"sha256\":\"cd\"}],\"port\":\"COM5\","

@@ -238,13 +238,26 @@ TEST(RecordStore, PostgresServerThatGoesAwayGivesAnError) {
   EXPECT_EQ(history.value->size(), 1u);
 }
 
-TEST(RecordStore, HashesFiles) {
+TEST(RecordStore, DescribesAJobsFilesByTheirHashes) {
   TestDatabase folder(Backend::kSqlite);
-  const std::string path = folder.folder() + "/abc";
-  std::ofstream(path) << "abc";
-  EXPECT_EQ(FileSha256(path).value, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_NE(FileSha256(folder.folder() + "/none").error.find("cannot read \"" + folder.folder() + "/none\""),
-            std::string::npos);
+  const std::string abc = folder.folder() + "/main.mts", empty = folder.folder() + "/ring.R0";
+  std::ofstream(abc) << "abc";
+  std::ofstream{empty};
+  Job job{folder.folder() + "/job.toml", abc, true, {empty, abc}, Constants{.local_address = 12}, std::nullopt};
+  const auto start = RunStartFor(job, "COM5", "A10K3Z9", "1.0");
+  ASSERT_TRUE(start) << start.error;
+  const std::string abc_sha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  const std::string empty_sha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  EXPECT_EQ(start.value->image_sha256, abc_sha);
+  EXPECT_EQ(start.value->plans, (std::vector<PlanRecord>{{"ring.R0", empty_sha}, {"main.mts", abc_sha}}));
+  EXPECT_EQ(start.value->constants, job.constants);
+  EXPECT_EQ(start.value->port, "COM5");
+  EXPECT_EQ(start.value->usb_serial, "A10K3Z9");
+
+  for (const std::string& unreadable : {folder.folder() + "/none", folder.folder()}) {
+    job.plans = {unreadable};
+    EXPECT_NE(RunStartFor(job, "COM5", "", "1.0").error.find("cannot read \"" + unreadable + "\""), std::string::npos);
+  }
 }
 
 }  // namespace
