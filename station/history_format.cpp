@@ -12,10 +12,11 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-
 // One line of the table per run, whatever the reason holds.
 std::string OnOneLine(std::string text) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
   return text;
 }
 

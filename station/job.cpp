@@ -66,7 +66,8 @@ std::string_view TypeName(toml::node_type type) {
 }
 
 Problem WrongType(const toml::node& node, std::string_view name, std::string_view wanted) {
-  return At(node, std::string(name) + " must be " + std::string(wanted) + ", not " + std::string(TypeName(node.type())));
+  return At(node,
+            std::string(name) + " must be " + std::string(wanted) + ", not " + std::string(TypeName(node.type())));
 }
 
 // A key as it would be written in the file: bare when it can be, else as a
@@ -78,9 +79,7 @@ std::string KeyText(std::string_view key) {
   return bare ? std::string(key) : "'" + std::string(key) + "'";
 }
 
-bool Known(Keys keys, std::string_view key) {
-  return std::find(keys.begin(), keys.end(), key) != keys.end();
-}
+bool Known(Keys keys, std::string_view key) { return std::find(keys.begin(), keys.end(), key) != keys.end(); }
 
 // The first key of the file, by position, that a job does not have.
 Check FirstUnknownKey(const toml::table& root) {
@@ -170,7 +169,9 @@ Check ReadSerial(const toml::node& node, std::optional<SerialRange>& out) {
   if (!table) return WrongType(node, "serial", "a table with first and last");
   const toml::node* first = table->get("first");
   const toml::node* last = table->get("last");
-  if (!first || !last) return At(node, std::string("serial needs both first and last, ") + (first ? "last" : "first") + " is missing");
+  if (!first || !last) {
+    return At(node, std::string("serial needs both first and last, ") + (first ? "last" : "first") + " is missing");
+  }
   SerialRange range;
   if (auto problem = ReadInteger(*first, "serial.first", Limits32::min(), Limits32::max(), range.first)) return problem;
   if (auto problem = ReadInteger(*last, "serial.last", Limits32::min(), Limits32::max(), range.last)) return problem;
@@ -242,7 +243,9 @@ Outcome<Job> ParseJob(std::string_view text, const std::string& path) {
 
 Outcome<Job> ReadJob(const std::string& path) {
   struct stat info{};
-  if (::stat(path.c_str(), &info) != 0) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  if (::stat(path.c_str(), &info) != 0) {
+    return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  }
   if (S_ISDIR(info.st_mode)) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": it is a folder");
   if (static_cast<std::uintmax_t>(info.st_size) > kJobFileLimit) {
     return Outcome<Job>::Failed(Quoted(path) + " is too big for a job file");

@@ -28,11 +28,11 @@ namespace orvane::station {
 
 // Constants written to every modem of a job; empty fields stay as they are.
 struct Constants {
-  std::optional<std::string> identifier = {};  // UTF-8, at most 20 characters, all in code page 1251
-  std::optional<std::int32_t> time_zone = {};        // -32768..32767
-  std::optional<std::int32_t> summer = {};           // 0..1
-  std::optional<std::int32_t> local_address = {};    // 0..254
-  std::optional<std::int32_t> global_address = {};   // 0..65535
+  std::optional<std::string> identifier = {};       // UTF-8, at most 20 characters, all in code page 1251
+  std::optional<std::int32_t> time_zone = {};       // -32768..32767
+  std::optional<std::int32_t> summer = {};          // 0..1
+  std::optional<std::int32_t> local_address = {};   // 0..254
+  std::optional<std::int32_t> global_address = {};  // 0..65535
 
   bool Empty() const { return !identifier && !time_zone && !summer && !local_address && !global_address; }
   bool operator==(const Constants&) const = default;

@@ -37,8 +37,8 @@ Constants ConstantsFromJson(const QJsonObject& object) {
 QJsonArray PlansToJson(const std::vector<PlanRecord>& plans) {
   QJsonArray array;
   for (const PlanRecord& plan : plans) {
-    array.append(QJsonObject{{"name", QString::fromStdString(plan.name)},
-                             {"sha256", QString::fromStdString(plan.sha256)}});
+    array.append(
+        QJsonObject{{"name", QString::fromStdString(plan.name)}, {"sha256", QString::fromStdString(plan.sha256)}});
   }
   return array;
 }

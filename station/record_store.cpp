@@ -129,8 +129,8 @@ bool Transient(const QString& driver, const QSqlError& error) {
 }
 
 void PauseBeforeRetry(int attempt) {
-  thread_local std::minstd_rand random(static_cast<unsigned>(
-      std::chrono::steady_clock::now().time_since_epoch().count()));
+  thread_local std::minstd_rand random(
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
   const int ceiling_us = std::min(50000, 500 * (attempt + 1));
   std::this_thread::sleep_for(std::chrono::microseconds(random() % ceiling_us));
 }
@@ -203,8 +203,8 @@ struct RecordStore::Connection {
     }
     if (!ok) {
       const QSqlError error = query.lastError();
-      result.error = error.text().trimmed().isEmpty() ? "the statement failed and the driver says nothing more"
-                                                      : S(error.text());
+      result.error =
+          error.text().trimmed().isEmpty() ? "the statement failed and the driver says nothing more" : S(error.text());
       result.transient = Transient(driver, error);
       return result;
     }
@@ -332,9 +332,9 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
     bool transient = false;
   };
   auto failed = [&](const StatementResult& r) {
-    return Attempt{Granted::Failed("cannot take a serial number for run " + std::to_string(run) + where + ": " +
-                                   r.error),
-                   r.transient};
+    return Attempt{
+        Granted::Failed("cannot take a serial number for run " + std::to_string(run) + where + ": " + r.error),
+        r.transient};
   };
   auto granted = [](const Row& row, bool again) {
     return Attempt{Granted::Done(SerialGrant{static_cast<std::int32_t>(row.at(0).toLongLong()), again})};
@@ -392,7 +392,9 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
   for (std::size_t i = 0; i < conditions.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + conditions[i];
   sql += " ORDER BY r.started, r.id";
   const StatementResult result = Retrying([&] { return connection_->Execute(sql.c_str(), bindings); });
-  if (!result.error.empty()) return Listed::Failed("cannot read the history in " + location_.Describe() + ": " + result.error);
+  if (!result.error.empty()) {
+    return Listed::Failed("cannot read the history in " + location_.Describe() + ": " + result.error);
+  }
   std::vector<RunRecord> runs;
   for (const Row& row : result.rows) {
     RunRecord r;
@@ -420,7 +422,9 @@ Outcome<std::string> FileSha256(const std::string& path) {
     return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
   }
   QCryptographicHash hash(QCryptographicHash::Sha256);
-  if (!hash.addData(&file)) return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
+  if (!hash.addData(&file)) {
+    return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
+  }
   return Outcome<std::string>::Done(hash.result().toHex().toStdString());
 }
 
@@ -450,8 +454,7 @@ Outcome<std::string> SinceToUtc(const std::string& since) {
     time = QDateTime::fromString(text, Qt::ISODateWithMs);
   }
   if (!time.isValid()) {
-    return Outcome<std::string>::Failed("since: \"" + since +
-                                        "\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time");
+    return Outcome<std::string>::Failed("since: \"" + since + "\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time");
   }
   return Outcome<std::string>::Done(S(time.toUTC().toString(Qt::ISODateWithMs)));
 }

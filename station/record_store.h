@@ -79,8 +79,8 @@ struct RunStart {
   std::string usb_serial;    // the USB adapter's serial number, may be empty
   std::string image_sha256;  // empty when the job has no image
   std::vector<PlanRecord> plans;
-  Constants constants;       // the constants the run writes
-  std::string version;       // the tool's version
+  Constants constants;  // the constants the run writes
+  std::string version;  // the tool's version
 };
 
 struct RunRecord {

@@ -105,7 +105,9 @@ Parsed ParsePostgres(std::string_view rest) {
     if (key == "host") {
       location.host = value;
     } else if (key == "port") {
-      if (!ParsePort(value, location.port)) return refused("has the port \"" + value + "\", not a number from 1 to 65535");
+      if (!ParsePort(value, location.port)) {
+        return refused("has the port \"" + value + "\", not a number from 1 to 65535");
+      }
     } else if (key == "user") {
       location.user = value;
     } else if (key == "password") {
@@ -170,8 +172,9 @@ Outcome<std::string> DefaultStorePath() {
   } else if (home && *home) {
     base = std::filesystem::path(home) / ".local" / "share";
   } else {
-    return Outcome<std::string>::Failed("neither XDG_DATA_HOME nor HOME is set, so there is no default place for the "
-                                        "station records");
+    return Outcome<std::string>::Failed(
+        "neither XDG_DATA_HOME nor HOME is set, so there is no default place for the "
+        "station records");
   }
   const std::filesystem::path folder = base / "orvane";
   std::error_code error;

@@ -1,8 +1,8 @@
 // Several station processes on one database at once, as a station with many
 // ports runs them: each number is handed out once, and a process killed at
 // any moment never makes the store give a number twice.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -104,7 +104,8 @@ TEST_P(ConcurrencyTest, TakersAtOnceGetEveryNumberOnceFromTheFirst) {
       const auto numbers = NumbersOf(taker);
       EXPECT_EQ(numbers.size(), static_cast<std::size_t>(kEach));
       EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
-      interleaved += !numbers.empty() && numbers.back() - numbers.front() + 1 != static_cast<std::int64_t>(numbers.size());
+      interleaved +=
+          !numbers.empty() && numbers.back() - numbers.front() + 1 != static_cast<std::int64_t>(numbers.size());
       all.insert(all.end(), numbers.begin(), numbers.end());
     }
     std::sort(all.begin(), all.end());

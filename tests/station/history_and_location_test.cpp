@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,46 +12,46 @@
 namespace orvane::station {
 namespace {
 
+using ::testing::HasSubstr;
+
+// A location's fields in one line, options last.
+std::string Fields(const StoreLocation& l) {
+  std::string text = l.kind == StoreLocation::Kind::kSqlite
+                         ? "file=" + l.file
+                         : "host=" + l.host + " user=" + l.user + " password=" + l.password + " db=" + l.database +
+                               " port=" + std::to_string(l.port);
+  for (const auto& [key, value] : l.options) text += " " + key + "=" + value;
+  return text;
+}
+
 TEST(StoreLocation, ReadsFilePathsAndPostgresUrls) {
-  using Kind = StoreLocation::Kind;
-  using Options = std::vector<std::pair<std::string, std::string>>;
-  const Options timeout = {{"connect_timeout", "10"}, {"options", "-c client_min_messages=warning"}};
+  const std::string defaults = " connect_timeout=10 options=-c client_min_messages=warning";
   struct Case {
-    std::string text;
-    StoreLocation want;
-    std::string described;
+    std::string text, fields, described;
   };
   const Case cases[] = {
-      {"/var/lib/orvane/station.sqlite", {Kind::kSqlite, "/var/lib/orvane/station.sqlite"}, "\"/var/lib/orvane/station.sqlite\""},
-      {"station.sqlite", {Kind::kSqlite, "station.sqlite"}, "\"station.sqlite\""},
+      {"/var/lib/station.sqlite", "file=/var/lib/station.sqlite", "\"/var/lib/station.sqlite\""},
+      {"station.sqlite", "file=station.sqlite", "\"station.sqlite\""},
       {"postgresql://orvane:p%40ss:w@db.local:5433/station",
-       {Kind::kPostgres, "", "db.local", "orvane", "p@ss:w", "station", 5433, timeout},
+       "host=db.local user=orvane password=p@ss:w db=station port=5433" + defaults,
        "postgresql://orvane@db.local:5433/station"},
-      {"postgres://u@[::1]:6000/d", {Kind::kPostgres, "", "::1", "u", "", "d", 6000, timeout},
+      {"postgres://u@[::1]:6000/d", "host=::1 user=u password= db=d port=6000" + defaults,
        "postgresql://u@[::1]:6000/d"},
       {"postgresql://u:pw@/station?host=/tmp/pg%20sock",
-       {Kind::kPostgres, "", "/tmp/pg sock", "u", "pw", "station", -1, timeout},
+       "host=/tmp/pg sock user=u password=pw db=station port=-1" + defaults,
        "postgresql://u@/station?host=/tmp/pg sock"},
       {"postgresql://h?dbname=d&user=u&password=x&port=7&sslmode=require&connect_timeout=3&options=-csearch_path%3Ds",
-       {Kind::kPostgres, "", "h", "u", "x", "d", 7,
-        {{"sslmode", "require"}, {"connect_timeout", "3"}, {"options", "-c client_min_messages=warning -csearch_path=s"}}},
+       "host=h user=u password=x db=d port=7 sslmode=require connect_timeout=3 "
+       "options=-c client_min_messages=warning -csearch_path=s",
        "postgresql://u@h:7/d"},
-      {"postgresql:///db", {Kind::kPostgres, "", "", "", "", "db", -1, timeout}, "postgresql:///db"},
+      {"postgresql:///db", "host= user= password= db=db port=-1" + defaults, "postgresql:///db"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const auto got = ParseStoreLocation(c.text);
     ASSERT_TRUE(got) << got.error;
-    const StoreLocation& l = *got.value;
-    EXPECT_EQ(l.kind, c.want.kind);
-    EXPECT_EQ(l.file, c.want.file);
-    EXPECT_EQ(l.host, c.want.host);
-    EXPECT_EQ(l.user, c.want.user);
-    EXPECT_EQ(l.password, c.want.password);
-    EXPECT_EQ(l.database, c.want.database);
-    EXPECT_EQ(l.port, c.want.port);
-    EXPECT_EQ(l.options, c.want.options);
-    EXPECT_EQ(l.Describe(), c.described);
+    EXPECT_EQ(Fields(*got.value), c.fields);
+    EXPECT_EQ(got.value->Describe(), c.described);
   }
   for (const char* bad : {"postgresql://h:0/d", "postgresql://h:x/d", "postgresql://u:%zz@h/d", "postgresql://[::1/d",
                           "postgresql://h/d?flag", "postgresql://h/d?options=a;b", "sqlite://x"}) {
@@ -75,7 +76,7 @@ TEST(StoreLocation, DefaultPathFollowsXdgDataHome) {
   ::setenv("HOME", (base / "file").c_str(), 1);
   std::filesystem::create_directories(base);
   std::ofstream(base / "file") << "x";
-  EXPECT_NE(DefaultStorePath().error.find("cannot create the folder"), std::string::npos);
+  EXPECT_THAT(DefaultStorePath().error, HasSubstr("cannot create the folder"));
   ::setenv("HOME", saved_home.c_str(), 1);
   std::filesystem::remove_all(base);
 }
@@ -97,8 +98,7 @@ TEST(History, SinceTakesADayOrAnIsoTime) {
   };
   for (const Case& c : cases) EXPECT_EQ(SinceToUtc(c.since).value, c.utc) << c.since;
   for (const char* bad : {"", "yesterday", "2024-13-01", "2024-05-01T25:00"}) {
-    EXPECT_NE(SinceToUtc(bad).error.find("is neither a date (YYYY-MM-DD) nor an ISO 8601 time"), std::string::npos)
-        << bad;
+    EXPECT_THAT(SinceToUtc(bad).error, HasSubstr("is neither a date (YYYY-MM-DD) nor an ISO 8601 time"));
   }
   saved ? ::setenv("TZ", saved_tz.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
@@ -128,26 +128,29 @@ std::vector<RunRecord> SampleRuns() {
 
 TEST(History, FormatsATableJsonLinesAndCsv) {
   const auto runs = SampleRuns();
-  EXPECT_EQ(FormatHistoryTable(runs),
-            "run  started                   finished                  port          usb serial  serial  result   reason\n"
-            "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000  done\n"
-            "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -       running  "
-            "line 1, \"quoted\" line 2\n");
-  EXPECT_EQ(FormatHistoryJson(runs),
-            "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"finished\":\"2024-05-01T10:01:00.000Z\","
-            "\"image_sha256\":\"ab\",\"plans\":[{\"name\":\"plan 12.yp1\",\"sha256\":\"cd\"}],\"port\":\"COM5\","
-            "\"reason\":\"\",\"result\":\"done\",\"run\":1,\"serial\":100000,\"serial_again\":false,"
-            "\"started\":\"2024-05-01T10:00:00.000Z\",\"usb_serial\":\"A10K3Z9\",\"version\":\"1.0\"}\n"
-            "{\"constants\":{},\"finished\":null,\"image_sha256\":\"\",\"plans\":[],\"port\":\"/dev/ttyUSB1\","
-            "\"reason\":\"line 1, \\\"quoted\\\"\\nline 2\",\"result\":\"running\",\"run\":2,\"serial\":null,"
-            "\"serial_again\":false,\"started\":\"2024-05-01T10:02:00.000Z\",\"usb_serial\":\"\",\"version\":\"1.0\"}\n");
-  EXPECT_EQ(FormatHistoryCsv(runs),
-            "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,"
-            "version\r\n"
-            "1,2024-05-01T10:00:00.000Z,2024-05-01T10:01:00.000Z,COM5,A10K3Z9,100000,false,done,,ab,"
-            "\"[{\"\"name\"\":\"\"plan 12.yp1\"\",\"\"sha256\"\":\"\"cd\"\"}]\",\"{\"\"id\"\":\"\"Пульт-7\"\","
-            "\"\"tz\"\":180}\",1.0\r\n"
-            "2,2024-05-01T10:02:00.000Z,,/dev/ttyUSB1,,,false,running,\"line 1, \"\"quoted\"\"\nline 2\",,[],{},1.0\r\n");
+  EXPECT_EQ(
+      FormatHistoryTable(runs),
+      "run  started                   finished                  port          usb serial  serial  result   reason\n"
+      "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000  done\n"
+      "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -       running  "
+      "line 1, \"quoted\" line 2\n");
+  EXPECT_EQ(
+      FormatHistoryJson(runs),
+      "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"finished\":\"2024-05-01T10:01:00.000Z\","
+      "\"image_sha256\":\"ab\",\"plans\":[{\"name\":\"plan 12.yp1\",\"sha256\":\"cd\"}],\"port\":\"COM5\","
+      "\"reason\":\"\",\"result\":\"done\",\"run\":1,\"serial\":100000,\"serial_again\":false,"
+      "\"started\":\"2024-05-01T10:00:00.000Z\",\"usb_serial\":\"A10K3Z9\",\"version\":\"1.0\"}\n"
+      "{\"constants\":{},\"finished\":null,\"image_sha256\":\"\",\"plans\":[],\"port\":\"/dev/ttyUSB1\","
+      "\"reason\":\"line 1, \\\"quoted\\\"\\nline 2\",\"result\":\"running\",\"run\":2,\"serial\":null,"
+      "\"serial_again\":false,\"started\":\"2024-05-01T10:02:00.000Z\",\"usb_serial\":\"\",\"version\":\"1.0\"}\n");
+  EXPECT_EQ(
+      FormatHistoryCsv(runs),
+      "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,"
+      "version\r\n"
+      "1,2024-05-01T10:00:00.000Z,2024-05-01T10:01:00.000Z,COM5,A10K3Z9,100000,false,done,,ab,"
+      "\"[{\"\"name\"\":\"\"plan 12.yp1\"\",\"\"sha256\"\":\"\"cd\"\"}]\",\"{\"\"id\"\":\"\"Пульт-7\"\","
+      "\"\"tz\"\":180}\",1.0\r\n"
+      "2,2024-05-01T10:02:00.000Z,,/dev/ttyUSB1,,,false,running,\"line 1, \"\"quoted\"\"\nline 2\",,[],{},1.0\r\n");
   EXPECT_EQ(FormatHistoryTable({}), "run  started  finished  port  usb serial  serial  result  reason\n");
   EXPECT_EQ(FormatHistoryJson({}), "");
 }

@@ -1,12 +1,15 @@
+#include "station/job.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "station/job.h"
-
 namespace orvane::station {
 namespace {
+
+using ::testing::HasSubstr;
 
 constexpr const char* kJobPath = "/jobs/station.toml";
 
@@ -52,7 +55,8 @@ plans = ["../shared/a.yp1", "sub/./b.yp1"])",
        MakeJob("/opt/fw/main.mts", false, {"/shared/a.yp1", "/jobs/sub/b.yp1"}, {}, std::nullopt)},
       {"erase = true", MakeJob(std::nullopt, true, {}, {}, std::nullopt)},
       {"constants.tz = -32768\nconstants.global = 65535\nconstants.local = 0",
-       MakeJob(std::nullopt, false, {}, Constants{.time_zone = -32768, .local_address = 0, .global_address = 65535}, std::nullopt)},
+       MakeJob(std::nullopt, false, {}, Constants{.time_zone = -32768, .local_address = 0, .global_address = 65535},
+               std::nullopt)},
       {"constants.id = \"ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ\"",
        MakeJob(std::nullopt, false, {}, Constants{.identifier = "ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ"}, std::nullopt)},
       {"serial = { first = -2147483648, last = 2147483647 }",
@@ -114,12 +118,13 @@ TEST(Job, RefusesBadJobsSayingWhereAndWhy) {
     SCOPED_TRACE(c.text);
     const auto job = ParseJob(c.text, kJobPath);
     ASSERT_FALSE(job);
-    EXPECT_NE(job.error.find(c.error), std::string::npos) << job.error;
+    EXPECT_THAT(job.error, HasSubstr(c.error));
   }
 }
 
 TEST(Job, ReadsTheFileAndSaysWhyItCannot) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("orvane-job-" + std::to_string(::getpid()));
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("orvane-job-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const std::string path = (folder / "job.toml").string();
   std::ofstream(path) << "plans = [\"ring.R0\"]\n";
@@ -130,12 +135,10 @@ TEST(Job, ReadsTheFileAndSaysWhyItCannot) {
   EXPECT_EQ(job.value->plans, std::vector<std::string>{(folder / "ring.R0").string()});
 
   const auto missing = ReadJob((folder / "none.toml").string());
-  EXPECT_NE(missing.error.find("cannot read \"" + (folder / "none.toml").string() + "\": No such file"),
-            std::string::npos)
-      << missing.error;
-  EXPECT_NE(ReadJob(folder.string()).error.find("it is a folder"), std::string::npos);
+  EXPECT_THAT(missing.error, HasSubstr("cannot read \"" + (folder / "none.toml").string() + "\": No such file"));
+  EXPECT_THAT(ReadJob(folder.string()).error, HasSubstr("it is a folder"));
   std::ofstream(path, std::ios::binary) << std::string(kJobFileLimit + 1, '#');
-  EXPECT_NE(ReadJob(path).error.find("too big for a job file"), std::string::npos);
+  EXPECT_THAT(ReadJob(path).error, HasSubstr("too big for a job file"));
   std::filesystem::remove_all(folder);
 }
 

