@@ -99,7 +99,9 @@ std::optional<Cp1251Gap> FirstCharacterWithoutCp1251(std::string_view utf8) {
       while (end < utf8.size() && end < i + 4 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
       return Cp1251Gap{std::string(utf8.substr(i, end - i)), i, true};
     }
-    if (CodePointToByte(c) == kUnknown && c != kUnknown) return Cp1251Gap{std::string(utf8.substr(i, length)), i, false};
+    if (CodePointToByte(c) == kUnknown && c != kUnknown) {
+      return Cp1251Gap{std::string(utf8.substr(i, length)), i, false};
+    }
     i += length;
   }
   return std::nullopt;

@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  qt6-base-dev
-  libcli11-dev nlohmann-json3-dev
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
+  libcli11-dev nlohmann-json3-dev libtomlplusplus-dev
+  postgresql
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
   qt6-translations-l10n

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build with all tests, the
-# Debian package made from that build and checked, the core again under
+# Sets up, builds and runs every test: the normal build with all tests (the
+# station records also against a throw-away PostgreSQL server), the Debian
+# package made from that build and checked, the core again under
 # AddressSanitizer and UBSan, the serial suite under ThreadSanitizer, and a
 # bounded fuzz run of the receive path.
 set -euo pipefail
@@ -13,7 +14,26 @@ scripts/setup.sh
 echo "== build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
+# The station record tests run against PostgreSQL too: a throw-away server
+# of their own unless ORVANE_TEST_PG already names one. Without a server
+# those tests are skipped, and say so.
+pg_dir=""
+if [ -z "${ORVANE_TEST_PG:-}" ]; then
+  pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/orvane-pg.XXXXXX")
+  trap 'scripts/pg_test_cluster.sh stop "$pg_dir"' EXIT
+  if ORVANE_TEST_PG=$(scripts/pg_test_cluster.sh start "$pg_dir"); then
+    export ORVANE_TEST_PG
+  else
+    unset ORVANE_TEST_PG
+    echo "The PostgreSQL test server did not start: the PostgreSQL station record tests are skipped"
+  fi
+fi
 ctest --test-dir build --output-on-failure -j "$jobs"
+if [ -n "$pg_dir" ]; then
+  scripts/pg_test_cluster.sh stop "$pg_dir"
+  trap - EXIT
+  unset ORVANE_TEST_PG
+fi
 
 echo "== Debian package: lintian, then (as root) install, check and remove"
 deb=$(scripts/package.sh)

@@ -1,0 +1,110 @@
+// The three forms of the run history: a table for people, JSON lines and CSV
+// for programs and spreadsheets.
+#include <algorithm>
+#include <array>
+
+#include "link/cp1251.h"
+#include "station/record_json.h"
+#include "station/record_store.h"
+
+namespace orvane::station {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// One line of the table per run, whatever the reason holds.
+std::string OnOneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
+std::string SerialText(const RunRecord& run) { return run.serial ? std::to_string(*run.serial) : std::string(); }
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+}  // namespace
+
+std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
+  constexpr std::size_t kColumns = 8;
+  using Line = std::array<std::string, kColumns>;
+  std::vector<Line> lines = {{"run", "started", "finished", "port", "usb serial", "serial", "result", "reason"}};
+  for (const RunRecord& run : runs) {
+    std::string serial = run.serial ? SerialText(run) + (run.serial_again ? " again" : "") : "-";
+    lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
+                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, RunResultText(run.result),
+                     OnOneLine(run.reason)});
+  }
+  std::array<std::size_t, kColumns> width{};
+  for (const Line& line : lines) {
+    for (std::size_t i = 0; i < kColumns; ++i) width[i] = std::max(width[i], link::Utf8Length(line[i]));
+  }
+  std::string out;
+  for (const Line& line : lines) {
+    std::string text;
+    for (std::size_t i = 0; i < kColumns; ++i) {
+      text += line[i];
+      if (i + 1 < kColumns) text += std::string(width[i] - link::Utf8Length(line[i]) + 2, ' ');
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    out += text + '\n';
+  }
+  return out;
+}
+
+std::string FormatHistoryJson(const std::vector<RunRecord>& runs) {
+  std::string out;
+  for (const RunRecord& run : runs) {
+    QJsonObject object{
+        {"run", static_cast<qint64>(run.id)},
+        {"started", Q(run.started)},
+        {"finished", run.finished.empty() ? QJsonValue() : QJsonValue(Q(run.finished))},
+        {"port", Q(run.port)},
+        {"usb_serial", Q(run.usb_serial)},
+        {"serial", run.serial ? QJsonValue(static_cast<qint64>(*run.serial)) : QJsonValue()},
+        {"serial_again", run.serial_again},
+        {"image_sha256", Q(run.image_sha256)},
+        {"plans", PlansToJson(run.plans)},
+        {"constants", ConstantsToJson(run.constants)},
+        {"result", RunResultText(run.result)},
+        {"reason", Q(run.reason)},
+        {"version", Q(run.version)},
+    };
+    out += CompactJson(object).toStdString() + '\n';
+  }
+  return out;
+}
+
+std::string FormatHistoryCsv(const std::vector<RunRecord>& runs) {
+  std::string out =
+      "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,version\r\n";
+  for (const RunRecord& run : runs) {
+    const std::string fields[] = {std::to_string(run.id),
+                                  run.started,
+                                  run.finished,
+                                  run.port,
+                                  run.usb_serial,
+                                  SerialText(run),
+                                  run.serial_again ? "true" : "false",
+                                  RunResultText(run.result),
+                                  run.reason,
+                                  run.image_sha256,
+                                  CompactJson(PlansToJson(run.plans)).toStdString(),
+                                  CompactJson(ConstantsToJson(run.constants)).toStdString(),
+                                  run.version};
+    for (std::size_t i = 0; i < std::size(fields); ++i) out += (i > 0 ? "," : "") + CsvField(fields[i]);
+    out += "\r\n";
+  }
+  return out;
+}
+
+}  // namespace orvane::station

@@ -1,0 +1,261 @@
+#include "station/job.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <span>
+#include <sstream>
+#include <toml++/toml.h>
+
+#include "link/cp1251.h"
+
+namespace orvane::station {
+namespace {
+
+using Limits32 = std::numeric_limits<std::int32_t>;
+
+struct NumberField {
+  std::string_view key;
+  std::int64_t low, high;
+  std::optional<std::int32_t> Constants::*target;
+};
+
+constexpr NumberField kNumberFields[] = {
+    {"tz", -32768, 32767, &Constants::time_zone},
+    {"summer", 0, 1, &Constants::summer},
+    {"local", 0, 254, &Constants::local_address},
+    {"global", 0, 65535, &Constants::global_address},
+};
+
+using Keys = std::span<const std::string_view>;
+constexpr std::string_view kTopKeys[] = {"image", "erase", "plans", "constants", "serial"};
+constexpr std::string_view kConstantsKeys[] = {"id", "tz", "summer", "local", "global"};
+constexpr std::string_view kSerialKeys[] = {"first", "last"};
+
+// A problem and the line it is on (0 when it has none).
+struct Problem {
+  std::string text;
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+};
+using Check = std::optional<Problem>;
+
+Problem At(const toml::node& node, std::string text) {
+  return {std::move(text), node.source().begin.line, node.source().begin.column};
+}
+
+std::string_view TypeName(toml::node_type type) {
+  switch (type) {
+    case toml::node_type::table: return "a table";
+    case toml::node_type::array: return "an array";
+    case toml::node_type::string: return "a text";
+    case toml::node_type::integer: return "an integer";
+    case toml::node_type::floating_point: return "a decimal number";
+    case toml::node_type::boolean: return "true or false";
+    case toml::node_type::date: return "a date";
+    case toml::node_type::time: return "a time";
+    case toml::node_type::date_time: return "a date and time";
+    case toml::node_type::none: break;
+  }
+  return "nothing";
+}
+
+Problem WrongType(const toml::node& node, std::string_view name, std::string_view wanted) {
+  return At(node,
+            std::string(name) + " must be " + std::string(wanted) + ", not " + std::string(TypeName(node.type())));
+}
+
+// A key as it would be written in the file: bare when it can be, else as a
+// literal string in single quotes.
+std::string KeyText(std::string_view key) {
+  const bool bare = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+  });
+  return bare ? std::string(key) : "'" + std::string(key) + "'";
+}
+
+bool Known(Keys keys, std::string_view key) { return std::find(keys.begin(), keys.end(), key) != keys.end(); }
+
+// The first key of the file, by position, that a job does not have.
+Check FirstUnknownKey(const toml::table& root) {
+  Check first;
+  auto note = [&first](const toml::key& key, const std::string& dotted) {
+    const auto& where = key.source().begin;
+    if (first && std::pair(first->line, first->column) <= std::pair(where.line, where.column)) return;
+    std::string text = "unknown key \"" + dotted + "\"";
+    if (dotted == "constants.serial") text += " (each modem's serial number comes from the [serial] counter)";
+    first = Problem{std::move(text), where.line, where.column};
+  };
+  auto walk = [&note](const toml::table& table, std::string_view prefix, Keys keys) {
+    for (const auto& [key, node] : table) {
+      (void)node;
+      if (!Known(keys, key.str())) note(key, std::string(prefix) + KeyText(key.str()));
+    }
+  };
+  walk(root, "", kTopKeys);
+  if (const toml::table* constants = root["constants"].as_table()) walk(*constants, "constants.", kConstantsKeys);
+  if (const toml::table* serial = root["serial"].as_table()) walk(*serial, "serial.", kSerialKeys);
+  return first;
+}
+
+std::string Resolve(const std::filesystem::path& folder, const std::string& path) {
+  const std::filesystem::path given(path);
+  return (given.is_absolute() ? given : folder / given).lexically_normal().string();
+}
+
+// A file path from the job: a text that is not empty, made absolute.
+Check ReadPath(const toml::node& node, const std::string& name, const std::filesystem::path& folder, std::string& out) {
+  const auto* text = node.as_string();
+  if (!text) return WrongType(node, name, "a text (a file path)");
+  if (text->get().empty()) return At(node, name + " is empty");
+  out = Resolve(folder, text->get());
+  return std::nullopt;
+}
+
+Check ReadInteger(const toml::node& node, const std::string& name, std::int64_t low, std::int64_t high,
+                  std::int32_t& out) {
+  const auto* number = node.as_integer();
+  if (!number) return WrongType(node, name, "an integer");
+  const std::int64_t value = number->get();
+  if (value < low || value > high) {
+    return At(node, name + " must be from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
+                        std::to_string(value));
+  }
+  out = static_cast<std::int32_t>(value);
+  return std::nullopt;
+}
+
+Check ReadIdentifier(const toml::node& node, std::optional<std::string>& out) {
+  const auto* text = node.as_string();
+  if (!text) return WrongType(node, "constants.id", "a text");
+  const std::string& id = text->get();
+  if (const auto gap = link::FirstCharacterWithoutCp1251(id)) {
+    if (gap->malformed) return At(node, "constants.id is not valid UTF-8 at byte " + std::to_string(gap->offset));
+    return At(node, "constants.id: \"" + gap->character + "\" has no code page 1251 form");
+  }
+  if (const std::size_t length = link::Utf8Length(id); length > kIdentifierLimit) {
+    return At(node, "constants.id holds at most " + std::to_string(kIdentifierLimit) + " characters, not " +
+                        std::to_string(length));
+  }
+  out = id;
+  return std::nullopt;
+}
+
+Check ReadConstants(const toml::node& node, Constants& out) {
+  const toml::table* table = node.as_table();
+  if (!table) return WrongType(node, "constants", "a table");
+  if (const toml::node* id = table->get("id")) {
+    if (auto problem = ReadIdentifier(*id, out.identifier)) return problem;
+  }
+  for (const NumberField& field : kNumberFields) {
+    const toml::node* value = table->get(field.key);
+    if (!value) continue;
+    std::int32_t number = 0;
+    if (auto problem = ReadInteger(*value, "constants." + std::string(field.key), field.low, field.high, number)) {
+      return problem;
+    }
+    out.*field.target = number;
+  }
+  return std::nullopt;
+}
+
+Check ReadSerial(const toml::node& node, std::optional<SerialRange>& out) {
+  const toml::table* table = node.as_table();
+  if (!table) return WrongType(node, "serial", "a table with first and last");
+  const toml::node* first = table->get("first");
+  const toml::node* last = table->get("last");
+  if (!first || !last) {
+    return At(node, std::string("serial needs both first and last, ") + (first ? "last" : "first") + " is missing");
+  }
+  SerialRange range;
+  if (auto problem = ReadInteger(*first, "serial.first", Limits32::min(), Limits32::max(), range.first)) return problem;
+  if (auto problem = ReadInteger(*last, "serial.last", Limits32::min(), Limits32::max(), range.last)) return problem;
+  if (range.first > range.last) {
+    return At(*first, "serial.first (" + std::to_string(range.first) + ") is above serial.last (" +
+                          std::to_string(range.last) + ")");
+  }
+  out = range;
+  return std::nullopt;
+}
+
+Check ReadParts(const toml::table& root, const std::filesystem::path& folder, Job& job) {
+  if (auto problem = FirstUnknownKey(root)) return problem;
+  if (const toml::node* image = root.get("image")) {
+    std::string path;
+    if (auto problem = ReadPath(*image, "image", folder, path)) return problem;
+    job.image = path;
+  }
+  if (const toml::node* erase = root.get("erase")) {
+    const auto* flag = erase->as_boolean();
+    if (!flag) return WrongType(*erase, "erase", "true or false");
+    job.erase = flag->get();
+  }
+  if (const toml::node* plans = root.get("plans")) {
+    const toml::array* list = plans->as_array();
+    if (!list) return WrongType(*plans, "plans", "an array of file paths");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      std::string path;
+      if (auto problem = ReadPath(*list->get(i), "plans[" + std::to_string(i) + "]", folder, path)) return problem;
+      job.plans.push_back(path);
+    }
+  }
+  if (const toml::node* constants = root.get("constants")) {
+    if (auto problem = ReadConstants(*constants, job.constants)) return problem;
+  }
+  if (const toml::node* serial = root.get("serial")) {
+    if (auto problem = ReadSerial(*serial, job.serial)) return problem;
+  }
+  if (!job.image && !job.erase && job.plans.empty() && job.constants.Empty() && !job.serial) {
+    return Problem{"the job does nothing: it has no image, erase, plans, constants or serial"};
+  }
+  return std::nullopt;
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+}  // namespace
+
+std::string SerialRange::Text() const { return std::to_string(first) + " to " + std::to_string(last); }
+
+Outcome<Job> ParseJob(std::string_view text, const std::string& path) {
+  Job job;
+  job.file = std::filesystem::absolute(std::filesystem::path(path)).lexically_normal().string();
+  const std::filesystem::path folder = std::filesystem::path(job.file).parent_path();
+  toml::table root;
+  try {
+    root = toml::parse(text, path);
+  } catch (const toml::parse_error& error) {
+    const auto& where = error.source().begin;
+    return Outcome<Job>::Failed(Quoted(path) + ", line " + std::to_string(where.line) + ", column " +
+                                std::to_string(where.column) + ": " + std::string(error.description()));
+  }
+  if (auto problem = ReadParts(root, folder, job)) {
+    const std::string line = problem->line > 0 ? ", line " + std::to_string(problem->line) : "";
+    return Outcome<Job>::Failed(Quoted(path) + line + ": " + problem->text);
+  }
+  return Outcome<Job>::Done(std::move(job));
+}
+
+Outcome<Job> ReadJob(const std::string& path) {
+  struct stat info{};
+  if (::stat(path.c_str(), &info) != 0) {
+    return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  }
+  if (S_ISDIR(info.st_mode)) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": it is a folder");
+  if (static_cast<std::uintmax_t>(info.st_size) > kJobFileLimit) {
+    return Outcome<Job>::Failed(Quoted(path) + " is too big for a job file");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  return ParseJob(text.str(), path);
+}
+
+}  // namespace orvane::station

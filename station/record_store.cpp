@@ -1,0 +1,462 @@
+#include "station/record_store.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "station/record_json.h"
+
+namespace orvane::station {
+namespace {
+
+// The same statements for SQLite and PostgreSQL. Parameters whose type the
+// statement does not fix by itself are cast, which PostgreSQL needs to
+// prepare them.
+constexpr const char* kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS station_runs ("
+    " id BIGINT PRIMARY KEY,"
+    " started TEXT NOT NULL,"
+    " finished TEXT,"
+    " port TEXT NOT NULL,"
+    " usb_serial TEXT NOT NULL,"
+    " image_sha256 TEXT NOT NULL,"
+    " plans TEXT NOT NULL,"
+    " constants TEXT NOT NULL,"
+    " result TEXT NOT NULL,"
+    " reason TEXT NOT NULL,"
+    " version TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS station_serials ("
+    " serial BIGINT NOT NULL,"
+    " turn BIGINT NOT NULL,"
+    " run_id BIGINT NOT NULL UNIQUE REFERENCES station_runs (id),"
+    " given TEXT NOT NULL,"
+    " PRIMARY KEY (serial, turn))",
+    "CREATE INDEX IF NOT EXISTS station_runs_started ON station_runs (started)",
+};
+
+constexpr const char* kStartRun =
+    "INSERT INTO station_runs"
+    " (id, started, finished, port, usb_serial, image_sha256, plans, constants, result, reason, version)"
+    " VALUES ((SELECT COALESCE(MAX(id), 0) + 1 FROM station_runs), :started, NULL, :port, :usb_serial,"
+    " :image_sha256, :plans, :constants, 'running', '', :version)"
+    " RETURNING id";
+
+constexpr const char* kFinishRun =
+    "UPDATE station_runs SET finished = :finished, result = :result, reason = :reason"
+    " WHERE id = :id AND result = 'running'";
+
+constexpr const char* kRunResult = "SELECT result FROM station_runs WHERE id = :id";
+
+constexpr const char* kSerialOfRun = "SELECT serial, turn FROM station_serials WHERE run_id = :run";
+
+// The modem's own number once more: only a number handed out before, and
+// only while no run given it is running or done (see the header).
+constexpr const char* kSerialAgain =
+    "INSERT INTO station_serials (serial, turn, run_id, given)"
+    " SELECT serial, MAX(turn) + 1, CAST(:run AS BIGINT), CAST(:given AS TEXT)"
+    " FROM station_serials"
+    " WHERE serial = :reported AND NOT EXISTS ("
+    "  SELECT 1 FROM station_serials held JOIN station_runs r ON r.id = held.run_id"
+    "  WHERE held.serial = :held AND r.result IN ('running', 'done'))"
+    " GROUP BY serial"
+    " RETURNING serial";
+
+// The next number of the range: one above the highest taken in it, or its
+// first; nothing when the range is used up.
+constexpr const char* kSerialFresh =
+    "INSERT INTO station_serials (serial, turn, run_id, given)"
+    " SELECT next_serial, 0, CAST(:run AS BIGINT), CAST(:given AS TEXT)"
+    " FROM (SELECT COALESCE(MAX(serial) + 1, CAST(:first AS BIGINT)) AS next_serial"
+    "  FROM station_serials WHERE serial BETWEEN CAST(:low AS BIGINT) AND CAST(:high AS BIGINT)) AS counter"
+    " WHERE next_serial <= CAST(:last AS BIGINT)"
+    " RETURNING serial";
+
+constexpr const char* kHistory =
+    "SELECT r.id, r.started, r.finished, r.port, r.usb_serial, g.serial, g.turn, r.image_sha256, r.plans,"
+    " r.constants, r.result, r.reason, r.version"
+    " FROM station_runs r LEFT JOIN station_serials g ON g.run_id = r.id";
+
+// SQLite waits this long for another process's write lock before a
+// statement fails as busy; a busy or lost-race statement is tried again,
+// up to kAttempts times within kRetryTime.
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kAttempts = 200;
+constexpr auto kRetryTime = std::chrono::seconds(30);
+
+std::atomic<unsigned> connection_counter{0};
+
+QString Now() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+using Row = std::vector<QVariant>;
+using Bindings = std::vector<std::pair<const char*, QVariant>>;
+
+struct StatementResult {
+  std::vector<Row> rows;
+  int affected = 0;
+  std::string error;       // empty on success
+  bool transient = false;  // a lock or a lost race: worth trying again
+};
+
+// Busy or locked SQLite, and on PostgreSQL a lost race for a key (two
+// writers computed the same id or number, or created the same table) or a
+// serialization failure or deadlock.
+bool Transient(const QString& driver, const QSqlError& error) {
+  const QString code = error.nativeErrorCode();
+  if (driver == QLatin1String("QSQLITE")) {
+    bool ok = false;
+    const int value = code.toInt(&ok) & 0xFF;
+    return ok && (value == 5 || value == 6);  // SQLITE_BUSY, SQLITE_LOCKED and their extended codes
+  }
+  // unique_violation, duplicate_table, duplicate_object (the row type of a
+  // table created at the same moment), serialization_failure, deadlock_detected
+  for (const char* transient : {"23505", "42P07", "42710", "40001", "40P01"}) {
+    if (code == QLatin1String(transient)) return true;
+  }
+  return false;
+}
+
+void PauseBeforeRetry(int attempt) {
+  thread_local std::minstd_rand random(
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const int ceiling_us = std::min(50000, 500 * (attempt + 1));
+  std::this_thread::sleep_for(std::chrono::microseconds(random() % ceiling_us));
+}
+
+// Tries an operation again while it fails for a transient reason, for a
+// bounded number of attempts and time.
+template <typename Operation>
+auto Retrying(Operation operation) {
+  const auto deadline = std::chrono::steady_clock::now() + kRetryTime;
+  for (int attempt = 0;; ++attempt) {
+    auto result = operation();
+    if (!result.transient || attempt + 1 >= kAttempts || std::chrono::steady_clock::now() > deadline) return result;
+    PauseBeforeRetry(attempt);
+  }
+}
+
+std::optional<RunResult> ResultFromText(const QString& text) {
+  for (RunResult r : {RunResult::kRunning, RunResult::kDone, RunResult::kFailed, RunResult::kInterrupted}) {
+    if (text == QLatin1String(RunResultText(r))) return r;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+const char* RunResultText(RunResult result) {
+  switch (result) {
+    case RunResult::kRunning: return "running";
+    case RunResult::kDone: return "done";
+    case RunResult::kFailed: return "failed";
+    case RunResult::kInterrupted: return "interrupted";
+  }
+  return "?";
+}
+
+// The named connection of one store. QSqlDatabase handles are fetched by
+// name for each statement and never kept, so the connection can be removed
+// cleanly at the end.
+struct RecordStore::Connection {
+  QString name;
+  QString driver;
+
+  ~Connection() {
+    {
+      QSqlDatabase db = QSqlDatabase::database(name, false);
+      if (db.isOpen()) db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+  }
+
+  StatementResult Execute(const char* sql, const Bindings& bindings) const {
+    StatementResult result;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    // The client closes a connection the server dropped; the next statement
+    // opens it again, so a restarted server is found once it is back.
+    if (!db.isOpen() && !db.open()) {
+      result.error = "the connection is lost and does not open again: " + S(db.lastError().text());
+      return result;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // PostgreSQL prepares no table definitions: statements without
+    // parameters run as they are.
+    bool ok = false;
+    if (bindings.empty()) {
+      ok = query.exec(QString::fromLatin1(sql));
+    } else if ((ok = query.prepare(QString::fromLatin1(sql)))) {
+      for (const auto& [key, value] : bindings) query.bindValue(QString::fromLatin1(key), value);
+      ok = query.exec();
+    }
+    if (!ok) {
+      const QSqlError error = query.lastError();
+      result.error =
+          error.text().trimmed().isEmpty() ? "the statement failed and the driver says nothing more" : S(error.text());
+      result.transient = Transient(driver, error);
+      return result;
+    }
+    while (query.next()) {
+      Row row;
+      const int columns = query.record().count();
+      for (int i = 0; i < columns; ++i) row.push_back(query.value(i));
+      result.rows.push_back(std::move(row));
+    }
+    result.affected = query.numRowsAffected();
+    // Ends the statement at once: an SQLite statement left open keeps its
+    // lock, and a RETURNING one its write transaction.
+    query.finish();
+    return result;
+  }
+};
+
+RecordStore::RecordStore(StoreLocation location, std::unique_ptr<Connection> connection)
+    : location_(std::move(location)), connection_(std::move(connection)) {}
+
+RecordStore::~RecordStore() = default;
+
+Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text) {
+  using Opened = Outcome<std::unique_ptr<RecordStore>>;
+  auto parsed = ParseStoreLocation(text);
+  if (!parsed) return Opened::Failed(parsed.error);
+  StoreLocation location = std::move(*parsed.value);
+  const std::string where = "the station records at " + location.Describe();
+  const bool sqlite = location.kind == StoreLocation::Kind::kSqlite;
+  if (sqlite) {
+    const std::filesystem::path file(location.file);
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) return Opened::Failed("cannot open " + where + ": it is a folder");
+    const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+    if (!std::filesystem::is_directory(folder, error)) {
+      return Opened::Failed("cannot open " + where + ": the folder \"" + folder.string() + "\" does not exist");
+    }
+  }
+  if (!QCoreApplication::instance()) {
+    return Opened::Failed("cannot open " + where + ": the program has no QCoreApplication for the database drivers");
+  }
+  auto connection = std::make_unique<Connection>();
+  connection->driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
+  connection->name = QStringLiteral("orvane-station-%1-%2")
+                         .arg(QCoreApplication::applicationPid())
+                         .arg(connection_counter.fetch_add(1));
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(connection->driver, connection->name);
+    if (!db.isValid()) {
+      return Opened::Failed("cannot open " + where + ": Qt's " + S(connection->driver) + " driver is not installed (" +
+                            (sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql") + ")");
+    }
+    if (sqlite) {
+      db.setDatabaseName(Q(location.file));
+      db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    } else {
+      if (!location.host.empty()) db.setHostName(Q(location.host));
+      if (location.port > 0) db.setPort(location.port);
+      if (!location.user.empty()) db.setUserName(Q(location.user));
+      if (!location.password.empty()) db.setPassword(Q(location.password));
+      if (!location.database.empty()) db.setDatabaseName(Q(location.database));
+      QStringList options;
+      for (const auto& [key, value] : location.options) {
+        QString quoted = Q(value);
+        quoted.replace('\\', "\\\\").replace('\'', "\\'");
+        options << Q(key) + "='" + quoted + "'";
+      }
+      db.setConnectOptions(options.join(';'));
+    }
+    if (!db.open()) return Opened::Failed("cannot open " + where + ": " + S(db.lastError().text()));
+  }
+  // Two processes may create the tables at the same moment; the loser of
+  // that race on PostgreSQL tries again and finds them there.
+  for (const char* statement : kSchema) {
+    const StatementResult created = Retrying([&] { return connection->Execute(statement, {}); });
+    if (!created.error.empty()) return Opened::Failed("cannot create the tables of " + where + ": " + created.error);
+  }
+  return Opened::Done(std::unique_ptr<RecordStore>(new RecordStore(std::move(location), std::move(connection))));
+}
+
+Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
+  const QString plans = CompactJson(PlansToJson(start.plans));
+  const StatementResult result = Retrying([&] {
+    return connection_->Execute(kStartRun, {{":started", Now()},
+                                            {":port", Q(start.port)},
+                                            {":usb_serial", Q(start.usb_serial)},
+                                            {":image_sha256", Q(start.image_sha256)},
+                                            {":plans", plans},
+                                            {":constants", CompactJson(ConstantsToJson(start.constants))},
+                                            {":version", Q(start.version)}});
+  });
+  if (!result.error.empty() || result.rows.empty()) {
+    return Outcome<std::int64_t>::Failed("cannot record the run in " + location_.Describe() + ": " +
+                                         (result.error.empty() ? "no id came back" : result.error));
+  }
+  return Outcome<std::int64_t>::Done(result.rows.front().at(0).toLongLong());
+}
+
+std::optional<std::string> RecordStore::FinishRun(std::int64_t run, RunResult result, const std::string& reason) {
+  if (result == RunResult::kRunning) return std::string("a run cannot be finished as running");
+  const std::string where = " in " + location_.Describe();
+  const StatementResult update = Retrying([&] {
+    return connection_->Execute(kFinishRun, {{":finished", Now()},
+                                             {":result", QString::fromLatin1(RunResultText(result))},
+                                             {":reason", Q(reason)},
+                                             {":id", QVariant::fromValue<qlonglong>(run)}});
+  });
+  if (!update.error.empty()) return "cannot record the end of run " + std::to_string(run) + where + ": " + update.error;
+  if (update.affected > 0) return std::nullopt;
+  const StatementResult state = Retrying([&] {
+    return connection_->Execute(kRunResult, {{":id", QVariant::fromValue<qlonglong>(run)}});
+  });
+  if (!state.error.empty()) return "cannot record the end of run " + std::to_string(run) + where + ": " + state.error;
+  if (state.rows.empty()) return "there is no run " + std::to_string(run) + where;
+  return "run " + std::to_string(run) + " has already ended (" + S(state.rows.front().at(0).toString()) + ")";
+}
+
+Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range,
+                                             std::optional<std::int64_t> modem_serial) {
+  using Granted = Outcome<SerialGrant>;
+  const QVariant run_id = QVariant::fromValue<qlonglong>(run);
+  const std::string where = " in " + location_.Describe();
+  struct Attempt {
+    Granted outcome;
+    bool transient = false;
+  };
+  auto failed = [&](const StatementResult& r) {
+    return Attempt{
+        Granted::Failed("cannot take a serial number for run " + std::to_string(run) + where + ": " + r.error),
+        r.transient};
+  };
+  auto granted = [](const Row& row, bool again) {
+    return Attempt{Granted::Done(SerialGrant{static_cast<std::int32_t>(row.at(0).toLongLong()), again})};
+  };
+  // Each attempt starts from the top, so one that lost a race sees what
+  // the winner stored.
+  const Attempt attempt = Retrying([&]() -> Attempt {
+    const StatementResult held = connection_->Execute(kSerialOfRun, {{":run", run_id}});
+    if (!held.error.empty()) return failed(held);
+    if (!held.rows.empty()) return granted(held.rows.front(), held.rows.front().at(1).toLongLong() > 0);
+    const StatementResult state = connection_->Execute(kRunResult, {{":id", run_id}});
+    if (!state.error.empty()) return failed(state);
+    if (state.rows.empty()) return Attempt{Granted::Failed("there is no run " + std::to_string(run) + where)};
+    if (state.rows.front().at(0).toString() != QLatin1String("running")) {
+      return Attempt{Granted::Failed("run " + std::to_string(run) + " has already ended (" +
+                                     S(state.rows.front().at(0).toString()) + ")")};
+    }
+    if (modem_serial && range.Contains(*modem_serial)) {
+      const QVariant reported = QVariant::fromValue<qlonglong>(*modem_serial);
+      const StatementResult again = connection_->Execute(
+          kSerialAgain, {{":run", run_id}, {":given", Now()}, {":reported", reported}, {":held", reported}});
+      if (!again.error.empty()) return failed(again);
+      if (!again.rows.empty()) return granted(again.rows.front(), true);
+    }
+    const StatementResult fresh = connection_->Execute(kSerialFresh, {{":run", run_id},
+                                                                      {":given", Now()},
+                                                                      {":first", range.first},
+                                                                      {":low", range.first},
+                                                                      {":high", range.last},
+                                                                      {":last", range.last}});
+    if (!fresh.error.empty()) return failed(fresh);
+    if (fresh.rows.empty()) {
+      return Attempt{Granted::Failed("every serial number from " + range.Text() + " has been given" + where)};
+    }
+    return granted(fresh.rows.front(), false);
+  });
+  return attempt.outcome;
+}
+
+Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter) {
+  using Listed = Outcome<std::vector<RunRecord>>;
+  std::string sql = kHistory;
+  Bindings bindings;
+  std::vector<std::string> conditions;
+  if (filter.serial) {
+    conditions.push_back("g.serial = :serial");
+    bindings.emplace_back(":serial", QVariant::fromValue<qlonglong>(*filter.serial));
+  }
+  if (!filter.since.empty()) {
+    const auto since = SinceToUtc(filter.since);
+    if (!since) return Listed::Failed(since.error);
+    conditions.push_back("r.started >= :since");
+    bindings.emplace_back(":since", Q(*since.value));
+  }
+  for (std::size_t i = 0; i < conditions.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + conditions[i];
+  sql += " ORDER BY r.started, r.id";
+  const StatementResult result = Retrying([&] { return connection_->Execute(sql.c_str(), bindings); });
+  if (!result.error.empty()) {
+    return Listed::Failed("cannot read the history in " + location_.Describe() + ": " + result.error);
+  }
+  std::vector<RunRecord> runs;
+  for (const Row& row : result.rows) {
+    RunRecord r;
+    r.id = row[0].toLongLong();
+    r.started = S(row[1].toString());
+    r.finished = S(row[2].toString());
+    r.port = S(row[3].toString());
+    r.usb_serial = S(row[4].toString());
+    if (!row[5].isNull()) r.serial = row[5].toLongLong();
+    r.serial_again = !row[6].isNull() && row[6].toLongLong() > 0;
+    r.image_sha256 = S(row[7].toString());
+    r.plans = PlansFromJson(ArrayFromText(row[8].toString()));
+    r.constants = ConstantsFromJson(ObjectFromText(row[9].toString()));
+    r.result = ResultFromText(row[10].toString()).value_or(RunResult::kFailed);
+    r.reason = S(row[11].toString());
+    r.version = S(row[12].toString());
+    runs.push_back(std::move(r));
+  }
+  return Listed::Done(std::move(runs));
+}
+
+Outcome<std::string> FileSha256(const std::string& path) {
+  QFile file(Q(path));
+  if (!file.open(QIODevice::ReadOnly)) {
+    return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
+  }
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  if (!hash.addData(&file)) {
+    return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
+  }
+  return Outcome<std::string>::Done(hash.result().toHex().toStdString());
+}
+
+Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std::string& usb_serial,
+                              const std::string& version) {
+  RunStart start{port, usb_serial, "", {}, job.constants, version};
+  if (job.image) {
+    auto sha = FileSha256(*job.image);
+    if (!sha) return Outcome<RunStart>::Failed(sha.error);
+    start.image_sha256 = std::move(*sha.value);
+  }
+  for (const std::string& plan : job.plans) {
+    auto sha = FileSha256(plan);
+    if (!sha) return Outcome<RunStart>::Failed(sha.error);
+    start.plans.push_back({std::filesystem::path(plan).filename().string(), std::move(*sha.value)});
+  }
+  return Outcome<RunStart>::Done(std::move(start));
+}
+
+Outcome<std::string> SinceToUtc(const std::string& since) {
+  const QString text = Q(since).trimmed();
+  QDateTime time;
+  if (text.size() == 10) {
+    const QDate day = QDate::fromString(text, Qt::ISODate);
+    if (day.isValid()) time = day.startOfDay(Qt::LocalTime);
+  } else {
+    time = QDateTime::fromString(text, Qt::ISODateWithMs);
+  }
+  if (!time.isValid()) {
+    return Outcome<std::string>::Failed("since: \"" + since + "\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time");
+  }
+  return Outcome<std::string>::Done(S(time.toUTC().toString(Qt::ISODateWithMs)));
+}
+
+}  // namespace orvane::station

@@ -1,0 +1,166 @@
+// The station's records: one record per job run, and the serial numbers the
+// station counter has handed out. The same code and the same SQL statements
+// serve an SQLite file and a PostgreSQL database (see store_location.h).
+//
+// Tables (created when missing):
+//   station_runs     one row per run: id, started, finished, port, usb_serial,
+//                    image_sha256, plans (JSON), constants (JSON), result,
+//                    reason, version
+//   station_serials  one row per serial number given to a run:
+//                    (serial, turn) is the primary key, run_id is unique
+//
+// Every write is a single statement in autocommit, so a process killed at
+// any moment leaves either the whole row or none of it.
+//
+// Handing out numbers. A fresh number is the highest number in the job's
+// range so far plus one (the range's first when it has none), computed and
+// stored by one INSERT ... SELECT with turn 0. Two writers cannot store the
+// same number: SQLite runs the statement under its write lock, and on
+// PostgreSQL the primary key makes the second writer fail, after which it
+// computes the next number again. A number is stored before the tool writes
+// it, so a run killed right after taking one keeps it taken; the numbers
+// taken so far survive every restart, and the counter never goes back.
+//
+// Giving a number again. A modem that failed after it was given a number
+// may already carry that number, and then it gets the same one again rather
+// than a second: when the serial number the modem reports (read before the
+// constants are written) R
+//   - lies in the job's range,
+//   - is a number this store handed out (it has a turn-0 row), and
+//   - every run given R so far has ended, none of them `done`
+//     (so all are `failed` or `interrupted`),
+// R is stored once more for this run with the next turn. The turn is part
+// of the primary key, so two runs that claim R at the same moment compute
+// the same turn and only one of them succeeds; the other then sees a run
+// holding R that is still running and takes a fresh number instead.
+// Why this gives no number to two modems:
+//   - a fresh number goes to one run only (primary key);
+//   - a number goes again only to a modem that already reports it, so the
+//     store never puts a number on a modem that did not have it;
+//   - once a run given R ends `done`, R belongs to that modem for good: any
+//     modem reporting R later (the same one provisioned again, or one whose
+//     constants were copied from it) gets a fresh number;
+//   - while a run given R is still `running` R is not given again, so two
+//     modems both reporting R (a copied constants block) cannot both be
+//     given R at once. A run killed outright stays `running` and so retires
+//     its number for good: the tool cannot tell its modem from a copy, and
+//     one lost number is cheap.
+// The port or the USB adapter plays no part: a station's cables stay while
+// the modems change.
+//
+// A store object holds its own database connection, named uniquely, so
+// several can live in one process; use each from one thread only. QtSql
+// loads its drivers as plugins and needs a QCoreApplication to exist.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/job.h"
+#include "station/outcome.h"
+#include "station/store_location.h"
+
+namespace orvane::station {
+
+enum class RunResult { kRunning, kDone, kFailed, kInterrupted };
+const char* RunResultText(RunResult result);  // "running", "done", "failed", "interrupted"
+
+struct PlanRecord {
+  std::string name;    // as the tool names it, usually the file name
+  std::string sha256;  // lower-case hex
+  bool operator==(const PlanRecord&) const = default;
+};
+
+struct RunStart {
+  std::string port;
+  std::string usb_serial;    // the USB adapter's serial number, may be empty
+  std::string image_sha256;  // empty when the job has no image
+  std::vector<PlanRecord> plans;
+  Constants constants;  // the constants the run writes
+  std::string version;  // the tool's version
+};
+
+struct RunRecord {
+  std::int64_t id = 0;
+  std::string started, finished;  // UTC ISO 8601; finished empty while running
+  std::string port, usb_serial;
+  std::optional<std::int64_t> serial;
+  bool serial_again = false;  // the modem already held the number from a failed run
+  std::string image_sha256;
+  std::vector<PlanRecord> plans;
+  Constants constants;
+  RunResult result = RunResult::kRunning;
+  std::string reason;
+  std::string version;
+};
+
+struct SerialGrant {
+  std::int32_t serial = 0;
+  bool again = false;  // the number the modem already held, given once more
+};
+
+struct HistoryFilter {
+  std::optional<std::int64_t> serial;
+  // "YYYY-MM-DD" (the start of that day, local time) or an ISO 8601 time
+  // (local time unless it has Z or an offset); empty for all.
+  std::string since;
+};
+
+class RecordStore {
+ public:
+  // Opens the store, creating the tables when they are missing. `location`
+  // is an SQLite file path or a postgresql:// URL.
+  static Outcome<std::unique_ptr<RecordStore>> Open(const std::string& location);
+  ~RecordStore();
+  RecordStore(const RecordStore&) = delete;
+  RecordStore& operator=(const RecordStore&) = delete;
+
+  // Records a run as `running`, started now; its id.
+  Outcome<std::int64_t> StartRun(const RunStart& start);
+  // Ends a running run now; an error when it is not running (or unknown).
+  std::optional<std::string> FinishRun(std::int64_t run, RunResult result, const std::string& reason);
+  // The run's serial number from the station counter, stored before it is
+  // returned (see above for when the modem's own number is given again).
+  // Asked again for the same run, the same number. An error names the
+  // range when every number in it is taken.
+  Outcome<SerialGrant> TakeSerial(std::int64_t run, SerialRange range, std::optional<std::int64_t> modem_serial);
+  // The runs that match, oldest first.
+  Outcome<std::vector<RunRecord>> History(const HistoryFilter& filter);
+
+  const StoreLocation& Location() const { return location_; }
+
+ private:
+  struct Connection;
+  explicit RecordStore(StoreLocation location, std::unique_ptr<Connection> connection);
+
+  StoreLocation location_;
+  std::unique_ptr<Connection> connection_;
+};
+
+// The SHA-256 of a file in lower-case hex.
+Outcome<std::string> FileSha256(const std::string& path);
+
+// The record of a job's run before it starts: the image's SHA-256, each
+// plan by its file name with its SHA-256, and the job's constants. An error
+// names a file that cannot be read.
+Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std::string& usb_serial,
+                              const std::string& version);
+
+// "since" as the stored times are written (UTC, see HistoryFilter); an
+// error for a text that is neither form.
+Outcome<std::string> SinceToUtc(const std::string& since);
+
+// History for people and programs: a plain table (line ends in a reason
+// shown as spaces); one JSON object a line
+// (serial, port, usb_serial, result, reason, image_sha256, plans,
+// constants, started, finished, version, run, serial_again); CSV with a
+// header line, RFC 4180 quoting and CRLF line ends. Each ends with a line
+// end when it has any line.
+std::string FormatHistoryTable(const std::vector<RunRecord>& runs);
+std::string FormatHistoryJson(const std::vector<RunRecord>& runs);
+std::string FormatHistoryCsv(const std::vector<RunRecord>& runs);
+
+}  // namespace orvane::station

@@ -1,0 +1,159 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "station/record_store.h"
+#include "station/store_location.h"
+
+namespace orvane::station {
+namespace {
+
+using ::testing::HasSubstr;
+
+// A location's fields in one line, options last.
+std::string Fields(const StoreLocation& l) {
+  std::string text = l.kind == StoreLocation::Kind::kSqlite
+                         ? "file=" + l.file
+                         : "host=" + l.host + " user=" + l.user + " password=" + l.password + " db=" + l.database +
+                               " port=" + std::to_string(l.port);
+  for (const auto& [key, value] : l.options) text += " " + key + "=" + value;
+  return text;
+}
+
+TEST(StoreLocation, ReadsFilePathsAndPostgresUrls) {
+  const std::string defaults = " connect_timeout=10 options=-c client_min_messages=warning";
+  struct Case {
+    std::string text, fields, described;
+  };
+  const Case cases[] = {
+      {"/var/lib/station.sqlite", "file=/var/lib/station.sqlite", "\"/var/lib/station.sqlite\""},
+      {"station.sqlite", "file=station.sqlite", "\"station.sqlite\""},
+      {"postgresql://orvane:p%40ss:w@db.local:5433/station",
+       "host=db.local user=orvane password=p@ss:w db=station port=5433" + defaults,
+       "postgresql://orvane@db.local:5433/station"},
+      {"postgres://u@[::1]:6000/d", "host=::1 user=u password= db=d port=6000" + defaults,
+       "postgresql://u@[::1]:6000/d"},
+      {"postgresql://u:pw@/station?host=/tmp/pg%20sock",
+       "host=/tmp/pg sock user=u password=pw db=station port=-1" + defaults,
+       "postgresql://u@/station?host=/tmp/pg sock"},
+      {"postgresql://h?dbname=d&user=u&password=x&port=7&sslmode=require&connect_timeout=3&options=-csearch_path%3Ds",
+       "host=h user=u password=x db=d port=7 sslmode=require connect_timeout=3 "
+       "options=-c client_min_messages=warning -csearch_path=s",
+       "postgresql://u@h:7/d"},
+      {"postgresql:///db", "host= user= password= db=db port=-1" + defaults, "postgresql:///db"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto got = ParseStoreLocation(c.text);
+    ASSERT_TRUE(got) << got.error;
+    EXPECT_EQ(Fields(*got.value), c.fields);
+    EXPECT_EQ(got.value->Describe(), c.described);
+  }
+  for (const char* bad : {"postgresql://h:0/d", "postgresql://h:x/d", "postgresql://u:%zz@h/d", "postgresql://[::1/d",
+                          "postgresql://h/d?flag", "postgresql://h/d?options=a;b", "sqlite://x"}) {
+    SCOPED_TRACE(bad);
+    const auto got = ParseStoreLocation(bad);
+    EXPECT_FALSE(got);
+    EXPECT_FALSE(got.error.empty());
+  }
+}
+
+TEST(StoreLocation, DefaultPathFollowsXdgDataHome) {
+  const std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const std::filesystem::path base =
+      std::filesystem::temp_directory_path() / ("orvane-xdg-" + std::to_string(::getpid()));
+  ::setenv("XDG_DATA_HOME", (base / "data").c_str(), 1);
+  EXPECT_EQ(DefaultStorePath().value, (base / "data/orvane/station.sqlite").string());
+  EXPECT_TRUE(std::filesystem::is_directory(base / "data/orvane"));
+  ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
+  ::setenv("HOME", (base / "home").c_str(), 1);
+  EXPECT_EQ(DefaultStorePath().value, (base / "home/.local/share/orvane/station.sqlite").string());
+  ::unsetenv("XDG_DATA_HOME");
+  ::setenv("HOME", (base / "file").c_str(), 1);
+  std::filesystem::create_directories(base);
+  std::ofstream(base / "file") << "x";
+  EXPECT_THAT(DefaultStorePath().error, HasSubstr("cannot create the folder"));
+  ::setenv("HOME", saved_home.c_str(), 1);
+  std::filesystem::remove_all(base);
+}
+
+TEST(History, SinceTakesADayOrAnIsoTime) {
+  const char* saved = std::getenv("TZ");
+  const std::string saved_tz = saved ? saved : "";
+  ::setenv("TZ", "MSK-3", 1);
+  ::tzset();
+  struct Case {
+    const char* since;
+    const char* utc;
+  };
+  const Case cases[] = {
+      {"2024-05-01", "2024-04-30T21:00:00.000Z"},
+      {"2024-05-01T10:00:00", "2024-05-01T07:00:00.000Z"},
+      {"2024-05-01T10:00:00Z", "2024-05-01T10:00:00.000Z"},
+      {"2024-05-01T10:00:00.250+02:00", "2024-05-01T08:00:00.250Z"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SinceToUtc(c.since).value, c.utc) << c.since;
+  for (const char* bad : {"", "yesterday", "2024-13-01", "2024-05-01T25:00"}) {
+    EXPECT_THAT(SinceToUtc(bad).error, HasSubstr("is neither a date (YYYY-MM-DD) nor an ISO 8601 time"));
+  }
+  saved ? ::setenv("TZ", saved_tz.c_str(), 1) : ::unsetenv("TZ");
+  ::tzset();
+}
+
+std::vector<RunRecord> SampleRuns() {
+  RunRecord done;
+  done.id = 1;
+  done.started = "2024-05-01T10:00:00.000Z";
+  done.finished = "2024-05-01T10:01:00.000Z";
+  done.port = "COM5";
+  done.usb_serial = "A10K3Z9";
+  done.serial = 100000;
+  done.image_sha256 = "ab";
+  done.plans = {{"plan 12.yp1", "cd"}};
+  done.constants = Constants{"Пульт-7", 180};
+  done.result = RunResult::kDone;
+  done.version = "1.0";
+  RunRecord running;
+  running.id = 2;
+  running.started = "2024-05-01T10:02:00.000Z";
+  running.port = "/dev/ttyUSB1";
+  running.reason = "line 1, \"quoted\"\nline 2";
+  running.version = "1.0";
+  return {done, running};
+}
+
+TEST(History, FormatsATableJsonLinesAndCsv) {
+  const auto runs = SampleRuns();
+  EXPECT_EQ(
+      FormatHistoryTable(runs),
+      "run  started                   finished                  port          usb serial  serial  result   reason\n"
+      "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000  done\n"
+      "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -       running  "
+      "line 1, \"quoted\" line 2\n");
+  EXPECT_EQ(
+      FormatHistoryJson(runs),
+      "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"finished\":\"2024-05-01T10:01:00.000Z\","
+      "\"image_sha256\":\"ab\",\"plans\":[{\"name\":\"plan 12.yp1\",\"sha256\":\"cd\"}],\"port\":\"COM5\","
+      "\"reason\":\"\",\"result\":\"done\",\"run\":1,\"serial\":100000,\"serial_again\":false,"
+      "\"started\":\"2024-05-01T10:00:00.000Z\",\"usb_serial\":\"A10K3Z9\",\"version\":\"1.0\"}\n"
+      "{\"constants\":{},\"finished\":null,\"image_sha256\":\"\",\"plans\":[],\"port\":\"/dev/ttyUSB1\","
+      "\"reason\":\"line 1, \\\"quoted\\\"\\nline 2\",\"result\":\"running\",\"run\":2,\"serial\":null,"
+      "\"serial_again\":false,\"started\":\"2024-05-01T10:02:00.000Z\",\"usb_serial\":\"\",\"version\":\"1.0\"}\n");
+  EXPECT_EQ(
+      FormatHistoryCsv(runs),
+      "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,"
+      "version\r\n"
+      "1,2024-05-01T10:00:00.000Z,2024-05-01T10:01:00.000Z,COM5,A10K3Z9,100000,false,done,,ab,"
+      "\"[{\"\"name\"\":\"\"plan 12.yp1\"\",\"\"sha256\"\":\"\"cd\"\"}]\",\"{\"\"id\"\":\"\"Пульт-7\"\","
+      "\"\"tz\"\":180}\",1.0\r\n"
+      "2,2024-05-01T10:02:00.000Z,,/dev/ttyUSB1,,,false,running,\"line 1, \"\"quoted\"\"\nline 2\",,[],{},1.0\r\n");
+  EXPECT_EQ(FormatHistoryTable({}), "run  started  finished  port  usb serial  serial  result  reason\n");
+  EXPECT_EQ(FormatHistoryJson({}), "");
+}
+
+}  // namespace
+}  // namespace orvane::station

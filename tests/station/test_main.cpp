@@ -1,0 +1,11 @@
+// The station tests open their databases through QtSql, whose drivers are
+// plugins that need a QCoreApplication.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
