@@ -5,6 +5,8 @@
 // connection; every command but `ports` is a run of one step.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,10 +21,15 @@ namespace orvane::cli {
 struct Step {
   enum class Kind { kStatus, kPut, kDelete, kErase, kFlash, kVerify, kConstants };
 
+  // Takes the serial number a constants step writes, given the number the
+  // console reports before it; why none can be had, or nothing.
+  using SerialSource = std::function<std::optional<std::string>(std::int32_t reported, std::int32_t& serial)>;
+
   Kind kind = Kind::kStatus;
   std::string path;            // put, flash, verify
   int file_number = 0;         // delete, as the file table shows it
   ConstantsChange constants;   // constants
+  SerialSource serial_source;  // constants: the serial number from a counter
 
   static Step Status() { return Of(Kind::kStatus); }
   static Step Put(std::string path) { return Of(Kind::kPut, std::move(path)); }
@@ -47,6 +54,16 @@ struct Step {
     step.path = std::move(path);
     return step;
   }
+};
+
+// Where a run is: its step, and the step's queue (maximum: the commands it
+// queued, position: those still waiting).
+struct RunProgress {
+  std::size_t step = 0;
+  std::size_t steps = 0;
+  Step::Kind kind = Step::Kind::kStatus;
+  int maximum = 0;
+  int position = 0;
 };
 
 struct CommandSpec {

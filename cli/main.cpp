@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,6 +19,29 @@ namespace {
 
 using namespace orvane::cli;
 
+void WriteLine(int fd, const std::string& line) {
+  for (std::size_t written = 0; written < line.size();) {
+    const ssize_t done = ::write(fd, line.data() + written, line.size() - written);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) break;
+    written += static_cast<std::size_t>(done);
+  }
+}
+
+// A child of a run on several ports tells its parent how far it is, now and
+// then, on its result pipe.
+void ReportProgressTo(int fd, OnePortRun& run) {
+  auto last = std::make_shared<std::pair<std::chrono::steady_clock::time_point, std::size_t>>();
+  run.SetProgressListener([fd, last](const RunProgress& progress) {
+    const auto now = std::chrono::steady_clock::now();
+    if (progress.step == last->second && progress.position != 0 && now - last->first < std::chrono::milliseconds(200)) {
+      return;
+    }
+    *last = {now, progress.step};
+    WriteLine(fd, ProgressMessage(progress));
+  });
+}
+
 // A child of a run on several ports hands its result to its parent; a run of
 // its own prints it.
 void HandOver(const PortResult& result, const Options& options, const Console& console) {
@@ -25,13 +50,7 @@ void HandOver(const PortResult& result, const Options& options, const Console& c
     std::fflush(console.out);
     return;
   }
-  const std::string line = ResultLine(result);
-  for (std::size_t written = 0; written < line.size();) {
-    const ssize_t done = ::write(*options.result_fd, line.data() + written, line.size() - written);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) break;
-    written += static_cast<std::size_t>(done);
-  }
+  WriteLine(*options.result_fd, ResultLine(result));
   ::close(*options.result_fd);
 }
 
@@ -70,6 +89,7 @@ int main(int argc, char** argv) {
     return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
   }
   OnePortRun run(options, console);
+  if (options.result_fd) ReportProgressTo(*options.result_fd, run);
   const PortResult result = run.Run(command.steps(options));
   HandOver(result, options, console);
   return ExitStatusOf(result);

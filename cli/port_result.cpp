@@ -21,6 +21,7 @@ Json PortJson(const PortResult& result) {
 
 PortResult::End EndOf(int status) {
   if (status == kExitDone) return PortResult::End::kDone;
+  if (status > kExitSignal) return PortResult::End::kStopped;
   return status == kExitRefused ? PortResult::End::kRefused : PortResult::End::kLinkFailed;
 }
 
@@ -31,6 +32,7 @@ int ExitStatusOf(const PortResult& result) {
     case PortResult::End::kDone: return kExitDone;
     case PortResult::End::kLinkFailed: return kExitLinkFailed;
     case PortResult::End::kRefused: return kExitRefused;
+    case PortResult::End::kStopped: return kExitSignal + result.signal;
   }
   return kExitLinkFailed;
 }
@@ -52,6 +54,45 @@ std::string FormatPortResult(const PortResult& result, bool json) {
   return heading + " ==\n" + FormatResult(result, false);
 }
 
+namespace {
+
+const char* KindName(Step::Kind kind) {
+  switch (kind) {
+    case Step::Kind::kStatus: return "status";
+    case Step::Kind::kPut: return "put";
+    case Step::Kind::kDelete: return "delete";
+    case Step::Kind::kErase: return "erase";
+    case Step::Kind::kFlash: return "flash";
+    case Step::Kind::kVerify: return "verify";
+    case Step::Kind::kConstants: return "constants";
+  }
+  return "status";
+}
+
+}  // namespace
+
+std::string ProgressMessage(const RunProgress& progress) {
+  const Json line = {{"progress",
+                      {{"step", progress.step},
+                       {"steps", progress.steps},
+                       {"kind", KindName(progress.kind)},
+                       {"done", progress.maximum - progress.position},
+                       {"of", progress.maximum}}}};
+  return DumpJson(line) + "\n";
+}
+
+std::optional<ChildProgress> ParseProgressMessage(std::string_view line) {
+  const Json json = Json::parse(line, nullptr, false);
+  if (!json.is_object() || !json.contains("progress")) return std::nullopt;
+  try {
+    const Json& p = json.at("progress");
+    return ChildProgress{p.at("step").get<std::size_t>(), p.at("steps").get<std::size_t>(),
+                         p.at("kind").get<std::string>(), p.at("done").get<int>(), p.at("of").get<int>()};
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
 int Refuse(const Console& console, bool json, const std::string& text, int status) {
   PrintError(console, text);
   if (json) {
@@ -69,7 +110,9 @@ std::optional<PortResult> ParseResultLine(std::string_view line) {
   try {
     PortResult result;
     result.port = json.at("port").get<std::string>();
-    result.end = EndOf(json.at("exit").get<int>());
+    const int status = json.at("exit").get<int>();
+    result.end = EndOf(status);
+    if (result.end == PortResult::End::kStopped) result.signal = status - kExitSignal;
     if (json.contains("error")) result.error = json.at("error").get<std::string>();
     if (json.contains("files")) result.device = ModelFromJson(json);
     if (json.contains("verify")) result.verify = VerifyFromJson(json.at("verify"));

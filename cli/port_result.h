@@ -10,18 +10,20 @@
 #include <string_view>
 
 #include "cli/console.h"
+#include "cli/commands.h"
 #include "cli/report.h"
 #include "device/model.h"
 
 namespace orvane::cli {
 
-enum ExitStatus : int { kExitDone = 0, kExitLinkFailed = 1, kExitRefused = 2 };
+enum ExitStatus : int { kExitDone = 0, kExitLinkFailed = 1, kExitRefused = 2, kExitSignal = 128 };
 
 struct PortResult {
-  enum class End { kDone, kLinkFailed, kRefused };
+  enum class End { kDone, kLinkFailed, kRefused, kStopped };
 
   std::string port;
   End end = End::kDone;
+  int signal = 0;  // kStopped: the signal that stopped the run
   // Why it did not end done: the link's own line ("Модем не подключен!") or
   // the tool's words; may be empty.
   std::string error;
@@ -47,5 +49,15 @@ std::string FormatPortResult(const PortResult& result, bool json);
 // The JSON line that carries a result from a child to its parent.
 std::string ResultLine(const PortResult& result);
 std::optional<PortResult> ParseResultLine(std::string_view line);
+
+// How far a child is, as it tells its parent on the same pipe:
+// {"progress":{"step":S,"steps":N,"kind":"flash","done":D,"of":M}}.
+struct ChildProgress {
+  std::size_t step = 0, steps = 0;
+  std::string kind;
+  int done = 0, of = 0;  // commands of the step answered, and queued in all
+};
+std::string ProgressMessage(const RunProgress& progress);
+std::optional<ChildProgress> ParseProgressMessage(std::string_view line);
 
 }  // namespace orvane::cli

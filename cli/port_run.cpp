@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <QEventLoop>
+#include <sstream>
 #include <QTimer>
 
+#include "cli/signals.h"
 #include "serial/port_diagnosis.h"
 #include "serial/settings.h"
 
@@ -62,6 +64,7 @@ PortResult OnePortRun::Run(std::vector<Step> steps) {
     }
   }
   AppendLog(kLogStart);
+  SignalWatch stop_signals([this](int signal) { Interrupt(signal); });
   if (Connect()) {
     QEventLoop loop;
     exit_loop_ = [&loop] { loop.exit(); };
@@ -123,7 +126,7 @@ void OnePortRun::AppendLog(const std::string& line) {
 // for the current event to finish, since the port has just been closed
 // under it.
 void OnePortRun::OperationEnded(const link::Outcome& outcome) {
-  if (phase_ == Phase::kFinished) return;
+  if (phase_ == Phase::kFinished || stopping_) return;
   switch (outcome.kind) {
     case link::Outcome::Kind::kRefused:
       refusal_ = device::RefusalText(outcome.refusal);
@@ -151,12 +154,24 @@ void OnePortRun::LinkFailed(const link::Outcome& outcome) {
   Fail(PortResult::End::kLinkFailed, CauseLine(outcome.cause), false);
 }
 
+// Told to stop: nothing more is sent, the port closes (its settings as they
+// were before), the log says what the operation leaves on the console, and
+// the run ends with the signal.
+void OnePortRun::Interrupt(int signal) {
+  if (phase_ == Phase::kFinished) return;
+  stopping_ = true;
+  session_.link().Cancel();
+  result_.signal = signal;
+  Fail(PortResult::End::kStopped, "stopped by " + SignalName(signal), true);
+}
+
 void OnePortRun::StartStep() {
   if (phase_ == Phase::kFinished) return;
   declined_.reset();
   refusal_.reset();
   queued_file_.reset();
   directory_check_.reset();
+  written_fields_.reset();
   const Listing before = ListingOf(session_.model().directory);
   try {
     Act(step());
@@ -201,13 +216,22 @@ void OnePortRun::Act(const Step& step) {
       // window's controls (the address limits are those of their change
       // events).
       device::ConstantsFields& fields = session_.model().fields;
-      const ConstantsChange& change = step.constants;
+      ConstantsChange change = step.constants;
+      if (step.serial_source) {
+        std::int32_t serial = 0;
+        if (auto error = step.serial_source(fields.serial_number, serial)) {
+          declined_ = *error;
+          return;
+        }
+        change.serial_number = serial;
+      }
       if (change.identifier) fields.identifier = *change.identifier;
       if (change.time_zone) fields.time_zone = *change.time_zone;
       if (change.summer) fields.summer_index = *change.summer;
       if (change.local_address) fields.local_address = device::LimitLocalAddress(*change.local_address);
       if (change.global_address) fields.global_address = device::LimitGlobalAddress(*change.global_address);
       if (change.serial_number) fields.serial_number = *change.serial_number;
+      written_fields_ = fields;
       return session_.SaveConstants();
     }
   }
@@ -235,6 +259,27 @@ void OnePortRun::ExpectDirectory(const Step& step, const Listing& before) {
   }
 }
 
+// What the console reads back after a save must be what was written.
+std::optional<std::string> OnePortRun::ConstantsFailure() const {
+  if (!written_fields_) return std::nullopt;
+  const device::ConstantsFields& shown = session_.model().fields;
+  const device::ConstantsFields& written = *written_fields_;
+  auto differs = [](const char* name, const auto& read, const auto& sent) {
+    std::ostringstream text;
+    text << "the console shows " << name << " " << read << " after saving " << sent;
+    return text.str();
+  };
+  if (shown.identifier != written.identifier) return differs("id", "\"" + shown.identifier + "\"", "\"" + written.identifier + "\"");
+  if (shown.time_zone != written.time_zone) return differs("tz", shown.time_zone, written.time_zone);
+  if (shown.summer_index != written.summer_index) return differs("summer", shown.summer_index, written.summer_index);
+  if (shown.local_address != written.local_address) return differs("local", shown.local_address, written.local_address);
+  if (shown.global_address != written.global_address) {
+    return differs("global", shown.global_address, written.global_address);
+  }
+  if (shown.serial_number != written.serial_number) return differs("serial", shown.serial_number, written.serial_number);
+  return std::nullopt;
+}
+
 // The step's last refresh has been answered: the step succeeds only when the
 // directory shows what it was to do.
 void OnePortRun::EndStep() {
@@ -244,6 +289,7 @@ void OnePortRun::EndStep() {
       return Fail(PortResult::End::kLinkFailed, *failure, true);
     }
   }
+  if (const auto failure = ConstantsFailure()) return Fail(PortResult::End::kLinkFailed, *failure, true);
   if (step().kind == Step::Kind::kVerify) result_.verify = VerifyResult{step().path, FileSize(step().path), {}, false};
   if (++step_ < steps_.size()) return StartStep();
   Done();
@@ -280,10 +326,21 @@ bool OnePortRun::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
 
 void OnePortRun::SetProgressMaximum(int maximum) {
   if (progress_) progress_->SetMaximum(maximum);
+  progress_state_.maximum = maximum;
 }
 
 void OnePortRun::SetProgressPosition(int position) {
   if (progress_) progress_->SetPosition(position);
+  progress_state_.position = position;
+  ReportProgress();
+}
+
+void OnePortRun::ReportProgress() {
+  if (!progress_listener_ || phase_ != Phase::kStep) return;
+  progress_state_.step = step_;
+  progress_state_.steps = steps_.size();
+  progress_state_.kind = step().kind;
+  progress_listener_(progress_state_);
 }
 
 void OnePortRun::SetQueueCounter(const std::string& text) {

@@ -34,6 +34,8 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   // Runs the steps under the running QCoreApplication; the log and the
   // tool's own messages are written on the way, the result is returned.
   PortResult Run(std::vector<Step> steps);
+  // Hears of the run's progress at every change of its queue.
+  void SetProgressListener(std::function<void(const RunProgress&)> listener) { progress_listener_ = std::move(listener); }
 
   const device::Session& session() const { return session_; }
   std::size_t bytes_moved() const { return bytes_moved_; }  // both ways
@@ -66,8 +68,11 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   void StartStep();
   void Act(const Step& step);
   void ExpectDirectory(const Step& step, const Listing& before);
+  std::optional<std::string> ConstantsFailure() const;
   void EndStep();
   void LinkFailed(const link::Outcome& outcome);
+  void Interrupt(int signal);
+  void ReportProgress();
   void Done();
   void Fail(PortResult::End end, const std::string& error, bool show);
   void Finish();
@@ -91,8 +96,12 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   std::optional<std::string> refusal_;
   std::optional<device::QueuedFile> queued_file_;
   std::optional<DirectoryCheck> directory_check_;
+  std::optional<device::ConstantsFields> written_fields_;
   std::function<void()> exit_loop_;
   std::size_t bytes_moved_ = 0;
+  bool stopping_ = false;
+  std::function<void(const RunProgress&)> progress_listener_;
+  RunProgress progress_state_;
 };
 
 }  // namespace orvane::cli

@@ -159,6 +159,7 @@ FdPort::OpenResult FdPort::Open(const std::string& device, std::unique_ptr<FdPor
   if (has_serial_info && serial.type == PORT_UNKNOWN) return fail(OpenResult::kCannotOpen);
   const unsigned major_number = major(info.st_rdev);
   port.reset(new FdPort(fd, major_number >= kPtySlaveMajorFirst && major_number <= kPtySlaveMajorLast));
+  port->settings_before_ = std::make_unique<termios2>(settings);
   if (!port->line_events_.valid()) {
     port.reset();
     return OpenResult::kCannotOpen;
@@ -186,6 +187,7 @@ FdPort::~FdPort() {
       ioctl(fd_, TIOCSSERIAL, &serial);
     }
   }
+  if (settings_before_) ioctl(fd_, TCSETS2, settings_before_.get());
   ioctl(fd_, TIOCNXCL);
   flock(fd_, LOCK_UN);
   ::close(fd_);

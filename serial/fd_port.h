@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+struct termios2;
+
 #include "serial/comm_defs.h"
 #include "serial/port_io.h"
 
@@ -70,6 +72,9 @@ class FdPort final : public PortIo {
   bool has_line_counts_ = false;
   bool low_latency_set_ = false;
   int saved_serial_flags_ = 0;
+  // The line settings the port had before it was opened; they come back on
+  // close, so a terminal program that uses it next finds it as it left it.
+  std::unique_ptr<termios2> settings_before_;
   std::atomic<std::uint32_t> mask_{0};
   std::atomic<int> event_char_{0};
   std::atomic<std::uint32_t> pending_events_{0};  // from the watch thread
