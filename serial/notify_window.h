@@ -22,6 +22,9 @@ class NotifyWindow final : public QObject, public NotifySink {
   ~NotifyWindow() override;
 
   bool Post(Notification notification) override;  // any thread
+  // Drops what waits undelivered: the port those notifications came from is
+  // closed, and they must not act on the next one.
+  void Discard();
 
  private:
   void Deliver();

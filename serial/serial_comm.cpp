@@ -39,6 +39,11 @@ bool NotifyWindow::Post(Notification notification) {
   return !was_empty || wake_.Signal();
 }
 
+void NotifyWindow::Discard() {
+  std::lock_guard lock(mutex_);
+  pending_.clear();
+}
+
 bool NotifyWindow::TakeNext(Notification& notification, bool& more) {
   std::lock_guard lock(mutex_);
   if (pending_.empty()) return false;
@@ -186,10 +191,12 @@ void TSerialComm::ReleasePort() {
   port_open_ = false;
 }
 
+// Once both threads have ended, nothing they posted is delivered any more.
 void TSerialComm::Close() {
   if (!port_) return;
   StopReader();
   StopWriter();
+  notify_window_->Discard();
   close_event_.reset();
   ReleasePort();
 }

@@ -75,7 +75,7 @@ bool WaitUntil(pid_t pid, Clock::time_point deadline, int& status, rusage& usage
 }  // namespace
 
 RunResult RunProgram(const std::vector<std::string>& argv, const Environment& extra_environment,
-                     std::chrono::milliseconds limit) {
+                     std::chrono::milliseconds limit, const std::optional<SignalLater>& later) {
   const auto started = Clock::now();
   const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   Pipe out, err;
@@ -89,9 +89,18 @@ RunResult RunProgram(const std::vector<std::string>& argv, const Environment& ex
   pollfd watched[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_pipes = 2;
+  std::optional<Clock::time_point> signal_at;
   while (open_pipes > 0 && Clock::now() < deadline) {
+    if (later && !signal_at && result.err.find(later->after) != std::string::npos) {
+      signal_at = Clock::now() + later->pause;
+    }
+    if (signal_at && Clock::now() >= *signal_at) {
+      ::kill(pid, later->signal);
+      signal_at = Clock::time_point::max();
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (::poll(watched, 2, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR) break;
+    const int wait_ms = signal_at && *signal_at != Clock::time_point::max() ? 5 : static_cast<int>(left.count()) + 1;
+    if (::poll(watched, 2, wait_ms) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (watched[i].fd < 0 || !(watched[i].revents & (POLLIN | POLLHUP))) continue;
       char buffer[4096];

@@ -25,9 +25,16 @@ struct RunResult {
 
 using Environment = std::map<std::string, std::string>;
 
+// A signal sent to the program once its stderr shows a text, after a pause.
+struct SignalLater {
+  int signal = 0;
+  std::string after;
+  std::chrono::milliseconds pause{0};
+};
+
 // Runs a program to its end (killed by its pid after the limit), stdin empty.
 RunResult RunProgram(const std::vector<std::string>& argv, const Environment& extra_environment,
-                     std::chrono::milliseconds limit);
+                     std::chrono::milliseconds limit, const std::optional<SignalLater>& later = std::nullopt);
 
 class Simulator {
  public:

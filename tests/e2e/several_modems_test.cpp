@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <map>
 
+#include <signal.h>
+
+#include "link/outcome.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace orvane::e2e {
@@ -128,6 +131,34 @@ TEST_F(SeveralModems, AMissingPortFailsAloneAndAllGivesTheScannedPortsInOrder) {
   EXPECT_NE(none.err.find("orvane-cli: --port all: the scan of COM1 to COM16 found no port that opens"),
             std::string::npos)
       << none.err;
+}
+
+// A signal to the tool reaches every port's run: each stops in order and
+// frees its port, and the results follow in the order the ports were given,
+// with a line summing them up.
+TEST_F(SeveralModems, ASignalStopsEveryPortAndEachResultFollowsInOrder) {
+  StartConsoles(3);
+  const std::string image = WriteFile("full.mts", Pattern(65535, 63));
+  std::vector<std::string> argv{ORVANE_CLI_PROGRAM};
+  for (const std::string& option : PortOptions()) argv.push_back(option);
+  argv.insert(argv.end(), {"--yes", "flash", image});
+  const RunResult run = RunProgram(argv, {{"XDG_CONFIG_HOME", Path("config")}}, std::chrono::seconds(60),
+                                   SignalLater{SIGINT, "Идет прошивка основной программы...", std::chrono::milliseconds(300)});
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exit_status, 130) << run.err;
+  std::vector<std::string> headings;
+  for (const auto& console : consoles_) headings.push_back("== " + console->port() + ": exit 130, stopped by SIGINT ==");
+  headings.push_back("3 ports: 0 done, 3 failed: " + consoles_[0]->port() + " (exit 130, stopped by SIGINT), " +
+                     consoles_[1]->port() + " (exit 130, stopped by SIGINT), " + consoles_[2]->port() +
+                     " (exit 130, stopped by SIGINT)");
+  EXPECT_TRUE(InOrder(Lines(run.out), headings)) << run.out;
+  for (const auto& console : consoles_) {
+    EXPECT_TRUE(InOrder(Lines(run.err), {console->port() + ": " + link::kLogCancelled,
+                                         console->port() + ": " + link::kLogProgramIncomplete}))
+        << run.err;
+    EXPECT_EQ(CliWithoutPort({"--port", console->port(), "--quiet", "status"}).exit_status, 0)
+        << console->port() << " is free again: its run has ended";
+  }
 }
 
 TEST_F(SeveralModems, AnEraseOfSeveralIsRefusedWithoutYesBeforeAnyStarts) {

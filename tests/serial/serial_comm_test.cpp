@@ -338,6 +338,21 @@ TEST_F(CommTest, FarSideClosedGivesOneHangupAndCloseStillCleansUp) {
   EXPECT_FALSE(comm.PortOpen());
 }
 
+// Bytes the reader took but the event loop never handed over belong to the
+// open that ended: the next open never sees them.
+TEST_F(CommTest, WhatAnEarlierOpenLeftUndeliveredNeverReachesALaterOne) {
+  OpenStarted();
+  ASSERT_TRUE(pty.Write({1, 2, 3}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // read and posted, not delivered
+  comm.Close();
+  ASSERT_TRUE(comm.Open());
+  DrainEvents();
+  EXPECT_TRUE(received.empty());
+  ASSERT_TRUE(pty.Write({4}));
+  EXPECT_TRUE(WaitUntil([this] { return received == Bytes{4}; }));
+  comm.Close();
+}
+
 TEST_F(CommTest, IdleWriterAddsNoHangupWhenTheFarSideCloses) {
   OpenStarted();
   pty.CloseMaster();

@@ -1,6 +1,9 @@
 #include "ui/form1.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -190,6 +193,48 @@ TEST_F(WindowTest, WatchdogLogsOnceAndStops) {
   QTest::qWait(150);
   EXPECT_EQ(Log().count(kNotConnected), 1);
   EXPECT_EQ(form->Label4->text(), "Очередь команд: 0.");
+}
+
+// While the port dialog has closed the port, the watchdog waits: no poll can
+// come, and none is missing.
+TEST_F(WindowTest, ThePortDialogsScanStopsTheWatchdogUntilThePortOpensAgain) {
+  Pty pty;
+  serial::SaveComPort(pty.port());
+  CreateAndShow();
+  ASSERT_TRUE(form->SerialComm1().PortOpen());
+  bool counting_during_dialog = true;
+  dialogs.port_dialog = [&](TComCFGForm&) {
+    counting_during_dialog = form->Timer1().isActive();
+    return false;
+  };
+  form->N5->trigger();
+  EXPECT_FALSE(counting_during_dialog);
+  EXPECT_TRUE(form->SerialComm1().PortOpen()) << "opened again after the dialog";
+  EXPECT_TRUE(form->Timer1().isActive());
+}
+
+// What the fields show is what the console will store: the time zone keeps
+// to its 16 bits, and the identifier takes only characters of code page 1251.
+TEST_F(WindowTest, FieldsHoldOnlyWhatTheConsoleStoresAsShown) {
+  CreateAndShow();
+  const std::pair<const char*, int> zones[] = {{"99999", 32767}, {"-99999", -32768}, {"-600", -600}};
+  for (const auto& [pasted, value] : zones) {
+    form->zqIntEdit1->setFocus();
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(pasted));
+    QTest::keyClick(form->zqIntEdit1, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(form->zqIntEdit1->Value(), value) << pasted;
+    EXPECT_EQ(form->Session().model().fields.time_zone, value) << pasted;
+  }
+  form->zqIntEdit1->selectAll();
+  QTest::keyClicks(form->zqIntEdit1, QStringLiteral("123456"));
+  EXPECT_EQ(form->zqIntEdit1->Value(), 32767) << "typed";
+  form->Edit1->setFocus();
+  for (const QChar c : QStringLiteral("Пульт 日本-7")) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(form->Edit1, &press);
+  }
+  EXPECT_EQ(form->Edit1->text(), "Пульт -7");
+  EXPECT_EQ(form->Session().model().fields.identifier, "Пульт -7");
 }
 
 TEST_F(WindowTest, AddressFieldsKeepTheirLimits) {
