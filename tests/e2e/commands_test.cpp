@@ -290,6 +290,11 @@ TEST_F(EndToEnd, PortsListsTheFoundNamesAndTheStoredNameIsUsedWithoutPort) {
   EXPECT_NE(json.out.find("\"name\":\"COM3\""), std::string::npos) << json.out;
   EXPECT_NE(json.out.find(ports + "/COM3"), std::string::npos) << json.out;
 
+  std::filesystem::create_directories(Path("no-ports"));
+  const RunResult none = CliWithoutPort({"ports"}, {{"ORVANE_PORT_DIR", Path("no-ports")}});
+  EXPECT_EQ(none.out, "");
+  EXPECT_NE(none.err.find("orvane-cli: no port found"), std::string::npos) << none.err;
+
   const RunResult unset = CliWithoutPort({"status"}, environment);
   EXPECT_EQ(unset.exit_status, 2) << "no port chosen is input to give";
   EXPECT_NE(unset.err.find(kPortFailed), std::string::npos) << unset.err;
