@@ -13,6 +13,7 @@ packages=(
   xvfb xauth fonts-dejavu-core fonts-liberation
   qt6-translations-l10n
   dpkg-dev file lintian appstream desktop-file-utils man-db
+  gettext
 )
 
 missing=()
