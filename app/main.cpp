@@ -15,6 +15,7 @@
 
 #include "app/demo_files.h"
 #include "app/screenshot_tour.h"
+#include "l10n/l10n.h"
 #include "serial/link_port.h"
 #include "sim/simulator.h"
 #include "ui/comcfgform.h"
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvane: no display to show the window on (DISPLAY is not set)\n");
     return 2;
   }
+  // The window speaks Russian whatever the locale; so do the few messages of
+  // the program's own that it shows (why a port would not open).
+  orvane::l10n::SetUpFor(argv[0], "ru");
   QApplication app(argc, argv);
   // The name the task bar and the window manager know the program by; a
   // display name would also be appended to every window caption.

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "l10n/l10n.h"
 #include "serial/port_names.h"
 
 namespace orvane::serial {
@@ -20,6 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Cause = PortDiagnosis::Cause;
+using l10n::Format;
+using l10n::Tr;
 
 constexpr const char* kDialout = "dialout";
 
@@ -36,9 +39,9 @@ std::string GroupName(gid_t gid) {
 
 PortDiagnosis Missing(const std::string& device) {
   const std::vector<std::string> ports = ExistingPorts();
-  return {Cause::kMissing, device, device + " does not exist",
-          ports.empty() ? "no serial port exists here; is the adapter plugged in?"
-                        : "ports that exist: " + Joined(ports),
+  return {Cause::kMissing, device, Format(Tr("%s does not exist"), device.c_str()),
+          ports.empty() ? Tr("no serial port exists here; is the adapter plugged in?")
+                        : Format(Tr("ports that exist: %s"), Joined(ports).c_str()),
           ports};
 }
 
@@ -46,30 +49,32 @@ PortDiagnosis Missing(const std::string& device) {
 // them. A device of group root is for root alone until a udev rule gives it
 // to dialout.
 PortDiagnosis Permission(const std::string& device, int error) {
-  PortDiagnosis diagnosis{Cause::kPermission, device, device + ": " + std::strerror(error), "", {}};
+  const char* reason = error == EPERM ? Tr("%s: Operation not permitted") : Tr("%s: Permission denied");
+  PortDiagnosis diagnosis{Cause::kPermission, device, Format(reason, device.c_str()), "", {}};
   struct stat info{};
   const std::string group = ::stat(device.c_str(), &info) == 0 ? GroupName(info.st_gid) : kDialout;
   diagnosis.names = {group};
   if (group == "root") {
-    diagnosis.advice = "only root may open it; a udev rule can give it to the group dialout, whose members may";
+    diagnosis.advice = Tr("only root may open it; a udev rule can give it to the group dialout, whose members may");
   } else {
-    diagnosis.advice = "its group is " + group + ": add your user to it (sudo usermod -aG " + group +
-                       " $USER) and log in again";
+    diagnosis.advice =
+        Format(Tr("its group is %1$s: add your user to it (sudo usermod -aG %1$s $USER) and log in again"), group.c_str());
   }
   return diagnosis;
 }
 
 PortDiagnosis Busy(const std::string& device) {
-  PortDiagnosis diagnosis{Cause::kBusy, device, device + " is in use by another program", "", {}};
+  PortDiagnosis diagnosis{Cause::kBusy, device, Format(Tr("%s is in use by another program"), device.c_str()), "", {}};
   const std::vector<std::string> holders = PortHolders(device);
   diagnosis.names = holders;
   if (holders.empty()) {
-    diagnosis.advice = "`fuser -v " + device + "` shows which one; close it and try again";
+    diagnosis.advice = Format(Tr("`fuser -v %s` shows which one; close it and try again"), device.c_str());
   } else if (holders.front().starts_with("ModemManager ")) {
-    diagnosis.advice = "held by " + Joined(holders) +
-                       ", which probes new modems: stop it (sudo systemctl stop ModemManager) and try again";
+    diagnosis.advice = Format(Tr("held by %s, which probes new modems: stop it (sudo systemctl stop ModemManager) "
+                                 "and try again"),
+                              Joined(holders).c_str());
   } else {
-    diagnosis.advice = "held by " + Joined(holders) + "; close it and try again";
+    diagnosis.advice = Format(Tr("held by %s; close it and try again"), Joined(holders).c_str());
   }
   return diagnosis;
 }
@@ -79,12 +84,13 @@ PortDiagnosis Busy(const std::string& device) {
 PortDiagnosis Opened(const std::string& device, int fd) {
   termios settings{};
   if (::tcgetattr(fd, &settings) != 0) {
-    return {Cause::kNotSerial, device, device + " is not a serial port", "give the name of a serial port", {}};
+    return {Cause::kNotSerial, device, Format(Tr("%s is not a serial port"), device.c_str()),
+            Tr("give the name of a serial port"), {}};
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Busy(device);
   ::flock(fd, LOCK_UN);
-  return {Cause::kOpensNow, device, device + " opens now",
-          "it refused the line settings (1000000 baud, 8 data bits, odd parity) or was busy for a moment", {}};
+  return {Cause::kOpensNow, device, Format(Tr("%s opens now"), device.c_str()),
+          Tr("it refused the line settings (1000000 baud, 8 data bits, odd parity) or was busy for a moment"), {}};
 }
 
 std::string ReadFirstLine(const fs::path& file) {
@@ -98,35 +104,8 @@ std::string ReadFirstLine(const fs::path& file) {
 
 std::string PortDiagnosis::Text() const { return advice.empty() ? reason : reason + "; " + advice; }
 
-std::string PortDiagnosis::RussianText() const {
-  switch (cause) {
-    case Cause::kNoName:
-      return "Порт связи не выбран: выберите его в настройках порта";
-    case Cause::kMissing:
-      return device + " не найден; " +
-             (names.empty() ? "последовательных портов нет: подключен ли адаптер?" : "есть: " + Joined(names));
-    case Cause::kPermission:
-      if (!names.empty() && names.front() == "root") return device + ": нет доступа, открыть его может только root";
-      return device + ": нет доступа; добавьте пользователя в группу " + names.front() + " (sudo usermod -aG " +
-             names.front() + " $USER) и войдите снова";
-    case Cause::kBusy:
-      if (names.empty()) return device + " занят другой программой; её покажет fuser -v " + device;
-      if (names.front().starts_with("ModemManager ")) {
-        return device + " занят: " + Joined(names) + "; остановите его (sudo systemctl stop ModemManager)";
-      }
-      return device + " занят: " + Joined(names) + "; закройте программу и повторите";
-    case Cause::kNotSerial:
-      return device + " не последовательный порт";
-    case Cause::kOpensNow:
-      return device + " теперь открывается; повторите";
-    case Cause::kOther:
-      break;
-  }
-  return reason;
-}
-
 PortDiagnosis DiagnosePort(const std::string& port_name) {
-  if (port_name.empty()) return {Cause::kNoName, "", "no port is chosen", "", {}};
+  if (port_name.empty()) return {Cause::kNoName, "", Tr("no port is chosen: choose it in the port settings"), "", {}};
   const std::string device = DeviceFileForPort(port_name);
   if (!PortHolders(device).empty()) return Busy(device);
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -139,7 +118,7 @@ PortDiagnosis DiagnosePort(const std::string& port_name) {
       case EACCES:
       case EPERM: return Permission(device, error);
       case EBUSY: return Busy(device);
-      default: return {Cause::kOther, device, device + ": " + std::strerror(error), "", {}};
+      default: return {Cause::kOther, device, Format("%s: %s", device.c_str(), std::strerror(error)), "", {}};
     }
   }
   PortDiagnosis diagnosis = Opened(device, fd);

@@ -21,10 +21,9 @@ struct PortDiagnosis {
   // programs that hold the port (busy), the port's group (permission).
   std::vector<std::string> names;
 
-  // "reason; advice" on one line, for stderr.
+  // "reason; advice" on one line, in the messages' language: for the tool's
+  // stderr, and for the window's status bar (the window speaks Russian).
   std::string Text() const;
-  // The same in Russian, for the window's status bar.
-  std::string RussianText() const;
 };
 
 // Tries the port's device file the way the serial component opens it and

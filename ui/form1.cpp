@@ -364,7 +364,7 @@ void TForm1::ShowTable() {
 // The log keeps its one line; the status bar says why the port would not
 // open and what to do about it.
 void TForm1::ShowPortFailure(const std::string& port_name) {
-  session_.model().status_panel = serial::DiagnosePort(port_name).RussianText();
+  session_.model().status_panel = serial::DiagnosePort(port_name).Text();
   ShowStatus();
 }
 

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "l10n/l10n.h"
+
 namespace orvane::serial {
 namespace {
 
@@ -78,15 +80,18 @@ TEST_F(PortDiagnosisTest, EachCauseGetsItsReasonAndWhatToDo) {
   EXPECT_EQ(missing.Text(), (folder_ / "ports" / "COM3").string() + " does not exist; ports that exist: COM4 (" +
                                 (folder_ / "ports" / "COM4").string() + "), COM5 (" +
                                 (folder_ / "ports" / "COM5").string() + ")");
-  EXPECT_EQ(missing.RussianText(), (folder_ / "ports" / "COM3").string() + " не найден; есть: COM4 (" +
-                                       (folder_ / "ports" / "COM4").string() + "), COM5 (" +
-                                       (folder_ / "ports" / "COM5").string() + ")")
+  l10n::SetUpFor(nullptr, "ru");
+  EXPECT_EQ(DiagnosePort("COM3").Text(), (folder_ / "ports" / "COM3").string() + " не найден; есть: COM4 (" +
+                                             (folder_ / "ports" / "COM4").string() + "), COM5 (" +
+                                             (folder_ / "ports" / "COM5").string() + ")")
       << "the window's status bar names the same ports";
+  const std::string held_in_russian = DiagnosePort("COM5").Text();
+  l10n::SetUpFor(nullptr, "en");
   EXPECT_EQ(DiagnosePort("COM4").cause, Cause::kNotSerial);
   const PortDiagnosis held = DiagnosePort("COM5");
   EXPECT_EQ(held.cause, Cause::kBusy);
   EXPECT_NE(held.advice.find("(pid " + std::to_string(holder_) + ")"), std::string::npos) << held.Text();
-  EXPECT_NE(held.RussianText().find("(pid " + std::to_string(holder_) + ")"), std::string::npos);
+  EXPECT_NE(held_in_russian.find("(pid " + std::to_string(holder_) + ")"), std::string::npos);
   EXPECT_EQ(DiagnosePort("").cause, Cause::kNoName);
 
   if (::geteuid() != 0) {

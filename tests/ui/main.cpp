@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "l10n/l10n.h"
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   std::string folder = (std::filesystem::temp_directory_path() / "orvane-ui-XXXXXX").string();
@@ -18,6 +20,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(root / "ports");
   setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
   setenv("ORVANE_PORT_DIR", (root / "ports").c_str(), 1);
+  orvane::l10n::SetUpFor(argv[0], "ru");  // as the program does
   int result = 0;
   {
     QApplication app(argc, argv);
