@@ -2,15 +2,20 @@
 
 #include <algorithm>
 
+#include "l10n/l10n.h"
+
 namespace orvane::cli {
 namespace {
 
-std::string Plural(long count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
+using l10n::Format;
+using l10n::Tr;
+using l10n::TrN;
+
+std::string Files(long count) { return Format(TrN("%ld file", "%ld files", static_cast<unsigned long>(count)), count); }
 
 std::string Describe(const ListedFile& file) {
-  return "\"" + file.name + "\" of " + Plural(file.size, "byte", "bytes");
+  return Format(TrN("\"%s\" of %ld byte", "\"%s\" of %ld bytes", static_cast<unsigned long>(file.size)),
+                file.name.c_str(), file.size);
 }
 
 // The entries of `from` that `minus` does not account for, one for one.
@@ -57,7 +62,7 @@ std::optional<std::string> DirectoryCheck::Failure(const Listing& after) const {
     case Kind::kDelete: return DeleteFailure(after);
     case Kind::kErase:
       if (after.count == 0) return std::nullopt;
-      return "the console still shows " + Plural(after.count, "file", "files") + " after erasing all";
+      return Format(Tr("the console still shows %s after erasing all"), Files(after.count).c_str());
   }
   return std::nullopt;
 }
@@ -67,34 +72,35 @@ std::optional<std::string> DirectoryCheck::Failure(const Listing& after) const {
 std::optional<std::string> DirectoryCheck::PutFailure(const Listing& after) const {
   const int added = after.count - before_.count;
   if (added == 0) {
-    return "the console did not store " + Describe(changed_) + ": it shows " +
-           Plural(after.count, "file", "files") + ", as before";
+    return Format(Tr("the console did not store %1$s: it shows %2$s, as before"), Describe(changed_).c_str(),
+                  Files(after.count).c_str());
   }
   if (added != 1) {
-    return "the console shows " + std::to_string(after.count) + " files instead of " +
-           std::to_string(before_.count + 1) + " after storing " + Describe(changed_);
+    return Format(Tr("the console shows %1$d files instead of %2$d after storing %3$s"), after.count,
+                  before_.count + 1, Describe(changed_).c_str());
   }
   const std::vector<ListedFile> new_files = Without(after.files, before_.files);
   if (new_files.size() == 1 && new_files[0] == changed_) return std::nullopt;
   if (new_files.size() == 1) {
-    return "the new file on the console is " + Describe(new_files[0]) + ", not " + Describe(changed_);
+    return Format(Tr("the new file on the console is %1$s, not %2$s"), Describe(new_files[0]).c_str(),
+                  Describe(changed_).c_str());
   }
-  return "the directory of the console does not show " + Describe(changed_) + " as its one new file";
+  return Format(Tr("the directory of the console does not show %s as its one new file"), Describe(changed_).c_str());
 }
 
 std::optional<std::string> DirectoryCheck::DeleteFailure(const Listing& after) const {
   const int removed = before_.count - after.count;
   if (removed == 0) {
-    return "the console still shows " + Plural(after.count, "file", "files") + ": " + Describe(changed_) +
-           " was not deleted";
+    return Format(Tr("the console still shows %1$s: %2$s was not deleted"), Files(after.count).c_str(),
+                  Describe(changed_).c_str());
   }
   if (removed != 1) {
-    return "the console shows " + std::to_string(after.count) + " files instead of " +
-           std::to_string(before_.count - 1) + " after deleting one";
+    return Format(Tr("the console shows %1$d files instead of %2$d after deleting one"), after.count,
+                  before_.count - 1);
   }
   const std::vector<ListedFile> gone = Without(before_.files, after.files);
   if (gone.size() == 1 && gone[0] == changed_) return std::nullopt;
-  return "the console removed another file than " + Describe(changed_);
+  return Format(Tr("the console removed another file than %s"), Describe(changed_).c_str());
 }
 
 }  // namespace orvane::cli

@@ -8,11 +8,14 @@
 #include <cstring>
 
 #include "device/session.h"
+#include "l10n/l10n.h"
 
 namespace orvane::cli {
 namespace {
 
-constexpr const char* kForce = " (give --force to send it all the same)";
+using l10n::Format;
+using l10n::Tr;
+using l10n::TrN;
 
 bool IsImageName(const std::string& path) {
   if (path.size() < 4) return false;
@@ -21,11 +24,15 @@ bool IsImageName(const std::string& path) {
   return extension == ".mts";
 }
 
-std::string CannotRead(const std::string& path) { return "cannot read \"" + path + "\": " + std::strerror(errno); }
+std::string CannotRead(const std::string& path) {
+  return Format(Tr("cannot read \"%s\": %s"), path.c_str(), std::strerror(errno));
+}
 
+// The status bar's text, then why in the tool's words.
 std::string TooBig(const std::string& path, std::uintmax_t size, std::uintmax_t limit) {
-  return std::string(device::kStatusFileTooBig) + " (\"" + path + "\" has " + std::to_string(size) + " bytes; at most " +
-         std::to_string(limit) + " can be sent)";
+  return Format(TrN("%1$s (\"%2$s\" has %3$ju byte; at most %4$ju can be sent)",
+                    "%1$s (\"%2$s\" has %3$ju bytes; at most %4$ju can be sent)", size),
+                device::kStatusFileTooBig, path.c_str(), size, limit);
 }
 
 }  // namespace
@@ -36,7 +43,7 @@ std::optional<std::string> CheckFileToSend(const Options& options) {
   if (command != Command::kPut && command != Command::kFlash && command != Command::kVerify) return std::nullopt;
   struct stat info{};
   if (::stat(path.c_str(), &info) != 0) return CannotRead(path);
-  if (!S_ISREG(info.st_mode)) return "\"" + path + "\" is not a regular file";
+  if (!S_ISREG(info.st_mode)) return Format(Tr("\"%s\" is not a regular file"), path.c_str());
   if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
     std::fclose(file);
   } else {
@@ -46,8 +53,15 @@ std::optional<std::string> CheckFileToSend(const Options& options) {
   if (command != Command::kPut) {
     if (size >= device::kFirmwareLimit) return std::string(device::kStatusFirmwareTooBig);
     if (options.force) return std::nullopt;
-    if (size == 0) return "\"" + path + "\" is empty: flashing it would leave the console without its main program" + kForce;
-    if (!IsImageName(path)) return "\"" + path + "\" is not named as a firmware image (*.mts)" + kForce;
+    if (size == 0) {
+      return Format(Tr("\"%s\" is empty: flashing it would leave the console without its main program "
+                       "(give --force to send it all the same)"),
+                    path.c_str());
+    }
+    if (!IsImageName(path)) {
+      return Format(Tr("\"%s\" is not named as a firmware image (*.mts) (give --force to send it all the same)"),
+                    path.c_str());
+    }
     return std::nullopt;
   }
   const bool ring = device::FileTypeForPath(path) == 0x5256;

@@ -343,9 +343,8 @@ void OnePortRun::ReportProgress() {
   progress_listener_(progress_state_);
 }
 
-void OnePortRun::SetQueueCounter(const std::string& text) {
-  if (progress_) progress_->SetCounter(text);
-}
+// The progress line counts the queue in the messages' language itself.
+void OnePortRun::SetQueueCounter(const std::string&) {}
 
 // The window's warning box becomes a question on the terminal; without a
 // terminal only --yes answers it.

@@ -9,19 +9,22 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "l10n/l10n.h"
 #include "link/cp1251.h"
 
 namespace orvane::cli {
 namespace {
 
 using Json = nlohmann::json;
+using l10n::Format;
+using l10n::Tr;
 
 std::optional<std::string> ApplyNumber(const NumberField& field, const Json& value, ConstantsChange& change) {
   const double number = value.is_number() ? value.get<double>() : NAN;
   if (!(number >= static_cast<double>(field.low) && number <= static_cast<double>(field.high)) ||
       std::floor(number) != number) {
-    return "constants." + std::string(field.key) + " must be a whole number from " + std::to_string(field.low) +
-           " to " + std::to_string(field.high) + ", not " + value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return Format(Tr("constants.%1$s must be a whole number from %2$lld to %3$lld, not %4$s"), field.key, field.low,
+                  field.high, value.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
   }
   std::optional<std::int32_t>& target = change.*field.target;
   if (!target) target = static_cast<std::int32_t>(number);
@@ -29,7 +32,7 @@ std::optional<std::string> ApplyNumber(const NumberField& field, const Json& val
 }
 
 std::optional<std::string> ApplyIdentifier(const Json& value, ConstantsChange& change) {
-  if (!value.is_string()) return std::string("constants.id must be a text");
+  if (!value.is_string()) return std::string(Tr("constants.id must be a text"));
   const std::string& text = value.get_ref<const std::string&>();
   if (auto error = CheckIdentifier("constants.id", text)) return error;
   if (!change.identifier) change.identifier = text;
@@ -40,10 +43,10 @@ std::optional<std::string> ApplyIdentifier(const Json& value, ConstantsChange& c
 
 std::optional<std::string> ApplyProfileText(const std::string& text, ConstantsChange& change) {
   const Json root = Json::parse(text, nullptr, false);
-  if (root.is_discarded()) return std::string("not JSON");
+  if (root.is_discarded()) return std::string(Tr("not JSON"));
   const auto constants = root.is_object() ? root.find("constants") : root.end();
   if (!root.is_object() || constants == root.end() || !constants->is_object()) {
-    return std::string("no \"constants\" object, as `orvane-cli --json status` writes it");
+    return std::string(Tr("no \"constants\" object, as `orvane-cli --json status` writes it"));
   }
   ConstantsChange taken = change;
   bool any = false;
@@ -59,22 +62,25 @@ std::optional<std::string> ApplyProfileText(const std::string& text, ConstantsCh
     if (auto error = ApplyNumber(field, *value, taken)) return error;
     any = true;
   }
-  if (!any) return std::string("\"constants\" holds none of id, tz, summer, local, global (a serial number is never taken from a file)");
+  if (!any) {
+    return std::string(
+        Tr("\"constants\" holds none of id, tz, summer, local, global (a serial number is never taken from a file)"));
+  }
   change = std::move(taken);
   return std::nullopt;
 }
 
 std::optional<std::string> ApplyProfile(const std::string& path, ConstantsChange& change) {
   struct stat info{};
-  if (::stat(path.c_str(), &info) != 0) return "cannot read \"" + path + "\": " + std::strerror(errno);
+  if (::stat(path.c_str(), &info) != 0) return Format(Tr("cannot read \"%s\": %s"), path.c_str(), std::strerror(errno));
   if (static_cast<std::uintmax_t>(info.st_size) > kProfileLimit) {
-    return "\"" + path + "\" is too big for a constants profile";
+    return Format(Tr("\"%s\" is too big for a constants profile"), path.c_str());
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot read \"" + path + "\": " + std::strerror(errno);
+  if (!in) return Format(Tr("cannot read \"%s\": %s"), path.c_str(), std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
-  if (auto error = ApplyProfileText(text.str(), change)) return "\"" + path + "\": " + *error;
+  if (auto error = ApplyProfileText(text.str(), change)) return Format("\"%s\": %s", path.c_str(), error->c_str());
   return std::nullopt;
 }
 

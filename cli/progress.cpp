@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "l10n/l10n.h"
+
 namespace orvane::cli {
 namespace {
 
@@ -44,22 +46,20 @@ void ProgressLine::SetPosition(int position) {
   Draw(false);
 }
 
-void ProgressLine::SetCounter(const std::string& text) {
-  counter_ = text;
-  Draw(false);
-}
-
 std::string ProgressLine::Text(Clock::time_point now) const {
+  using l10n::Format;
+  using l10n::Tr;
   const int done = std::clamp(maximum_ - position_, 0, std::max(maximum_, 0));
   const int filled = maximum_ > 0 ? done * kBarWidth / maximum_ : 0;
-  std::string line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + counter_;
+  std::string line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " +
+                     Format(Tr("queue: %d"), position_);
   const double seconds = std::chrono::duration<double>(now - started_).count();
   if (seconds > 0.2) {
     const double rate = static_cast<double>(bytes_ - bytes_at_start_) / seconds;
-    line += "  " + Grouped(static_cast<unsigned long long>(rate + 0.5)) + " Б/с";
+    line += "  " + Format(Tr("%s B/s"), Grouped(static_cast<unsigned long long>(rate + 0.5)).c_str());
     const int popped = position_at_start_ - position_;
     if (popped > 0 && position_ > 0) {
-      line += ", осталось " + Duration(seconds / popped * position_);
+      line += ", " + Format(Tr("%s left"), Duration(seconds / popped * position_).c_str());
     }
   }
   return line;

@@ -1,7 +1,8 @@
 // The progress line of a terminal: the queue's progress bar, its counter,
 // the link's bytes per second and the time left, redrawn in place on stderr,
-// in Russian like the counter:
+// in the messages' language:
 //   [#########---------------------] Очередь команд: 2908.  23 051 Б/с, осталось 0:07
+//   [#########---------------------] queue: 2908  23 051 B/s, 0:07 left
 // Log lines are written above it.
 #pragma once
 
@@ -20,7 +21,6 @@ class ProgressLine {
 
   void SetMaximum(int maximum);
   void SetPosition(int position);
-  void SetCounter(const std::string& text);
   void CountBytes(std::size_t bytes) { bytes_ += bytes; }
 
   // Removes the line, writes one log line, and draws the line again below it.
@@ -37,7 +37,6 @@ class ProgressLine {
   std::FILE* terminal_;
   int maximum_ = 0;
   int position_ = 0;
-  std::string counter_;
   std::size_t bytes_ = 0;
   std::size_t bytes_at_start_ = 0;
   int position_at_start_ = 0;

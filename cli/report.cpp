@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "l10n/l10n.h"
 #include "link/cp1251.h"
 #include "device/session.h"
 
@@ -106,16 +107,20 @@ device::DeviceModel ModelFromJson(const Json& json) {
 }
 
 std::string FormatVerify(const VerifyResult& result) {
-  const std::string image = "\"" + result.image + "\"";
+  using l10n::Format;
+  const char* image = result.image.c_str();
   if (result.equal()) {
-    return "verify: the console's firmware equals " + image + " (" + std::to_string(result.bytes) + " bytes)\n";
+    return Format(l10n::TrN("verify: the console's firmware equals \"%1$s\" (%2$ju byte)\n",
+                            "verify: the console's firmware equals \"%1$s\" (%2$ju bytes)\n", result.bytes),
+                  image, result.bytes);
   }
   if (!result.difference) {
-    return "verify: the console's firmware differs from " + image + "; its answer names no chunk that was sent\n";
+    return Format(l10n::Tr("verify: the console's firmware differs from \"%s\"; its answer names no chunk that was "
+                           "sent\n"),
+                  image);
   }
-  char offset[48];
-  std::snprintf(offset, sizeof offset, "%u (0x%04X)", unsigned{*result.difference}, unsigned{*result.difference});
-  return "verify: the console's firmware differs from " + image + " at offset " + offset + "\n";
+  return Format(l10n::Tr("verify: the console's firmware differs from \"%1$s\" at offset %2$u (0x%2$04X)\n"), image,
+                unsigned{*result.difference});
 }
 
 Json VerifyJson(const VerifyResult& result) {

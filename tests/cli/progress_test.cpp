@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "l10n/l10n.h"
+
 namespace orvane::cli {
 namespace {
 
@@ -26,25 +28,37 @@ class ProgressLineTest : public ::testing::TestWithParam<ProgressCase> {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> terminal{std::tmpfile(), &std::fclose};
 };
 
-std::string Counter(int length) { return "Очередь команд: " + std::to_string(length) + "."; }
-
 // The calls the link makes: a new maximum, position and counter for each
 // command queued, then a position and counter for each one answered. The
 // line is read the given time after the last command was queued.
 TEST_P(ProgressLineTest, ReadsInRussian) {
   const ProgressCase& c = GetParam();
   ASSERT_TRUE(terminal);
+  l10n::SetUpFor(nullptr, "ru");
   ProgressLine progress(terminal.get());
   for (int length = 1; length <= c.maximum; ++length) {
     progress.SetMaximum(length);
     progress.SetPosition(length);
-    progress.SetCounter(Counter(length));
   }
   const Clock::time_point start = Clock::now();
   progress.CountBytes(c.bytes);
   progress.SetPosition(c.position);
-  progress.SetCounter(Counter(c.position));
   EXPECT_EQ(progress.Text(start + c.elapsed), c.line);
+  l10n::SetUpFor(nullptr, "en");
+}
+
+TEST(ProgressLine, ReadsInEnglishUnderAnotherLocale) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> terminal{std::tmpfile(), &std::fclose};
+  l10n::SetUpFor(nullptr, "en");
+  ProgressLine progress(terminal.get());
+  for (int length = 1; length <= 100; ++length) {
+    progress.SetMaximum(length);
+    progress.SetPosition(length);
+  }
+  const Clock::time_point start = Clock::now();
+  progress.CountBytes(1000);
+  progress.SetPosition(99);
+  EXPECT_EQ(progress.Text(start + milliseconds(1000)), "[------------------------------] queue: 99  1 000 B/s, 1:39 left");
 }
 
 INSTANTIATE_TEST_SUITE_P(
