@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
 #include "cli/directory_check.h"
 #include "cli/input_checks.h"
@@ -120,6 +121,22 @@ std::optional<std::string> JobMismatch(const Job& job, const device::DeviceModel
   return std::nullopt;
 }
 
+// How a reason names the step it comes from: image, erase, plan N (NAME),
+// constants.
+std::string StepName(const Job& job, const std::vector<Step>& steps, std::size_t index) {
+  const Step& step = steps[index];
+  switch (step.kind) {
+    case Step::Kind::kFlash: return "image";
+    case Step::Kind::kErase: return "erase";
+    case Step::Kind::kPut: {
+      const auto plan = std::find(job.plans.begin(), job.plans.end(), step.path);
+      return "plan " + std::to_string(plan - job.plans.begin() + 1) + " (" +
+             std::filesystem::path(step.path).filename().string() + ")";
+    }
+    default: return "constants";
+  }
+}
+
 const char* ResultWord(const PortResult& result) {
   switch (result.end) {
     case PortResult::End::kDone: return "done";
@@ -191,7 +208,11 @@ PortResult ProvisionOnePort(Options options, PreparedJob& prepared, const Consol
     };
     OnePortRun run(options, console);
     if (options.result_fd) ReportProgressTo(*options.result_fd, run);
-    result = run.Run(StepsOf(job, take));
+    const std::vector<Step> steps = StepsOf(job, take);
+    result = run.Run(steps);
+    if (const auto step = run.ended_in_step(); step && result.end != PortResult::End::kDone) {
+      result.error = StepName(job, steps, *step) + ": " + result.error;
+    }
   }
   sigset_t stops;
   sigemptyset(&stops);
