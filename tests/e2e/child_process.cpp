@@ -116,6 +116,77 @@ RunResult RunProgram(const std::vector<std::string>& argv, const Environment& ex
   return result;
 }
 
+Background::Background(const std::vector<std::string>& argv, const Environment& extra_environment) {
+  const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  Pipe out, err;
+  pid_ = Spawn(argv, extra_environment, null_input, out.write, err.write);
+  ::close(null_input);
+  ::close(out.write);
+  ::close(err.write);
+  fds_[0] = out.read;
+  fds_[1] = err.read;
+}
+
+Background::~Background() {
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : fds_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+bool Background::Read(int timeout_ms) {
+  pollfd watched[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
+  if (::poll(watched, 2, timeout_ms) <= 0) return true;
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  for (int i = 0; i < 2; ++i) {
+    if (fds_[i] < 0 || !(watched[i].revents & (POLLIN | POLLHUP))) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(fds_[i], buffer, sizeof buffer);
+    if (got > 0) {
+      sinks[i]->append(buffer, static_cast<std::size_t>(got));
+    } else {
+      ::close(fds_[i]);
+      fds_[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool Background::WaitForOutput(const std::string& text, std::chrono::milliseconds limit, std::size_t count) {
+  const auto deadline = Clock::now() + limit;
+  auto found = [&] {
+    std::size_t seen = 0;
+    for (std::size_t at = 0; (at = result_.out.find(text, at)) != std::string::npos; at += text.size()) ++seen;
+    return seen >= count;
+  };
+  while (!found()) {
+    if (Clock::now() >= deadline || !Read(10)) return found();
+  }
+  return true;
+}
+
+void Background::Signal(int signal) const {
+  if (!reaped_) ::kill(pid_, signal);
+}
+
+RunResult Background::Wait(std::chrono::milliseconds limit) {
+  const auto started = Clock::now();
+  const auto deadline = started + limit;
+  while (Clock::now() < deadline && Read(10)) {
+  }
+  int status = 0;
+  result_.timed_out = !WaitUntil(pid_, deadline, status, result_.usage);
+  reaped_ = true;
+  if (!result_.timed_out && WIFEXITED(status)) result_.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+  result_.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  return result_;
+}
+
 Simulator::Simulator(const std::string& program, const std::vector<std::string>& options) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), options.begin(), options.end());
