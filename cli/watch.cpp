@@ -205,7 +205,7 @@ class WatchSession {
     if (running == 0) return loop_->exit();
     if (first) {
       Say("stopping: no new job starts; waiting for " + std::to_string(running) + (running == 1 ? " job" : " jobs") +
-          " to end (Ctrl-C again stops them)");
+          " to end (Ctrl-C again stops " + (running == 1 ? "it" : "them") + ")");
       return;
     }
     Say("stopping " + std::to_string(running) + (running == 1 ? " job" : " jobs") + " (" + SignalName(signal) + ")");
