@@ -10,7 +10,9 @@ int RunHistory(const Options& options, const Console& console) {
   station::HistoryFilter filter;
   filter.serial = options.history_serial;
   if (options.since) {
-    if (auto since = station::SinceToUtc(*options.since); !since) return refuse(since.error);
+    if (auto since = station::SinceToUtc(*options.since); !since) {
+      return refuse(since.error.starts_with("since: ") ? "--" + since.error : since.error);
+    }
     filter.since = *options.since;
   }
   std::string location;
