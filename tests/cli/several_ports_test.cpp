@@ -114,16 +114,3 @@ TEST(Profile, TheConstantsOfAStatusFileFillWhatTheCommandLineLeftOpen) {
 
 }  // namespace
 }  // namespace orvane::cli
-
-namespace orvane::cli {
-namespace {
-
-// A provision child runs the job on its port with the parent's records and
-// never watches itself.
-TEST(SeveralPorts, AProvisionChildGetsTheRecordsButNoWatch) {
-  EXPECT_EQ(ChildWords({"--port", "all", "--db", "s.sqlite", "provision", "--watch", "--force", "j.toml"}, "COM7", 3),
-            (Words{"--port=COM7", "--yes", "--db=s.sqlite", "--result-fd=7", "provision", "--force", "--", "j.toml"}));
-}
-
-}  // namespace
-}  // namespace orvane::cli

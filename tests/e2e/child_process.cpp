@@ -76,47 +76,11 @@ bool WaitUntil(pid_t pid, Clock::time_point deadline, int& status, rusage& usage
 
 RunResult RunProgram(const std::vector<std::string>& argv, const Environment& extra_environment,
                      std::chrono::milliseconds limit) {
-  const auto started = Clock::now();
-  const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  Pipe out, err;
-  const pid_t pid = Spawn(argv, extra_environment, null_input, out.write, err.write);
-  ::close(null_input);
-  ::close(out.write);
-  ::close(err.write);
-
-  RunResult result;
-  const auto deadline = started + limit;
-  pollfd watched[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_pipes = 2;
-  while (open_pipes > 0 && Clock::now() < deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (::poll(watched, 2, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (watched[i].fd < 0 || !(watched[i].revents & (POLLIN | POLLHUP))) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(watched[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        ::close(watched[i].fd);
-        watched[i].fd = -1;
-        --open_pipes;
-      }
-    }
-  }
-  int status = 0;
-  result.timed_out = !WaitUntil(pid, deadline, status, result.usage);
-  for (auto& entry : watched) {
-    if (entry.fd >= 0) ::close(entry.fd);
-  }
-  if (!result.timed_out && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  return result;
+  return Background(argv, extra_environment).Wait(limit);
 }
 
-Background::Background(const std::vector<std::string>& argv, const Environment& extra_environment) {
+Background::Background(const std::vector<std::string>& argv, const Environment& extra_environment)
+    : started_(Clock::now()) {
   const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   Pipe out, err;
   pid_ = Spawn(argv, extra_environment, null_input, out.write, err.write);
@@ -174,8 +138,7 @@ void Background::Signal(int signal) const {
 }
 
 RunResult Background::Wait(std::chrono::milliseconds limit) {
-  const auto started = Clock::now();
-  const auto deadline = started + limit;
+  const auto deadline = Clock::now() + limit;
   while (Clock::now() < deadline && Read(10)) {
   }
   int status = 0;
@@ -183,7 +146,7 @@ RunResult Background::Wait(std::chrono::milliseconds limit) {
   reaped_ = true;
   if (!result_.timed_out && WIFEXITED(status)) result_.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-  result_.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  result_.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
   return result_;
 }
 

@@ -50,6 +50,7 @@ class Background {
  private:
   bool Read(int timeout_ms);  // false once both pipes have ended
 
+  std::chrono::steady_clock::time_point started_;
   pid_t pid_ = -1;
   int fds_[2] = {-1, -1};
   bool reaped_ = false;
