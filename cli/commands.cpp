@@ -2,15 +2,18 @@
 
 #include <algorithm>
 
+#include "cli/history.h"
 #include "cli/input_checks.h"
 #include "cli/profile.h"
+#include "cli/provision.h"
+#include "cli/scan.h"
 #include "device/session.h"
 
 namespace orvane::cli {
 namespace {
 
 constexpr const char* kUsageHead =
-    "Usage: orvane-cli [--port NAME]... [--json] [--quiet] [--yes] [--trace FILE] COMMAND [ARGS]\n"
+    "Usage: orvane-cli [--port NAME]... [--json] [--quiet] [--yes] [--trace FILE] [--db PATH] COMMAND [ARGS]\n"
     "The KV80 modem configurator without a window.\n"
     "\n"
     "Commands:\n";
@@ -27,6 +30,8 @@ constexpr const char* kUsageTail =
     "  -y, --yes             answer Yes to the erase and reflash questions\n"
     "  --trace FILE          write every frame in and out and the link's decisions to FILE\n"
     "                        (with several ports: FILE.PORT for each)\n"
+    "  --db PATH             the station records of provision and history: an SQLite file\n"
+    "                        or a postgresql:// URL (default ~/.local/share/orvane/station.sqlite)\n"
     "  -h, --help            show this text\n"
     "  --version             show the version\n"
     "\n"
@@ -72,6 +77,18 @@ void NumberArgument(const Options& options, std::vector<std::string>& words) {
   words.push_back(std::to_string(options.file_number));
 }
 
+void ProvisionArguments(const Options& options, std::vector<std::string>& words) {
+  if (options.watch) words.push_back("--watch");
+  if (options.force) words.push_back("--force");
+  PathArgument(options, words);
+}
+
+void HistoryArguments(const Options& options, std::vector<std::string>& words) {
+  if (options.history_serial) words.insert(words.end(), {"--serial", std::to_string(*options.history_serial)});
+  if (options.since) words.insert(words.end(), {"--since", *options.since});
+  if (options.csv) words.push_back("--csv");
+}
+
 void VerboseOption(const Options& options, std::vector<std::string>& words) {
   if (options.verbose) words.push_back("--verbose");
 }
@@ -89,24 +106,24 @@ const std::vector<CommandSpec>& Table() {
   static const std::vector<CommandSpec> table = {
       {Command::kPorts, "ports", nullptr,
        "  ports [-v]            scan COM1 to COM16; print the names found, one a line\n", {"--verbose"}, NoCheck,
-       nullptr, nullptr, VerboseOption},
+       nullptr, nullptr, VerboseOption, RunPortsCommand},
       {Command::kStatus, "status", nullptr,
        "  status                connect, refresh, print the files, free space and constants\n", {}, NoCheck,
-       nullptr, StatusSteps, NoArguments},
+       nullptr, StatusSteps, NoArguments, nullptr},
       {Command::kPut, "put", "FILE", "  put FILE              add a plan file to the console\n", {}, CheckFile, nullptr,
-       PutSteps, PathArgument},
+       PutSteps, PathArgument, nullptr},
       {Command::kDelete, "delete", "N", "  delete N              delete the file shown as number N\n", {}, NoCheck,
-       nullptr, DeleteSteps, NumberArgument},
+       nullptr, DeleteSteps, NumberArgument, nullptr},
       {Command::kErase, "erase", nullptr,
        "  erase                 erase all files (asks on a terminal unless --yes)\n", {}, NoCheck,
-       device::kEraseWarning, EraseSteps, NoArguments},
+       device::kEraseWarning, EraseSteps, NoArguments, nullptr},
       {Command::kFlash, "flash", "IMAGE",
        "  flash IMAGE [--force] reflash the main program (asks on a terminal unless --yes);\n"
        "                        an empty IMAGE or one not named *.mts only with --force\n",
-       {"--force"}, CheckFile, device::kReflashWarning, FlashSteps, ImageArguments},
+       {"--force"}, CheckFile, device::kReflashWarning, FlashSteps, ImageArguments, nullptr},
       {Command::kVerify, "verify", "IMAGE",
        "  verify IMAGE [--force] compare the console's main program with IMAGE, writing nothing\n",
-       {"--force"}, CheckFile, nullptr, VerifySteps, ImageArguments},
+       {"--force"}, CheckFile, nullptr, VerifySteps, ImageArguments, nullptr},
       {Command::kConstants, "constants", nullptr,
        "  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
        "            [--serial-from N] [--from FILE]\n"
@@ -114,7 +131,19 @@ const std::vector<CommandSpec>& Table() {
        "                        from the \"constants\" of a `status --json` file (options win);\n"
        "                        --serial-from gives the ports N, N+1, ... in the order given\n",
        {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
-       nullptr, ConstantsSteps, ConstantsOptions},
+       nullptr, ConstantsSteps, ConstantsOptions, nullptr},
+      {Command::kProvision, "provision", "JOB",
+       "  provision JOB [--watch] [--force]\n"
+       "                        run a station job file on the modem: image, erase, plans, then\n"
+       "                        the constants with a serial number from the station counter;\n"
+       "                        one record per modem in --db; --watch (with --port all) runs it\n"
+       "                        on each port as it appears, until Ctrl-C; --force as for flash\n",
+       {"--watch", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
+      {Command::kHistory, "history", nullptr,
+       "  history [--serial N] [--since DATE] [--csv]\n"
+       "                        the records of provision runs in --db, oldest first: a table,\n"
+       "                        one JSON object a line with --json, or CSV\n",
+       {"--serial", "--since", "--csv"}, NoCheck, nullptr, nullptr, HistoryArguments, RunHistory},
   };
   return table;
 }

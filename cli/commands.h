@@ -2,7 +2,8 @@
 // the options that belong to it alone, its lines of the help, the check of
 // its input before any port is opened, the warning it asks about, and the
 // steps it runs on a console. A run on one port is a list of steps on one
-// connection; every command but `ports` is a run of one step.
+// connection; `status` to `constants` are runs of one step, `provision` a
+// run of the steps of a job file; `ports` and `history` need no console.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/console.h"
 #include "cli/options.h"
 
 namespace orvane::cli {
@@ -69,7 +71,7 @@ struct RunProgress {
 struct CommandSpec {
   Command command;
   const char* name;
-  const char* argument;  // "FILE", "N", "IMAGE", or nullptr for none
+  const char* argument;  // "FILE", "N", "IMAGE", "JOB", or nullptr for none
   const char* help;      // its lines of --help
   // Options that only this command takes ("--verbose", "--id", ...).
   std::vector<std::string_view> own_options;
@@ -77,11 +79,14 @@ struct CommandSpec {
   // refused, or nothing.
   std::optional<std::string> (*prepare)(Options& options);
   const char* warning;  // asked once before anything is sent, or nullptr
-  // The steps of its run on one console; nullptr for a command that needs
-  // no console (ports).
+  // The steps of its run on one console; nullptr for a command that runs
+  // itself.
   std::vector<Step> (*steps)(const Options& options);
   // Writes its argument and options back as words of a command line.
   void (*arguments)(const Options& options, std::vector<std::string>& words);
+  // A command that runs itself (ports, provision, history): its whole run
+  // and exit status; nullptr for the runs of steps.
+  int (*run)(const Options& options, const Console& console);
 };
 
 std::span<const CommandSpec> Commands();

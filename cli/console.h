@@ -11,6 +11,7 @@ struct Console {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   std::FILE* in = stdin;
+  bool out_is_terminal = false;  // provision --watch draws its screen there
   bool err_is_terminal = false;
   bool in_is_terminal = false;
 };

@@ -48,6 +48,7 @@ class Parser {
     Flag(app_, "--version", options_.version);
     Flag(app_, "--force", options_.force);
     trace_ = app_.add_option("--trace", trace_text_);
+    db_ = app_.add_option("--db", db_text_);
     result_fd_ = app_.add_option("--result-fd", result_fd_text_);
     for (const CommandSpec& spec : Commands()) {
       CLI::App* command = app_.add_subcommand(spec.name);
@@ -59,6 +60,9 @@ class Parser {
     // global ones are, and refused afterwards when another command is given.
     app_.add_flag("-v,--verbose", options_.verbose)->disable_flag_override();
     AddConstantsOptions(app_);
+    Flag(app_, "--watch", options_.watch);
+    Flag(app_, "--csv", options_.csv);
+    since_ = app_.add_option("--since", since_text_);
   }
 
   ParseResult Run(const std::vector<std::string>& arguments) {
@@ -113,6 +117,8 @@ class Parser {
     if (auto error = CheckPorts()) return error;
     if (auto error = CheckArgument(chosen[0]->get_name())) return error;
     if (options_.command == Command::kConstants) return CheckConstants();
+    if (options_.command == Command::kHistory) return CheckHistory();
+    if (options_.watch && !options_.AllPorts()) return std::string("--watch needs --port all");
     return std::nullopt;
   }
 
@@ -161,6 +167,10 @@ class Parser {
     if (trace_->count() > 0) {
       if (trace_text_.empty()) return std::string("--trace needs a file name");
       options_.trace_path = trace_text_;
+    }
+    if (db_->count() > 0) {
+      if (db_text_.empty()) return std::string("--db needs a file name or a postgresql:// URL");
+      options_.db = db_text_;
     }
     if (result_fd_->count() > 0) {
       const auto fd = WholeNumber(result_fd_text_, 3, 1 << 20);
@@ -219,10 +229,31 @@ class Parser {
     return std::nullopt;
   }
 
+  // history --serial is a number to look for, with the range of the
+  // constants' --serial.
+  std::optional<std::string> CheckHistory() {
+    const NumberField& serial = kNumberFields[kNumberFieldCount - 1];
+    if (numbers_[kNumberFieldCount - 1]->count() > 0) {
+      std::int32_t value = 0;
+      if (auto error = CheckNumber(serial, number_texts_[kNumberFieldCount - 1], &value)) return error;
+      options_.history_serial = value;
+    }
+    if (since_->count() > 0) {
+      if (since_text_.empty()) return std::string("--since needs a date (YYYY-MM-DD) or a time");
+      options_.since = since_text_;
+    }
+    if (options_.csv && options_.json) return std::string("--csv and --json exclude each other");
+    return std::nullopt;
+  }
+
   CLI::App app_{"orvane-cli"};
   Options options_;
   CLI::Option* trace_ = nullptr;
   std::string trace_text_;
+  CLI::Option* db_ = nullptr;
+  std::string db_text_;
+  CLI::Option* since_ = nullptr;
+  std::string since_text_;
   CLI::Option* result_fd_ = nullptr;
   std::string result_fd_text_;
   std::vector<CLI::Option*> argument_options_;
@@ -269,6 +300,7 @@ std::vector<std::string> ArgumentsOf(const Options& options) {
   if (options.json) words.push_back("--json");
   if (options.quiet) words.push_back("--quiet");
   if (options.trace_path) words.push_back("--trace=" + *options.trace_path);
+  if (options.db) words.push_back("--db=" + *options.db);
   if (options.result_fd) words.push_back("--result-fd=" + std::to_string(*options.result_fd));
   const CommandSpec& spec = SpecOf(options.command);
   words.push_back(spec.name);

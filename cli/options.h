@@ -11,7 +11,7 @@
 
 namespace orvane::cli {
 
-enum class Command { kPorts, kStatus, kPut, kDelete, kErase, kFlash, kVerify, kConstants };
+enum class Command { kPorts, kStatus, kPut, kDelete, kErase, kFlash, kVerify, kConstants, kProvision, kHistory };
 
 // The constants fields a `constants` command changes; the others keep what
 // the refresh read from the device.
@@ -45,11 +45,18 @@ struct Options {
   std::optional<int> result_fd;
   std::optional<std::string> trace_path;  // --trace FILE
   Command command = Command::kStatus;
-  std::string path;      // put FILE, flash IMAGE, verify IMAGE
+  std::string path;      // put FILE, flash IMAGE, verify IMAGE, provision JOB
   int file_number = 0;   // delete N, as shown in the file table
   ConstantsChange constants;
   std::optional<std::string> profile_path;  // constants --from FILE
   std::optional<std::int32_t> serial_from;  // constants --serial-from N
+  // The station records: an SQLite file or a postgresql:// URL (--db);
+  // provision and history use the default place when it is absent.
+  std::optional<std::string> db;
+  bool watch = false;                          // provision --watch
+  std::optional<std::int32_t> history_serial;  // history --serial N
+  std::optional<std::string> since;            // history --since DATE
+  bool csv = false;                            // history --csv
 
   // Runs on several modems at once: --port more than once, or --port all.
   bool SeveralPorts() const { return ports.size() > 1 || AllPorts(); }

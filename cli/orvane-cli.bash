@@ -14,8 +14,8 @@ _orvane_cli_files() {
 
 _orvane_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="ports status put delete erase flash verify constants"
-    local global="--port --json --quiet --yes --trace --help --version"
+    local commands="ports status put delete erase flash verify constants provision history"
+    local global="--port --json --quiet --yes --trace --db --help --version"
     local constants="--id --tz --summer --local --global --serial --serial-from --from"
     COMPREPLY=()
 
@@ -27,16 +27,17 @@ _orvane_cli() {
             [[ $cur == /* ]] && _orvane_cli_files ''
             return
             ;;
-        --trace) _orvane_cli_files ''; return ;;
+        --trace | --db) _orvane_cli_files ''; return ;;
         --from) _orvane_cli_files '*.[jJ][sS][oO][nN]'; return ;;
         --summer) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
-        --id | --tz | --local | --global | --serial | --serial-from) return ;;
+        --id | --tz | --local | --global | --serial | --serial-from | --since) return ;;
     esac
 
     local i command=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --port | --trace | --from | --id | --tz | --summer | --local | --global | --serial | --serial-from)
+            --port | --trace | --db | --from | --id | --tz | --summer | --local | --global | --serial | --serial-from | \
+                --since)
                 ((i++)) ;;
             -*) ;;
             *) command=${COMP_WORDS[i]}; break ;;
@@ -56,6 +57,8 @@ _orvane_cli() {
             ports) COMPREPLY=($(compgen -W "$global -v --verbose" -- "$cur")) ;;
             constants) COMPREPLY=($(compgen -W "$global $constants" -- "$cur")) ;;
             flash | verify) COMPREPLY=($(compgen -W "$global --force" -- "$cur")) ;;
+            provision) COMPREPLY=($(compgen -W "$global --watch --force" -- "$cur")) ;;
+            history) COMPREPLY=($(compgen -W "$global --serial --since --csv" -- "$cur")) ;;
             *) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
         esac
         return
@@ -63,6 +66,7 @@ _orvane_cli() {
     case $command in
         put) _orvane_cli_files '' ;;
         flash | verify) _orvane_cli_files '*.[mM][tT][sS]' ;;
+        provision) _orvane_cli_files '*.[tT][oO][mM][lL]' ;;
     esac
 }
 

@@ -167,6 +167,7 @@ void OnePortRun::Interrupt(int signal) {
 
 void OnePortRun::StartStep() {
   if (phase_ == Phase::kFinished) return;
+  step_begun_ = true;
   declined_.reset();
   refusal_.reset();
   queued_file_.reset();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,11 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   void SetProgressListener(std::function<void(const RunProgress&)> listener) { progress_listener_ = std::move(listener); }
 
   const device::Session& session() const { return session_; }
+  // The step the run was in when it ended (the one that failed), or nothing
+  // when it ended before its first step began.
+  std::optional<std::size_t> ended_in_step() const {
+    return step_begun_ ? std::optional<std::size_t>(std::min(step_, steps_.size() - 1)) : std::nullopt;
+  }
   std::size_t bytes_moved() const { return bytes_moved_; }  // both ways
 
   // device::Host
@@ -100,6 +106,7 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   std::function<void()> exit_loop_;
   std::size_t bytes_moved_ = 0;
   bool stopping_ = false;
+  bool step_begun_ = false;
   std::function<void(const RunProgress&)> progress_listener_;
   RunProgress progress_state_;
 };

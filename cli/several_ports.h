@@ -14,6 +14,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
+#include "cli/port_result.h"
 
 namespace orvane::cli {
 
@@ -30,5 +31,18 @@ std::string TracePathFor(const std::string& trace, const std::string& port);
 // The whole run on several ports (the ports `ports` finds for --port all):
 // the checks of the input, the one question, then the children.
 int RunOnSeveralPorts(const Options& options, const std::string& program, const Console& console);
+
+// How one child ended: its result, and its result line as it came (empty
+// when none came), where a command finds what else its children told.
+struct ChildEnd {
+  PortResult result;
+  std::string line;
+};
+
+// The children alone, for a command that prints its own results: one per
+// port, all at once, signals passed on, log lines with the port in front;
+// the ends in the order of the ports.
+std::vector<ChildEnd> RunChildren(const Options& options, const std::vector<std::string>& ports,
+                                  const std::string& program, const Console& console);
 
 }  // namespace orvane::cli

@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -81,6 +82,9 @@ constexpr const char* kSerialFresh =
     "  FROM station_serials WHERE serial BETWEEN CAST(:low AS BIGINT) AND CAST(:high AS BIGINT)) AS counter"
     " WHERE next_serial <= CAST(:last AS BIGINT)"
     " RETURNING serial";
+
+constexpr const char* kHighestTaken =
+    "SELECT MAX(serial) FROM station_serials WHERE serial BETWEEN CAST(:low AS BIGINT) AND CAST(:high AS BIGINT)";
 
 constexpr const char* kHistory =
     "SELECT r.id, r.started, r.finished, r.port, r.usb_serial, g.serial, g.turn, r.image_sha256, r.plans,"
@@ -372,6 +376,19 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
     return granted(fresh.rows.front(), false);
   });
   return attempt.outcome;
+}
+
+Outcome<std::int64_t> RecordStore::NumbersLeft(SerialRange range) {
+  const StatementResult result = Retrying([&] {
+    return connection_->Execute(kHighestTaken, {{":low", range.first}, {":high", range.last}});
+  });
+  if (!result.error.empty()) {
+    return Outcome<std::int64_t>::Failed("cannot read the serial counter in " + location_.Describe() + ": " +
+                                         result.error);
+  }
+  const QVariant highest = result.rows.empty() ? QVariant() : result.rows.front().at(0);
+  const std::int64_t next = highest.isNull() ? range.first : highest.toLongLong() + 1;
+  return Outcome<std::int64_t>::Done(std::max<std::int64_t>(0, std::int64_t{range.last} - next + 1));
 }
 
 Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter) {

@@ -127,6 +127,9 @@ class RecordStore {
   // Asked again for the same run, the same number. An error names the
   // range when every number in it is taken.
   Outcome<SerialGrant> TakeSerial(std::int64_t run, SerialRange range, std::optional<std::int64_t> modem_serial);
+  // How many fresh numbers the counter still has in the range (numbers
+  // below the highest one taken stay behind it).
+  Outcome<std::int64_t> NumbersLeft(SerialRange range);
   // The runs that match, oldest first.
   Outcome<std::vector<RunRecord>> History(const HistoryFilter& filter);
 

@@ -44,7 +44,8 @@ std::set<std::string> WordsOfHelp() {
     if (end > at + 2) words.insert(usage.substr(at, end - at));
     at = end;
   }
-  for (const char* command : {"ports", "status", "put", "delete", "erase", "flash", "verify", "constants"}) {
+  for (const char* command :
+       {"ports", "status", "put", "delete", "erase", "flash", "verify", "constants", "provision", "history"}) {
     EXPECT_NE(usage.find("\n  " + std::string(command) + " "), std::string::npos) << command;
     words.insert(command);
   }
@@ -75,11 +76,13 @@ TEST(Docs, CompletionOffersCommandsPortsAndTheOptionsOfTheCommand) {
                              "t() { COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _orvane_cli; "
                              "echo \"${COMPREPLY[*]}\"; }; ";
   auto complete = [&](const std::string& words) { return Shell("bash -c '" + script + "t " + words + "'"); };
-  EXPECT_EQ(complete("orvane-cli \"\""), "ports status put delete erase flash verify constants\n");
+  EXPECT_EQ(complete("orvane-cli \"\""), "ports status put delete erase flash verify constants provision history\n");
   EXPECT_EQ(complete("orvane-cli --json ve"), "verify\n");
   EXPECT_EQ(complete("orvane-cli --port a"), "all\n");
   EXPECT_EQ(complete("orvane-cli constants --ser"), "--serial --serial-from\n");
   EXPECT_EQ(complete("orvane-cli status --su"), "\n") << "--summer belongs to constants";
+  EXPECT_EQ(complete("orvane-cli history --s"), "--serial --since\n");
+  EXPECT_EQ(complete("orvane-cli provision --w"), "--watch\n");
 }
 
 }  // namespace

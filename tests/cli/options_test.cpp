@@ -129,3 +129,28 @@ TEST(Options, SeveralPortsTraceVerifyAndConstantsFromAFile) {
 
 }  // namespace
 }  // namespace orvane::cli
+
+namespace orvane::cli {
+namespace {
+
+// provision and history, and the --serial each of history and constants
+// owns with its own meaning.
+TEST(Options, ProvisionAndHistoryTakeTheirOwnOptions) {
+  const Options history = Parsed({"history", "--serial", "100007", "--since", "2026-12-01", "--csv"});
+  EXPECT_EQ(history.history_serial, 100007);
+  EXPECT_FALSE(history.constants.serial_number) << "history's --serial is no constant";
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"provision"}, "provision takes one argument"},
+      {{"--port", "COM3", "provision", "--watch", "j.toml"}, "--watch needs --port all"},
+      {{"status", "--watch"}, "--watch belongs to the provision command"},
+      {{"history", "--json", "--csv"}, "--csv and --json exclude each other"},
+      {{"history", "--serial", "x"}, "--serial must be a whole number from -2147483648 to 2147483647, not \"x\""},
+      {{"history", "--id", "a"}, "--id belongs to the constants command"},
+      {{"constants", "--since", "2026-01-01", "--tz", "1"}, "--since belongs to the history command"},
+      {{"--db", "", "history"}, "--db needs a file name or a postgresql:// URL"},
+  };
+  for (const auto& [arguments, message] : refused) EXPECT_EQ(Refusal(arguments), message);
+}
+
+}  // namespace
+}  // namespace orvane::cli

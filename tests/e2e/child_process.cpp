@@ -76,53 +76,97 @@ bool WaitUntil(pid_t pid, Clock::time_point deadline, int& status, rusage& usage
 
 RunResult RunProgram(const std::vector<std::string>& argv, const Environment& extra_environment,
                      std::chrono::milliseconds limit, const std::optional<SignalLater>& later) {
-  const auto started = Clock::now();
+  Background child(argv, extra_environment);
+  if (later && child.WaitForLog(later->after, limit)) {
+    child.ReadFor(later->pause);
+    child.Signal(later->signal);
+  }
+  return child.Wait(limit);
+}
+
+Background::Background(const std::vector<std::string>& argv, const Environment& extra_environment)
+    : started_(Clock::now()) {
   const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   Pipe out, err;
-  const pid_t pid = Spawn(argv, extra_environment, null_input, out.write, err.write);
+  pid_ = Spawn(argv, extra_environment, null_input, out.write, err.write);
   ::close(null_input);
   ::close(out.write);
   ::close(err.write);
+  fds_[0] = out.read;
+  fds_[1] = err.read;
+}
 
-  RunResult result;
-  const auto deadline = started + limit;
-  pollfd watched[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_pipes = 2;
-  std::optional<Clock::time_point> signal_at;
-  while (open_pipes > 0 && Clock::now() < deadline) {
-    if (later && !signal_at && result.err.find(later->after) != std::string::npos) {
-      signal_at = Clock::now() + later->pause;
+Background::~Background() {
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : fds_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+bool Background::Read(int timeout_ms) {
+  pollfd watched[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
+  if (::poll(watched, 2, timeout_ms) <= 0) return true;
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  for (int i = 0; i < 2; ++i) {
+    if (fds_[i] < 0 || !(watched[i].revents & (POLLIN | POLLHUP))) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(fds_[i], buffer, sizeof buffer);
+    if (got > 0) {
+      sinks[i]->append(buffer, static_cast<std::size_t>(got));
+    } else {
+      ::close(fds_[i]);
+      fds_[i] = -1;
     }
-    if (signal_at && Clock::now() >= *signal_at) {
-      ::kill(pid, later->signal);
-      signal_at = Clock::time_point::max();
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const int wait_ms = signal_at && *signal_at != Clock::time_point::max() ? 5 : static_cast<int>(left.count()) + 1;
-    if (::poll(watched, 2, wait_ms) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (watched[i].fd < 0 || !(watched[i].revents & (POLLIN | POLLHUP))) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(watched[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        ::close(watched[i].fd);
-        watched[i].fd = -1;
-        --open_pipes;
-      }
-    }
+  }
+  return true;
+}
+
+bool Background::WaitForOutput(const std::string& text, std::chrono::milliseconds limit, std::size_t count) {
+  const auto deadline = Clock::now() + limit;
+  auto found = [&] {
+    std::size_t seen = 0;
+    for (std::size_t at = 0; (at = result_.out.find(text, at)) != std::string::npos; at += text.size()) ++seen;
+    return seen >= count;
+  };
+  while (!found()) {
+    if (Clock::now() >= deadline || !Read(10)) return found();
+  }
+  return true;
+}
+
+bool Background::WaitForLog(const std::string& text, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (result_.err.find(text) == std::string::npos) {
+    if (Clock::now() >= deadline || !Read(10)) return result_.err.find(text) != std::string::npos;
+  }
+  return true;
+}
+
+void Background::ReadFor(std::chrono::milliseconds pause) {
+  const auto until = Clock::now() + pause;
+  while (Clock::now() < until && Read(5)) {
+  }
+}
+
+void Background::Signal(int signal) const {
+  if (!reaped_) ::kill(pid_, signal);
+}
+
+RunResult Background::Wait(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline && Read(10)) {
   }
   int status = 0;
-  result.timed_out = !WaitUntil(pid, deadline, status, result.usage);
-  for (auto& entry : watched) {
-    if (entry.fd >= 0) ::close(entry.fd);
-  }
-  if (!result.timed_out && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  return result;
+  result_.timed_out = !WaitUntil(pid_, deadline, status, result_.usage);
+  reaped_ = true;
+  if (!result_.timed_out && WIFEXITED(status)) result_.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+  result_.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  return result_;
 }
 
 Simulator::Simulator(const std::string& program, const std::vector<std::string>& options) {

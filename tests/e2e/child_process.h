@@ -36,6 +36,38 @@ struct SignalLater {
 RunResult RunProgram(const std::vector<std::string>& argv, const Environment& extra_environment,
                      std::chrono::milliseconds limit, const std::optional<SignalLater>& later = std::nullopt);
 
+// A program running in the background, its stdout and stderr read as they
+// come; killed by its pid if it still runs at the end.
+class Background {
+ public:
+  Background(const std::vector<std::string>& argv, const Environment& extra_environment);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+  // Reads until stdout holds `text` `count` times, or the time is up.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit, std::size_t count = 1);
+  // The same for stderr, once.
+  bool WaitForLog(const std::string& text, std::chrono::milliseconds limit);
+  // Reads what comes for a while.
+  void ReadFor(std::chrono::milliseconds pause);
+  void Signal(int signal) const;
+  // Reads to the end (killed after the limit) and gives the whole run.
+  RunResult Wait(std::chrono::milliseconds limit);
+  const std::string& out() const { return result_.out; }
+  const std::string& err() const { return result_.err; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  bool Read(int timeout_ms);  // false once both pipes have ended
+
+  std::chrono::steady_clock::time_point started_;
+  pid_t pid_ = -1;
+  int fds_[2] = {-1, -1};
+  bool reaped_ = false;
+  RunResult result_;
+};
+
 class Simulator {
  public:
   // Starts orvane-sim with the given options and reads its port path.

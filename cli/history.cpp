@@ -1,0 +1,38 @@
+#include "cli/history.h"
+
+#include "cli/port_result.h"
+#include "station/record_store.h"
+
+namespace orvane::cli {
+
+int RunHistory(const Options& options, const Console& console) {
+  auto refuse = [&](const std::string& text) { return Refuse(console, options.json, text, kExitRefused); };
+  station::HistoryFilter filter;
+  filter.serial = options.history_serial;
+  if (options.since) {
+    if (auto since = station::SinceToUtc(*options.since); !since) {
+      return refuse(since.error.starts_with("since: ") ? "--" + since.error : since.error);
+    }
+    filter.since = *options.since;
+  }
+  std::string location;
+  if (options.db) {
+    location = *options.db;
+  } else {
+    auto path = station::DefaultStorePath();
+    if (!path) return refuse(path.error);
+    location = *path.value;
+  }
+  auto store = station::RecordStore::Open(location);
+  if (!store) return refuse(store.error);
+  auto runs = (*store.value)->History(filter);
+  if (!runs) return Refuse(console, options.json, runs.error, kExitLinkFailed);
+  const std::string text = options.json  ? station::FormatHistoryJson(*runs.value)
+                           : options.csv ? station::FormatHistoryCsv(*runs.value)
+                                         : station::FormatHistoryTable(*runs.value);
+  std::fputs(text.c_str(), console.out);
+  std::fflush(console.out);
+  return kExitDone;
+}
+
+}  // namespace orvane::cli

@@ -1,0 +1,13 @@
+// orvane-cli history: the records of provision runs in the station store,
+// oldest first, as a table, JSON lines (--json) or CSV (--csv); --serial N
+// and --since DATE narrow them down.
+#pragma once
+
+#include "cli/console.h"
+#include "cli/options.h"
+
+namespace orvane::cli {
+
+int RunHistory(const Options& options, const Console& console);
+
+}  // namespace orvane::cli
