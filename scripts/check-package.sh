@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package made by scripts/package.sh: lintian must find no
-# error; as root it is then installed with apt, its programs, manual pages,
-# desktop entry, AppStream data and completion are looked for where a user's
-# system finds them, and it is purged again.
+# error; as root it is then installed with apt, its programs, manual pages
+# (the Russian ones too), desktop entry, AppStream data and completion are
+# looked for where a user's system finds them, and it is purged again.
 #   usage: scripts/check-package.sh path/to/orvane_VERSION_ARCH.deb
 set -euo pipefail
 deb=$(realpath "${1:?usage: scripts/check-package.sh orvane_VERSION_ARCH.deb}")
@@ -32,6 +32,13 @@ for program in orvane orvane-cli orvane-sim; do
   page=$(man -w "$program") ||
     fail "man -w $program finds no manual page (does a path-exclude in /etc/dpkg/dpkg.cfg.d drop /usr/share/man?)"
   [ "$page" = "/usr/share/man/man1/$program.1.gz" ] || fail "man -w $program finds $page"
+done
+# The Russian pages, under their English names, where man looks under a
+# Russian locale.
+for program in orvane-cli orvane-sim; do
+  page=$(man -w -L ru "$program") || fail "man -w -L ru $program finds no manual page"
+  [ "$page" = "/usr/share/man/ru/man1/$program.1.gz" ] ||
+    fail "man -w -L ru $program finds $page, not the Russian page (does a path-exclude in /etc/dpkg/dpkg.cfg.d drop /usr/share/man/ru?)"
 done
 for file in /usr/share/applications/orvane.desktop \
   /usr/share/metainfo/com.veltranix.orvane.metainfo.xml \
