@@ -8,17 +8,18 @@
 #include "cli/provision.h"
 #include "cli/scan.h"
 #include "device/session.h"
+#include "l10n/l10n.h"
 
 namespace orvane::cli {
 namespace {
 
-constexpr const char* kUsageHead =
+constexpr const char* kUsageHead = N_(
     "Usage: orvane-cli [--port NAME]... [--json] [--quiet] [--yes] [--trace FILE] [--db PATH] COMMAND [ARGS]\n"
     "The KV80 modem configurator without a window.\n"
     "\n"
-    "Commands:\n";
+    "Commands:\n");
 
-constexpr const char* kUsageTail =
+constexpr const char* kUsageTail = N_(
     "\n"
     "Options:\n"
     "  --port NAME           COMn or a device path (default: the stored ComPort); give it\n"
@@ -36,7 +37,7 @@ constexpr const char* kUsageTail =
     "  --version             show the version\n"
     "\n"
     "Exit status: 0 done, 1 the link failed, 2 refused input, 128 + N stopped by signal N;\n"
-    "with several ports the worst.\n";
+    "with several ports the worst.\n");
 
 std::optional<std::string> NoCheck(Options&) { return std::nullopt; }
 
@@ -105,44 +106,44 @@ void ConstantsOptions(const Options& options, std::vector<std::string>& words) {
 const std::vector<CommandSpec>& Table() {
   static const std::vector<CommandSpec> table = {
       {Command::kPorts, "ports", nullptr,
-       "  ports [-v]            scan COM1 to COM16; print the names found, one a line\n", {"--verbose"}, NoCheck,
+       N_("  ports [-v]            scan COM1 to COM16; print the names found, one a line\n"), {"--verbose"}, NoCheck,
        nullptr, nullptr, VerboseOption, RunPortsCommand},
       {Command::kStatus, "status", nullptr,
-       "  status                connect, refresh, print the files, free space and constants\n", {}, NoCheck,
+       N_("  status                connect, refresh, print the files, free space and constants\n"), {}, NoCheck,
        nullptr, StatusSteps, NoArguments, nullptr},
-      {Command::kPut, "put", "FILE", "  put FILE              add a plan file to the console\n", {}, CheckFile, nullptr,
+      {Command::kPut, "put", "FILE", N_("  put FILE              add a plan file to the console\n"), {}, CheckFile, nullptr,
        PutSteps, PathArgument, nullptr},
-      {Command::kDelete, "delete", "N", "  delete N              delete the file shown as number N\n", {}, NoCheck,
+      {Command::kDelete, "delete", "N", N_("  delete N              delete the file shown as number N\n"), {}, NoCheck,
        nullptr, DeleteSteps, NumberArgument, nullptr},
       {Command::kErase, "erase", nullptr,
-       "  erase                 erase all files (asks on a terminal unless --yes)\n", {}, NoCheck,
+       N_("  erase                 erase all files (asks on a terminal unless --yes)\n"), {}, NoCheck,
        device::kEraseWarning, EraseSteps, NoArguments, nullptr},
       {Command::kFlash, "flash", "IMAGE",
-       "  flash IMAGE [--force] reflash the main program (asks on a terminal unless --yes);\n"
-       "                        an empty IMAGE or one not named *.mts only with --force\n",
+       N_("  flash IMAGE [--force] reflash the main program (asks on a terminal unless --yes);\n"
+       "                        an empty IMAGE or one not named *.mts only with --force\n"),
        {"--force"}, CheckFile, device::kReflashWarning, FlashSteps, ImageArguments, nullptr},
       {Command::kVerify, "verify", "IMAGE",
-       "  verify IMAGE [--force] compare the console's main program with IMAGE, writing nothing\n",
+       N_("  verify IMAGE [--force] compare the console's main program with IMAGE, writing nothing\n"),
        {"--force"}, CheckFile, nullptr, VerifySteps, ImageArguments, nullptr},
       {Command::kConstants, "constants", nullptr,
-       "  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
+       N_("  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
        "            [--serial-from N] [--from FILE]\n"
        "                        change the given constants and save them; --from takes them\n"
        "                        from the \"constants\" of a `status --json` file (options win);\n"
-       "                        --serial-from gives the ports N, N+1, ... in the order given\n",
+       "                        --serial-from gives the ports N, N+1, ... in the order given\n"),
        {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
        nullptr, ConstantsSteps, ConstantsOptions, nullptr},
       {Command::kProvision, "provision", "JOB",
-       "  provision JOB [--watch] [--force]\n"
+       N_("  provision JOB [--watch] [--force]\n"
        "                        run a station job file on the modem: image, erase, plans, then\n"
        "                        the constants with a serial number from the station counter;\n"
        "                        one record per modem in --db; --watch (with --port all) runs it\n"
-       "                        on each port as it appears, until Ctrl-C; --force as for flash\n",
+       "                        on each port as it appears, until Ctrl-C; --force as for flash\n"),
        {"--watch", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
       {Command::kHistory, "history", nullptr,
-       "  history [--serial N] [--since DATE] [--csv]\n"
+       N_("  history [--serial N] [--since DATE] [--csv]\n"
        "                        the records of provision runs in --db, oldest first: a table,\n"
-       "                        one JSON object a line with --json, or CSV\n",
+       "                        one JSON object a line with --json, or CSV\n"),
        {"--serial", "--since", "--csv"}, NoCheck, nullptr, nullptr, HistoryArguments, RunHistory},
   };
   return table;
@@ -162,9 +163,9 @@ const CommandSpec* FindCommand(std::string_view name) {
 }
 
 std::string UsageText() {
-  std::string text = kUsageHead;
-  for (const CommandSpec& spec : Table()) text += spec.help;
-  return text + kUsageTail;
+  std::string text = l10n::Tr(kUsageHead);
+  for (const CommandSpec& spec : Table()) text += l10n::Tr(spec.help);
+  return text + l10n::Tr(kUsageTail);
 }
 
 }  // namespace orvane::cli

@@ -1,5 +1,7 @@
 #include "cli/console.h"
 
+#include "l10n/l10n.h"
+
 namespace orvane::cli {
 namespace {
 
@@ -21,7 +23,7 @@ bool AskOnTerminal(const std::string& warning, const Console& console) {
     if (warning[i] == '\r' && i > 0 && warning[i - 1] == '\n') continue;
     question += warning[i];
   }
-  std::fprintf(console.err, "%s [y/N] ", question.c_str());
+  std::fprintf(console.err, "%s %s ", question.c_str(), l10n::Tr("[y/N]"));
   std::fflush(console.err);
   char answer[64] = {};
   return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);

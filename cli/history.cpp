@@ -11,7 +11,7 @@ int RunHistory(const Options& options, const Console& console) {
   filter.serial = options.history_serial;
   if (options.since) {
     if (auto since = station::SinceToUtc(*options.since); !since) {
-      return refuse(since.error.starts_with("since: ") ? "--" + since.error : since.error);
+      return refuse("--" + since.error);
     }
     filter.since = *options.since;
   }

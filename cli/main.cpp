@@ -12,6 +12,7 @@
 #include "cli/port_run.h"
 #include "cli/scan.h"
 #include "cli/several_ports.h"
+#include "l10n/l10n.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void HandOver(const PortResult& result, const Options& options, const Console& c
 }  // namespace
 
 int main(int argc, char** argv) {
+  orvane::l10n::SetUp(argv[0]);
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName("orvane-cli");
 
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
     const auto end = std::find(arguments.begin(), arguments.end(), "--");
     const bool json = std::find(arguments.begin(), end, "--json") != end;
     Refuse(console, json, parsed.error, kExitRefused);
-    std::fputs("(see orvane-cli --help)\n", stderr);
+    std::fprintf(stderr, "%s\n", orvane::l10n::Tr("(see orvane-cli --help)"));
     return kExitRefused;
   }
   Options options = *parsed.options;

@@ -6,9 +6,13 @@
 #include <limits>
 
 #include "cli/commands.h"
+#include "l10n/l10n.h"
 #include "link/cp1251.h"
 
 namespace orvane::cli {
+
+using l10n::Format;
+using l10n::Tr;
 
 const NumberField kNumberFields[kNumberFieldCount] = {
     {"--tz", "tz", -32768, 32767, &ConstantsChange::time_zone},
@@ -76,7 +80,7 @@ class Parser {
     } catch (const CLI::ArgumentMismatch& mismatch) {
       return Refused(MismatchText(mismatch.what()));
     } catch (const CLI::ParseError& failure) {
-      return Refused(failure.what());
+      return Refused(Format(Tr("the command line cannot be read: %s"), failure.what()));
     }
     if (options_.help || options_.version) return {options_, ""};
     if (const auto error = Check()) return Refused(*error);
@@ -105,20 +109,21 @@ class Parser {
   static std::string MismatchText(std::string what) {
     std::string name = what.substr(0, what.find_first_of(": "));
     if (!name.starts_with("-")) name = (name.size() == 1 ? "-" : "--") + name;
-    return name + (what.find("flag override") != std::string::npos ? " takes no value" : " needs a value");
+    return Format(what.find("flag override") != std::string::npos ? Tr("%s takes no value") : Tr("%s needs a value"),
+                  name.c_str());
   }
 
   std::optional<std::string> Check() {
     if (auto error = CheckLeftOver()) return error;
     const std::vector<CLI::App*> chosen = app_.get_subcommands();
-    if (chosen.empty()) return "no command given";
+    if (chosen.empty()) return std::string(Tr("no command given"));
     options_.command = FindCommand(chosen[0]->get_name())->command;
     if (auto error = CheckOwnOptions()) return error;
     if (auto error = CheckPorts()) return error;
     if (auto error = CheckArgument(chosen[0]->get_name())) return error;
     if (options_.command == Command::kConstants) return CheckConstants();
     if (options_.command == Command::kHistory) return CheckHistory();
-    if (options_.watch && !options_.AllPorts()) return std::string("--watch needs --port all");
+    if (options_.watch && !options_.AllPorts()) return std::string(Tr("--watch needs --port all"));
     return std::nullopt;
   }
 
@@ -132,8 +137,8 @@ class Parser {
     }
     if (left.empty()) return std::nullopt;
     const std::string word = left.front();
-    if (word.size() > 1 && word[0] == '-') return "unknown option " + word.substr(0, word.find('='));
-    if (app_.get_subcommands().empty()) return "unknown command \"" + word + "\"";
+    if (word.size() > 1 && word[0] == '-') return Format(Tr("unknown option %s"), word.substr(0, word.find('=')).c_str());
+    if (app_.get_subcommands().empty()) return Format(Tr("unknown command \"%s\""), word.c_str());
     return ArgumentCountText(app_.get_subcommands()[0]->get_name());
   }
 
@@ -144,7 +149,7 @@ class Parser {
       for (std::string_view name : spec.own_options) {
         if (std::find(own.begin(), own.end(), name) != own.end()) continue;
         if (app_.get_option(std::string(name))->count() > 0) {
-          return std::string(name) + " belongs to the " + spec.name + " command";
+          return Format(Tr("%1$s belongs to the %2$s command"), std::string(name).c_str(), spec.name);
         }
       }
     }
@@ -152,29 +157,32 @@ class Parser {
   }
 
   static std::string ArgumentCountText(const std::string& command) {
-    return command + (FindCommand(command)->argument ? " takes one argument" : " takes no arguments");
+    return Format(FindCommand(command)->argument ? Tr("%s takes one argument") : Tr("%s takes no arguments"),
+                  command.c_str());
   }
 
   std::optional<std::string> CheckPorts() {
     for (const std::string& port : options_.ports) {
-      if (port.empty()) return std::string("--port needs a name");
+      if (port.empty()) return std::string(Tr("--port needs a name"));
     }
     for (auto port = options_.ports.begin(); port != options_.ports.end(); ++port) {
-      if (*port == kAllPorts && options_.ports.size() > 1) return std::string("--port all stands alone");
-      if (std::find(options_.ports.begin(), port, *port) != port) return "--port " + *port + " is given twice";
+      if (*port == kAllPorts && options_.ports.size() > 1) return std::string(Tr("--port all stands alone"));
+      if (std::find(options_.ports.begin(), port, *port) != port) {
+        return Format(Tr("--port %s is given twice"), port->c_str());
+      }
     }
     if (options_.ports.size() == 1 && !options_.AllPorts()) options_.port = options_.ports[0];
     if (trace_->count() > 0) {
-      if (trace_text_.empty()) return std::string("--trace needs a file name");
+      if (trace_text_.empty()) return std::string(Tr("--trace needs a file name"));
       options_.trace_path = trace_text_;
     }
     if (db_->count() > 0) {
-      if (db_text_.empty()) return std::string("--db needs a file name or a postgresql:// URL");
+      if (db_text_.empty()) return std::string(Tr("--db needs a file name or a postgresql:// URL"));
       options_.db = db_text_;
     }
     if (result_fd_->count() > 0) {
       const auto fd = WholeNumber(result_fd_text_, 3, 1 << 20);
-      if (!fd) return "--result-fd needs a file descriptor, not \"" + result_fd_text_ + "\"";
+      if (!fd) return Format(Tr("--result-fd needs a file descriptor, not \"%s\""), result_fd_text_.c_str());
       options_.result_fd = static_cast<int>(*fd);
     }
     return std::nullopt;
@@ -191,11 +199,11 @@ class Parser {
     argument_text_ = words[0];
     if (options_.command == Command::kDelete) {
       const auto number = WholeNumber(argument_text_, 1, 255);
-      if (!number) return "delete needs a file number from 1 to 255, not \"" + argument_text_ + "\"";
+      if (!number) return Format(Tr("delete needs a file number from 1 to 255, not \"%s\""), argument_text_.c_str());
       options_.file_number = static_cast<int>(*number);
       return std::nullopt;
     }
-    if (argument_text_.empty()) return command + " needs a file name";
+    if (argument_text_.empty()) return Format(Tr("%s needs a file name"), command.c_str());
     options_.path = argument_text_;
     return std::nullopt;
   }
@@ -213,18 +221,18 @@ class Parser {
       c.*kNumberFields[i].target = value;
     }
     if (serial_from_->count() > 0) {
-      if (c.serial_number) return std::string("--serial-from and --serial exclude each other");
+      if (c.serial_number) return std::string(Tr("--serial-from and --serial exclude each other"));
       const NumberField field{"--serial-from", "", Limits32::min(), Limits32::max(), nullptr};
       std::int32_t value = 0;
       if (auto error = CheckNumber(field, serial_from_text_, &value)) return error;
       options_.serial_from = value;
     }
     if (profile_->count() > 0) {
-      if (profile_text_.empty()) return std::string("--from needs a file name");
+      if (profile_text_.empty()) return std::string(Tr("--from needs a file name"));
       options_.profile_path = profile_text_;
     }
     if (c.Empty() && !options_.serial_from && !options_.profile_path) {
-      return std::string("constants needs at least one of --id, --tz, --summer, --local, --global, --serial");
+      return std::string(Tr("constants needs at least one of --id, --tz, --summer, --local, --global, --serial"));
     }
     return std::nullopt;
   }
@@ -239,10 +247,10 @@ class Parser {
       options_.history_serial = value;
     }
     if (since_->count() > 0) {
-      if (since_text_.empty()) return std::string("--since needs a date (YYYY-MM-DD) or a time");
+      if (since_text_.empty()) return std::string(Tr("--since needs a date (YYYY-MM-DD) or a time"));
       options_.since = since_text_;
     }
-    if (options_.csv && options_.json) return std::string("--csv and --json exclude each other");
+    if (options_.csv && options_.json) return std::string(Tr("--csv and --json exclude each other"));
     return std::nullopt;
   }
 
@@ -272,11 +280,12 @@ class Parser {
 }  // namespace
 
 std::optional<std::string> CheckIdentifier(const std::string& name, const std::string& text) {
-  if (link::Utf8Length(text) > kIdentifierLimit) return name + " holds at most 20 characters";
+  if (link::Utf8Length(text) > kIdentifierLimit) return Format(Tr("%s holds at most 20 characters"), name.c_str());
   if (const auto gap = link::FirstCharacterWithoutCp1251(text)) {
-    if (gap->malformed) return name + " is not valid UTF-8";
-    return name + " holds \"" + gap->character +
-           "\", which the console cannot store: it takes only characters of code page 1251 (Cyrillic and Latin)";
+    if (gap->malformed) return Format(Tr("%s is not valid UTF-8"), name.c_str());
+    return Format(Tr("%1$s holds \"%2$s\", which the console cannot store: it takes only characters of code page 1251 "
+                     "(Cyrillic and Latin)"),
+                  name.c_str(), gap->character.c_str());
   }
   return std::nullopt;
 }
@@ -284,8 +293,8 @@ std::optional<std::string> CheckIdentifier(const std::string& name, const std::s
 std::optional<std::string> CheckNumber(const NumberField& field, std::string_view text, std::int32_t* value) {
   const auto number = WholeNumber(text, field.low, field.high);
   if (!number) {
-    return std::string(field.option) + " must be a whole number from " + std::to_string(field.low) + " to " +
-           std::to_string(field.high) + ", not \"" + std::string(text) + "\"";
+    return Format(Tr("%1$s must be a whole number from %2$lld to %3$lld, not \"%4$s\""), field.option, field.low,
+                  field.high, std::string(text).c_str());
   }
   if (value) *value = static_cast<std::int32_t>(*number);
   return std::nullopt;

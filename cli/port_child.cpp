@@ -1,4 +1,5 @@
 #include "cli/port_child.h"
+#include "l10n/l10n.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,7 +19,7 @@ void PortChild::Start(const std::string& program, Options options, bool own_grou
   process_ = std::make_unique<QProcess>();
   QProcess& process = *process_;
   int pipe_ends[2] = {-1, -1};
-  if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return End(Failed("cannot make a pipe for its result"));
+  if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return End(Failed(l10n::Tr("cannot make a pipe for its result")));
   result_fd_ = pipe_ends[0];
   const int child_end = pipe_ends[1];
   options.result_fd = child_end;
@@ -43,11 +44,14 @@ void PortChild::Start(const std::string& program, Options options, bool own_grou
     if (!partial_line_.empty()) Relay("\n");
     while (result_fd_ >= 0) ReadPipe();
     if (const auto result = ParseResultLine(result_text_)) return End(*result);
-    End(Failed(how != QProcess::NormalExit ? "its run was killed"
-                                           : "its run ended with status " + std::to_string(code) + " and no result"));
+    End(Failed(how != QProcess::NormalExit
+                   ? std::string(l10n::Tr("its run was killed"))
+                   : l10n::Format(l10n::Tr("its run ended with status %d and no result"), code)));
   });
   QObject::connect(&process, &QProcess::errorOccurred, [this](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart) End(Failed("cannot start " + process_->program().toStdString()));
+    if (error == QProcess::FailedToStart) {
+      End(Failed(l10n::Format(l10n::Tr("cannot start %s"), process_->program().toStdString().c_str())));
+    }
   });
   process.setStandardOutputFile(QProcess::nullDevice());
   process.start(QString::fromStdString(program), arguments);

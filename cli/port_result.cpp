@@ -1,5 +1,7 @@
 #include "cli/port_result.h"
 
+#include "l10n/l10n.h"
+
 namespace orvane::cli {
 namespace {
 
@@ -58,15 +60,15 @@ namespace {
 
 const char* KindName(Step::Kind kind) {
   switch (kind) {
-    case Step::Kind::kStatus: return "status";
-    case Step::Kind::kPut: return "put";
-    case Step::Kind::kDelete: return "delete";
-    case Step::Kind::kErase: return "erase";
-    case Step::Kind::kFlash: return "flash";
-    case Step::Kind::kVerify: return "verify";
-    case Step::Kind::kConstants: return "constants";
+    case Step::Kind::kStatus: return N_("status");
+    case Step::Kind::kPut: return N_("put");
+    case Step::Kind::kDelete: return N_("delete");
+    case Step::Kind::kErase: return N_("erase");
+    case Step::Kind::kFlash: return N_("flash");
+    case Step::Kind::kVerify: return N_("verify");
+    case Step::Kind::kConstants: return N_("constants");
   }
-  return "status";
+  return N_("status");
 }
 
 }  // namespace

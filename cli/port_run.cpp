@@ -9,6 +9,8 @@
 #include "cli/signals.h"
 #include "serial/port_diagnosis.h"
 #include "serial/settings.h"
+#include "cli/messages.h"
+#include "l10n/l10n.h"
 
 namespace orvane::cli {
 namespace {
@@ -104,8 +106,7 @@ void OnePortRun::PortFailed(const std::string& name) {
   if (options_.quiet) PrintError(console_, serial::kLogPortFailed);
   // No name at all is input the user has to give, not a failed link.
   if (name.empty()) {
-    return Fail(PortResult::End::kRefused, "no port chosen: give --port NAME (orvane-cli ports lists the ports found)",
-                true);
+    return Fail(PortResult::End::kRefused, NoPortChosen(), true);
   }
   Fail(PortResult::End::kLinkFailed, serial::DiagnosePort(name).Text(), true);
 }
@@ -162,7 +163,7 @@ void OnePortRun::Interrupt(int signal) {
   stopping_ = true;
   session_.link().Cancel();
   result_.signal = signal;
-  Fail(PortResult::End::kStopped, "stopped by " + SignalName(signal), true);
+  Fail(PortResult::End::kStopped, StoppedBy(signal), true);
 }
 
 void OnePortRun::StartStep() {
@@ -183,7 +184,9 @@ void OnePortRun::StartStep() {
   if (declined_) return Fail(PortResult::End::kRefused, *declined_, true);
   if (refusal_) return Fail(PortResult::End::kRefused, *refusal_, true);
   if (step().kind == Step::Kind::kStatus) return EndStep();
-  if (session_.link().queue().empty()) return Fail(PortResult::End::kRefused, "nothing was sent to the console", true);
+  if (session_.link().queue().empty()) {
+    return Fail(PortResult::End::kRefused, l10n::Tr("nothing was sent to the console"), true);
+  }
   ExpectDirectory(step(), before);
 }
 
@@ -198,8 +201,10 @@ void OnePortRun::Act(const Step& step) {
     case Step::Kind::kDelete: {
       const int files = session_.model().directory.count();
       if (step.file_number > files) {
-        declined_ = "no file number " + std::to_string(step.file_number) + ": the console shows " +
-                    std::to_string(files) + (files == 1 ? " file" : " files");
+        declined_ = l10n::Format(l10n::TrN("no file number %1$d: the console shows %2$d file",
+                                           "no file number %1$d: the console shows %2$d files",
+                                           static_cast<unsigned long>(files)),
+                                 step.file_number, files);
         return;
       }
       return session_.DeleteFileAtRow(step.file_number);
@@ -266,9 +271,11 @@ std::optional<std::string> OnePortRun::ConstantsFailure() const {
   const device::ConstantsFields& shown = session_.model().fields;
   const device::ConstantsFields& written = *written_fields_;
   auto differs = [](const char* name, const auto& read, const auto& sent) {
-    std::ostringstream text;
-    text << "the console shows " << name << " " << read << " after saving " << sent;
-    return text.str();
+    std::ostringstream shown_text, sent_text;
+    shown_text << read;
+    sent_text << sent;
+    return l10n::Format(l10n::Tr("the console shows %1$s %2$s after saving %3$s"), name, shown_text.str().c_str(),
+                        sent_text.str().c_str());
   };
   if (shown.identifier != written.identifier) return differs("id", "\"" + shown.identifier + "\"", "\"" + written.identifier + "\"");
   if (shown.time_zone != written.time_zone) return differs("tz", shown.time_zone, written.time_zone);
@@ -352,12 +359,12 @@ void OnePortRun::SetQueueCounter(const std::string&) {}
 bool OnePortRun::ConfirmWarning(const std::string& text) {
   if (options_.yes) return true;
   if (!console_.in_is_terminal) {
-    declined_ = "not confirmed: give --yes to run this without a terminal";
+    declined_ = NotConfirmedWithoutTerminal();
     return false;
   }
   if (progress_) progress_->Clear();
   const bool yes = AskOnTerminal(text, console_);
-  if (!yes) declined_ = "not confirmed";
+  if (!yes) declined_ = NotConfirmed();
   return yes;
 }
 

@@ -1,5 +1,8 @@
 #include "cli/provision.h"
 
+#include "cli/messages.h"
+#include "l10n/l10n.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,11 +14,13 @@
 
 #include "cli/directory_check.h"
 #include "cli/input_checks.h"
+#include "cli/messages.h"
 #include "cli/port_child.h"
 #include "cli/port_run.h"
 #include "cli/scan.h"
 #include "cli/signals.h"
 #include "cli/watch.h"
+#include "l10n/l10n.h"
 #include "link/cp1251.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
@@ -26,6 +31,8 @@ namespace {
 using station::Job;
 using station::RecordStore;
 using station::RunResult;
+using l10n::Format;
+using l10n::Tr;
 
 // The checks `flash` and `put` make, on the job's files.
 std::optional<std::string> CheckJobFiles(const Job& job, bool force) {
@@ -34,21 +41,21 @@ std::optional<std::string> CheckJobFiles(const Job& job, bool force) {
   if (job.image) {
     check.command = Command::kFlash;
     check.path = *job.image;
-    if (auto error = CheckFileToSend(check)) return "image: " + *error;
+    if (auto error = CheckFileToSend(check)) return Format(Tr("image: %s"), error->c_str());
   }
   check.command = Command::kPut;
   for (const std::string& plan : job.plans) {
     check.path = plan;
-    if (auto error = CheckFileToSend(check)) return "plan: " + *error;
+    if (auto error = CheckFileToSend(check)) return Format(Tr("plan: %s"), error->c_str());
     // What put would refuse on every modem.
     struct stat info{};
     ::stat(plan.c_str(), &info);
     if (device::FileTypeForPath(plan) == 0x5256 &&
         static_cast<std::size_t>(info.st_size) < device::kCircularPlanLength + 2) {
-      return "plan: " + std::string(device::kStatusPlanTooShort) + " (\"" + plan + "\")";
+      return Format(Tr("plan: %1$s (\"%2$s\")"), device::kStatusPlanTooShort, plan.c_str());
     }
     if (device::DeviceFileName(plan).size() > device::kNameFrameLimit) {
-      return "plan: " + std::string(device::kStatusNameTooLong) + " (\"" + plan + "\")";
+      return Format(Tr("plan: %1$s (\"%2$s\")"), device::kStatusNameTooLong, plan.c_str());
     }
   }
   return std::nullopt;
@@ -98,7 +105,7 @@ std::optional<std::string> JobMismatch(const Job& job, const device::DeviceModel
   if ((c.identifier && f.identifier != *c.identifier) || (c.time_zone && f.time_zone != *c.time_zone) ||
       (c.summer && f.summer_index != *c.summer) || (c.local_address && f.local_address != *c.local_address) ||
       (c.global_address && f.global_address != *c.global_address) || (serial && f.serial_number != *serial)) {
-    return std::string("the constants read at the end differ from the job's");
+    return std::string(Tr("the constants read at the end differ from the job's"));
   }
   std::vector<ListedFile> expected;
   try {
@@ -112,11 +119,11 @@ std::optional<std::string> JobMismatch(const Job& job, const device::DeviceModel
   std::sort(shown.begin(), shown.end(), Before);
   if (job.erase) {
     if (listing.count != static_cast<int>(expected.size()) || shown != expected) {
-      return "the console holds " + std::to_string(listing.count) + " files at the end, not exactly the job's " +
-             std::to_string(expected.size()) + " plans";
+      return Format(Tr("the console holds %1$d files at the end, not exactly the job's %2$zu plans"), listing.count,
+                    expected.size());
     }
   } else if (!std::includes(shown.begin(), shown.end(), expected.begin(), expected.end(), Before)) {
-    return std::string("the console does not hold every plan of the job at the end");
+    return std::string(Tr("the console does not hold every plan of the job at the end"));
   }
   return std::nullopt;
 }
@@ -126,22 +133,22 @@ std::optional<std::string> JobMismatch(const Job& job, const device::DeviceModel
 std::string StepName(const Job& job, const std::vector<Step>& steps, std::size_t index) {
   const Step& step = steps[index];
   switch (step.kind) {
-    case Step::Kind::kFlash: return "image";
-    case Step::Kind::kErase: return "erase";
+    case Step::Kind::kFlash: return Tr("image");
+    case Step::Kind::kErase: return Tr("erase");
     case Step::Kind::kPut: {
       const auto plan = std::find(job.plans.begin(), job.plans.end(), step.path);
-      return "plan " + std::to_string(plan - job.plans.begin() + 1) + " (" +
-             std::filesystem::path(step.path).filename().string() + ")";
+      return Format(Tr("plan %1$td (%2$s)"), plan - job.plans.begin() + 1,
+                    std::filesystem::path(step.path).filename().string().c_str());
     }
-    default: return "constants";
+    default: return Tr("constants");
   }
 }
 
 const char* ResultWord(const PortResult& result) {
   switch (result.end) {
-    case PortResult::End::kDone: return "done";
-    case PortResult::End::kStopped: return "interrupted";
-    default: return "failed";
+    case PortResult::End::kDone: return N_("done");
+    case PortResult::End::kStopped: return N_("interrupted");
+    default: return N_("failed");
   }
 }
 
@@ -177,8 +184,7 @@ PortResult ProvisionOnePort(Options options, PreparedJob& prepared, const Consol
       return Ended("", PortResult::End::kRefused, failure.what());
     }
     if (!options.port || options.port->empty()) {
-      return Ended("", PortResult::End::kRefused,
-                   "no port chosen: give --port NAME (orvane-cli ports lists the ports found)");
+      return Ended("", PortResult::End::kRefused, NoPortChosen());
     }
   }
   const std::string port = *options.port;
@@ -196,7 +202,7 @@ PortResult ProvisionOnePort(Options options, PreparedJob& prepared, const Consol
   }
   PortResult result;
   if (early_signal) {
-    result = Ended(port, PortResult::End::kStopped, "stopped by " + SignalName(*early_signal), *early_signal);
+    result = Ended(port, PortResult::End::kStopped, StoppedBy(*early_signal), *early_signal);
   } else {
     auto take = [&store, run_id, range = job.serial.value_or(station::SerialRange{}), &serial](
                     std::int32_t reported, std::int32_t& number) -> std::optional<std::string> {
@@ -280,8 +286,8 @@ station::Outcome<PreparedJob> PrepareJob(Options& options) {
     auto left = prepared.store->NumbersLeft(*range);
     if (!left) return Prepared::Failed(left.error);
     if (*left.value == 0) {
-      return Prepared::Failed("every serial number from " + range->Text() + " has been given in " +
-                              prepared.store->Location().Describe());
+      return Prepared::Failed(Format(Tr("every serial number from %1$s has been given in %2$s"), range->Text().c_str(),
+                                     prepared.store->Location().Describe().c_str()));
     }
     prepared.numbers_left = *left.value;
   }
@@ -292,9 +298,9 @@ std::optional<std::string> ConfirmJob(const Job& job, const Options& options, co
                                       const std::string& ports) {
   const char* warning = job.image ? device::kReflashWarning : job.erase ? device::kEraseWarning : nullptr;
   if (!warning || options.yes) return std::nullopt;
-  if (!console.in_is_terminal) return std::string("not confirmed: give --yes to run this without a terminal");
+  if (!console.in_is_terminal) return NotConfirmedWithoutTerminal();
   const std::string question = ports.empty() ? std::string(warning) : std::string(warning) + "\n(" + ports + ")";
-  if (!AskOnTerminal(question, console)) return std::string("not confirmed");
+  if (!AskOnTerminal(question, console)) return NotConfirmed();
   return std::nullopt;
 }
 
@@ -309,11 +315,11 @@ ProvisionRow RowOf(const ChildEnd& end) {
 
 std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
   using Line = std::array<std::string, 4>;
-  std::vector<Line> lines = {{"port", "result", "serial", "reason"}};
+  std::vector<Line> lines = {{Tr("port"), Tr("result"), Tr("serial"), Tr("reason")}};
   for (const ProvisionRow& row : rows) {
     std::string reason = row.reason;
     std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    lines.push_back({row.port, row.result, row.serial ? std::to_string(*row.serial) : "-", reason});
+    lines.push_back({row.port, Tr(row.result), row.serial ? std::to_string(*row.serial) : "-", reason});
   }
   std::array<std::size_t, 4> width{};
   for (const Line& line : lines) {
@@ -362,15 +368,13 @@ int RunProvision(const Options& given, const Console& console) {
   if (options.SeveralPorts()) {
     const std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
     if (ports.empty()) {
-      return Refuse(console, options.json, "--port all: the scan of COM1 to COM16 found no port that opens",
-                    kExitLinkFailed);
+      return Refuse(console, options.json, NoPortFoundForAll(), kExitLinkFailed);
     }
     if (const auto& range = prepared.value->job.serial;
         range && prepared.value->numbers_left < static_cast<std::int64_t>(ports.size())) {
       return Refuse(console, options.json,
-                    "the serial numbers from " + range->Text() + " have " +
-                        std::to_string(prepared.value->numbers_left) + " left for " + std::to_string(ports.size()) +
-                        " ports",
+                    Format(Tr("the serial numbers from %1$s have %2$lld left for %3$zu ports"), range->Text().c_str(),
+                           static_cast<long long>(prepared.value->numbers_left), ports.size()),
                     kExitRefused);
     }
     if (auto refusal = ConfirmJob(prepared.value->job, options, console, Joined(ports))) {

@@ -2,6 +2,7 @@
 
 #include "cli/port_result.h"
 #include "cli/report.h"
+#include "l10n/l10n.h"
 #include "serial/link_port.h"
 #include "serial/serial_comm.h"
 
@@ -23,7 +24,7 @@ std::vector<std::string> ScanForPorts(bool quiet, const Console& console) {
 int RunPortsCommand(const Options& options, const Console& console) {
   std::vector<serial::PortInfo> found;
   for (const std::string& name : ScanForPorts(options.quiet, console)) found.push_back(serial::DescribePort(name));
-  if (found.empty()) PrintError(console, "no port found: none of COM1 to COM16 opens");
+  if (found.empty()) PrintError(console, l10n::Tr("no port found: none of COM1 to COM16 opens"));
   const std::string text = options.json ? FormatPortsJson(found) : FormatPorts(found, options.verbose);
   std::fputs(text.c_str(), console.out);
   std::fflush(console.out);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/messages.h"
 #include "cli/port_child.h"
 #include "cli/port_result.h"
 #include "cli/scan.h"
@@ -186,7 +187,7 @@ std::string TracePathFor(const std::string& trace, const std::string& port) {
 int RunOnSeveralPorts(const Options& options, const std::string& program, const Console& console) {
   auto refuse = [&](const std::string& text, int status) { return Refuse(console, options.json, text, status); };
   const std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
-  if (ports.empty()) return refuse("--port all: the scan of COM1 to COM16 found no port that opens", kExitLinkFailed);
+  if (ports.empty()) return refuse(NoPortFoundForAll(), kExitLinkFailed);
   if (options.serial_from &&
       *options.serial_from + static_cast<long long>(ports.size()) - 1 > std::numeric_limits<std::int32_t>::max()) {
     return refuse("--serial-from " + std::to_string(*options.serial_from) + " leaves no serial number for the last of " +
@@ -194,9 +195,9 @@ int RunOnSeveralPorts(const Options& options, const std::string& program, const 
                   kExitRefused);
   }
   if (const char* warning = SpecOf(options.command).warning; warning && !options.yes) {
-    if (!console.in_is_terminal) return refuse("not confirmed: give --yes to run this without a terminal", kExitRefused);
+    if (!console.in_is_terminal) return refuse(NotConfirmedWithoutTerminal(), kExitRefused);
     if (!AskOnTerminal(std::string(warning) + "\n(" + Joined(ports) + ")", console)) {
-      return refuse("not confirmed", kExitRefused);
+      return refuse(NotConfirmed(), kExitRefused);
     }
   }
   const std::vector<ChildEnd> ends = Children(options, console, true).Run(ports, program);

@@ -18,9 +18,14 @@
 #include "cli/port_child.h"
 #include "cli/signals.h"
 #include "serial/port_names.h"
+#include "l10n/l10n.h"
 
 namespace orvane::cli {
 namespace {
+
+using l10n::Format;
+using l10n::Tr;
+using l10n::TrN;
 
 // A port that appears is opened this long after, once the system has set
 // its permissions; events in the folder are gathered this long.
@@ -69,13 +74,13 @@ class WatchSession {
 
   std::optional<std::string> Open() {
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_ < 0) return std::string("cannot watch for ports: inotify is not available");
+    if (inotify_ < 0) return std::string(Tr("cannot watch for ports: inotify is not available"));
     std::set<std::string> folders;
     for (const Slot& slot : slots_) folders.insert(std::filesystem::path(slot.path).parent_path().string());
     for (const std::string& folder : folders) {
       if (::inotify_add_watch(inotify_, folder.c_str(),
                               IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB) < 0) {
-        return "cannot watch the folder \"" + folder + "\" for ports: " + std::strerror(errno);
+        return Format(Tr("cannot watch the folder \"%1$s\" for ports: %2$s"), folder.c_str(), std::strerror(errno));
       }
       folders_ += (folders_.empty() ? "" : ", ") + folder;
     }
@@ -103,8 +108,8 @@ class WatchSession {
     });
     if (screen_) redraw.start(kRedrawMs);
 
-    Say("watching " + folders_ + " for " + slots_.front().port + " to " + slots_.back().port + ": provision " + job +
-        "; Ctrl-C stops");
+    Say(Format(Tr("watching %1$s for %2$s to %3$s: provision %4$s; Ctrl-C stops"), folders_.c_str(),
+               slots_.front().port.c_str(), slots_.back().port.c_str(), job.c_str()));
     Rescan();
     loop.exec();
     if (screen_) Draw();
@@ -123,7 +128,7 @@ class WatchSession {
       } else {
         slot.settle.reset();
         if (slot.state == Slot::State::kWaiting) slot.state = Slot::State::kUnseen;
-        Event(slot, "gone");
+        Event(slot, Tr("gone"));
       }
     }
   }
@@ -135,7 +140,7 @@ class WatchSession {
       return;
     }
     slot.state = Slot::State::kWaiting;
-    Event(slot, "waiting");
+    Event(slot, Tr("waiting"));
     slot.settle = std::make_unique<QTimer>();
     slot.settle->setSingleShot(true);
     QObject::connect(slot.settle.get(), &QTimer::timeout, [this, &slot] { StartJob(slot); });
@@ -150,7 +155,7 @@ class WatchSession {
     slot.step_told.reset();
     slot.again = false;
     ++started_;
-    Event(slot, "started");
+    Event(slot, Tr("started"));
     Options child = ChildOptions(options_, slot.port, 0, -1);
     child.quiet = options_.quiet || screen_;
     slot.child = std::make_unique<PortChild>(
@@ -168,8 +173,7 @@ class WatchSession {
     dirty_ = true;
     if (slot.step_told != progress.step) {
       slot.step_told = progress.step;
-      Event(slot, "step " + std::to_string(progress.step + 1) + "/" + std::to_string(progress.steps) + " " +
-                      progress.kind);
+      Event(slot, Format(Tr("step %1$zu/%2$zu %3$s"), progress.step + 1, progress.steps, Tr(progress.kind.c_str())));
     }
   }
 
@@ -204,11 +208,13 @@ class WatchSession {
     const std::size_t running = Running();
     if (running == 0) return loop_->exit();
     if (first) {
-      Say("stopping: no new job starts; waiting for " + std::to_string(running) + (running == 1 ? " job" : " jobs") +
-          " to end (Ctrl-C again stops " + (running == 1 ? "it" : "them") + ")");
+      Say(Format(TrN("stopping: no new job starts; waiting for %zu job to end (Ctrl-C again stops it)",
+                     "stopping: no new job starts; waiting for %zu jobs to end (Ctrl-C again stops them)", running),
+                 running));
       return;
     }
-    Say("stopping " + std::to_string(running) + (running == 1 ? " job" : " jobs") + " (" + SignalName(signal) + ")");
+    Say(Format(TrN("stopping %1$zu job (%2$s)", "stopping %1$zu jobs (%2$s)", running), running,
+               SignalName(signal).c_str()));
     for (Slot& slot : slots_) {
       if (slot.child) slot.child->Signal(signal);
     }
@@ -223,18 +229,17 @@ class WatchSession {
   static std::string StateText(const Slot& slot) {
     switch (slot.state) {
       case Slot::State::kUnseen: return "";
-      case Slot::State::kWaiting: return "waiting";
+      case Slot::State::kWaiting: return Tr("waiting");
       case Slot::State::kRunning: {
-        if (!slot.progress) return "connecting";
+        if (!slot.progress) return Tr("connecting");
         const ChildProgress& p = *slot.progress;
         const int percent = p.of > 0 ? 100 * p.done / p.of : 0;
-        return "step " + std::to_string(p.step + 1) + "/" + std::to_string(p.steps) + " " + p.kind + " " +
-               std::to_string(percent) + "%";
+        return Format(Tr("step %1$zu/%2$zu %3$s %4$d%%"), p.step + 1, p.steps, Tr(p.kind.c_str()), percent);
       }
       case Slot::State::kDone:
-        return "done, serial " + (slot.row.serial ? std::to_string(*slot.row.serial) : std::string("-"));
+        return Format(Tr("done, serial %s"), slot.row.serial ? std::to_string(*slot.row.serial).c_str() : "-");
       case Slot::State::kFailed:
-        return std::string(slot.row.result) + " (exit " + std::to_string(slot.row.exit) + ")" +
+        return Format(Tr("%1$s (exit %2$d)"), Tr(slot.row.result), slot.row.exit) +
                (slot.row.reason.empty() ? "" : ": " + slot.row.reason);
     }
     return "";
@@ -243,9 +248,9 @@ class WatchSession {
   std::string LineOf(const Slot& slot) const {
     std::string state = StateText(slot);
     if (!slot.present && (slot.state == Slot::State::kDone || slot.state == Slot::State::kFailed)) {
-      state = "waiting (last: " + state + ")";
+      state = Format(Tr("waiting (last: %s)"), state.c_str());
     } else if (slot.state == Slot::State::kUnseen) {
-      state = "waiting";
+      state = Tr("waiting");
     }
     std::string port = slot.port;
     port.resize(std::max<std::size_t>(port.size(), 6), ' ');
@@ -313,17 +318,20 @@ class WatchSession {
       } else if (std::string(row.result) == "interrupted") {
         ++interrupted;
       } else {
-        failed += "\n  " + row.port + " (exit " + std::to_string(row.exit) + (row.reason.empty() ? "" : ", " + row.reason) + ")";
+        failed += "\n  " + row.port + " (" + Format(Tr("exit %d"), row.exit) + (row.reason.empty() ? "" : ", " + row.reason) +
+                  ")";
       }
     }
     const std::size_t all = rows_.size();
-    std::string line = std::to_string(all) + (all == 1 ? " job: " : " jobs: ") + std::to_string(done) + " done, " +
-                       std::to_string(all - done - interrupted) + " failed, " + std::to_string(interrupted) +
-                       " interrupted";
+    std::string line = Format(TrN("%1$zu job: %2$zu done, %3$zu failed, %4$zu interrupted",
+                                  "%1$zu jobs: %2$zu done, %3$zu failed, %4$zu interrupted", all),
+                              all, done, all - done - interrupted, interrupted);
     std::sort(serials.begin(), serials.end());
-    if (!serials.empty()) {
-      line += "; serial numbers given: " + std::to_string(serials.front()) +
-              (serials.size() > 1 ? " to " + std::to_string(serials.back()) : "");
+    if (serials.size() == 1) {
+      line += Format(Tr("; serial number given: %lld"), static_cast<long long>(serials.front()));
+    } else if (!serials.empty()) {
+      line += Format(Tr("; serial numbers given: %1$lld to %2$lld"), static_cast<long long>(serials.front()),
+                     static_cast<long long>(serials.back()));
     }
     std::fprintf(console_.out, "%s%s\n", line.c_str(), failed.c_str());
     std::fflush(console_.out);

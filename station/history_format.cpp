@@ -6,6 +6,7 @@
 #include "link/cp1251.h"
 #include "station/record_json.h"
 #include "station/record_store.h"
+#include "l10n/l10n.h"
 
 namespace orvane::station {
 namespace {
@@ -37,11 +38,13 @@ std::string CsvField(const std::string& text) {
 std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
   constexpr std::size_t kColumns = 8;
   using Line = std::array<std::string, kColumns>;
-  std::vector<Line> lines = {{"run", "started", "finished", "port", "usb serial", "serial", "result", "reason"}};
+  using l10n::Tr;
+  std::vector<Line> lines = {{Tr("run"), Tr("started"), Tr("finished"), Tr("port"), Tr("usb serial"), Tr("serial"),
+                              Tr("result"), Tr("reason")}};
   for (const RunRecord& run : runs) {
-    std::string serial = run.serial ? SerialText(run) + (run.serial_again ? " again" : "") : "-";
+    std::string serial = run.serial ? SerialText(run) + (run.serial_again ? Tr(" again") : "") : "-";
     lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
-                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, RunResultText(run.result),
+                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, Tr(RunResultText(run.result)),
                      OnOneLine(run.reason)});
   }
   std::array<std::size_t, kColumns> width{};

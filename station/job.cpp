@@ -12,10 +12,14 @@
 #include <sstream>
 #include <toml++/toml.h>
 
+#include "l10n/l10n.h"
 #include "link/cp1251.h"
 
 namespace orvane::station {
 namespace {
+
+using l10n::Format;
+using l10n::Tr;
 
 using Limits32 = std::numeric_limits<std::int32_t>;
 
@@ -51,23 +55,23 @@ Problem At(const toml::node& node, std::string text) {
 
 std::string_view TypeName(toml::node_type type) {
   switch (type) {
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::string: return "a text";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a decimal number";
-    case toml::node_type::boolean: return "true or false";
-    case toml::node_type::date: return "a date";
-    case toml::node_type::time: return "a time";
-    case toml::node_type::date_time: return "a date and time";
+    case toml::node_type::table: return Tr("a table");
+    case toml::node_type::array: return Tr("an array");
+    case toml::node_type::string: return Tr("a text");
+    case toml::node_type::integer: return Tr("an integer");
+    case toml::node_type::floating_point: return Tr("a decimal number");
+    case toml::node_type::boolean: return Tr("true or false");
+    case toml::node_type::date: return Tr("a date");
+    case toml::node_type::time: return Tr("a time");
+    case toml::node_type::date_time: return Tr("a date and time");
     case toml::node_type::none: break;
   }
-  return "nothing";
+  return Tr("nothing");
 }
 
 Problem WrongType(const toml::node& node, std::string_view name, std::string_view wanted) {
-  return At(node,
-            std::string(name) + " must be " + std::string(wanted) + ", not " + std::string(TypeName(node.type())));
+  return At(node, Format(Tr("%1$s must be %2$s, not %3$s"), std::string(name).c_str(), std::string(wanted).c_str(),
+                        std::string(TypeName(node.type())).c_str()));
 }
 
 // A key as it would be written in the file: bare when it can be, else as a
@@ -87,8 +91,10 @@ Check FirstUnknownKey(const toml::table& root) {
   auto note = [&first](const toml::key& key, const std::string& dotted) {
     const auto& where = key.source().begin;
     if (first && std::pair(first->line, first->column) <= std::pair(where.line, where.column)) return;
-    std::string text = "unknown key \"" + dotted + "\"";
-    if (dotted == "constants.serial") text += " (each modem's serial number comes from the [serial] counter)";
+    std::string text = dotted == "constants.serial"
+                           ? Format(Tr("unknown key \"%s\" (each modem's serial number comes from the [serial] counter)"),
+                                    dotted.c_str())
+                           : Format(Tr("unknown key \"%s\""), dotted.c_str());
     first = Problem{std::move(text), where.line, where.column};
   };
   auto walk = [&note](const toml::table& table, std::string_view prefix, Keys keys) {
@@ -111,8 +117,8 @@ std::string Resolve(const std::filesystem::path& folder, const std::string& path
 // A file path from the job: a text that is not empty, made absolute.
 Check ReadPath(const toml::node& node, const std::string& name, const std::filesystem::path& folder, std::string& out) {
   const auto* text = node.as_string();
-  if (!text) return WrongType(node, name, "a text (a file path)");
-  if (text->get().empty()) return At(node, name + " is empty");
+  if (!text) return WrongType(node, name, Tr("a text (a file path)"));
+  if (text->get().empty()) return At(node, Format(Tr("%s is empty"), name.c_str()));
   out = Resolve(folder, text->get());
   return std::nullopt;
 }
@@ -120,11 +126,11 @@ Check ReadPath(const toml::node& node, const std::string& name, const std::files
 Check ReadInteger(const toml::node& node, const std::string& name, std::int64_t low, std::int64_t high,
                   std::int32_t& out) {
   const auto* number = node.as_integer();
-  if (!number) return WrongType(node, name, "an integer");
+  if (!number) return WrongType(node, name, Tr("an integer"));
   const std::int64_t value = number->get();
   if (value < low || value > high) {
-    return At(node, name + " must be from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
-                        std::to_string(value));
+    return At(node, Format(Tr("%1$s must be from %2$lld to %3$lld, not %4$lld"), name.c_str(),
+                           static_cast<long long>(low), static_cast<long long>(high), static_cast<long long>(value)));
   }
   out = static_cast<std::int32_t>(value);
   return std::nullopt;
@@ -132,15 +138,14 @@ Check ReadInteger(const toml::node& node, const std::string& name, std::int64_t 
 
 Check ReadIdentifier(const toml::node& node, std::optional<std::string>& out) {
   const auto* text = node.as_string();
-  if (!text) return WrongType(node, "constants.id", "a text");
+  if (!text) return WrongType(node, "constants.id", Tr("a text"));
   const std::string& id = text->get();
   if (const auto gap = link::FirstCharacterWithoutCp1251(id)) {
-    if (gap->malformed) return At(node, "constants.id is not valid UTF-8 at byte " + std::to_string(gap->offset));
-    return At(node, "constants.id: \"" + gap->character + "\" has no code page 1251 form");
+    if (gap->malformed) return At(node, Format(Tr("constants.id is not valid UTF-8 at byte %zu"), gap->offset));
+    return At(node, Format(Tr("constants.id: \"%s\" has no code page 1251 form"), gap->character.c_str()));
   }
   if (const std::size_t length = link::Utf8Length(id); length > kIdentifierLimit) {
-    return At(node, "constants.id holds at most " + std::to_string(kIdentifierLimit) + " characters, not " +
-                        std::to_string(length));
+    return At(node, Format(Tr("constants.id holds at most %1$zu characters, not %2$zu"), kIdentifierLimit, length));
   }
   out = id;
   return std::nullopt;
@@ -148,7 +153,7 @@ Check ReadIdentifier(const toml::node& node, std::optional<std::string>& out) {
 
 Check ReadConstants(const toml::node& node, Constants& out) {
   const toml::table* table = node.as_table();
-  if (!table) return WrongType(node, "constants", "a table");
+  if (!table) return WrongType(node, "constants", Tr("a table"));
   if (const toml::node* id = table->get("id")) {
     if (auto problem = ReadIdentifier(*id, out.identifier)) return problem;
   }
@@ -166,18 +171,18 @@ Check ReadConstants(const toml::node& node, Constants& out) {
 
 Check ReadSerial(const toml::node& node, std::optional<SerialRange>& out) {
   const toml::table* table = node.as_table();
-  if (!table) return WrongType(node, "serial", "a table with first and last");
+  if (!table) return WrongType(node, "serial", Tr("a table with first and last"));
   const toml::node* first = table->get("first");
   const toml::node* last = table->get("last");
   if (!first || !last) {
-    return At(node, std::string("serial needs both first and last, ") + (first ? "last" : "first") + " is missing");
+    return At(node, first ? Tr("serial needs both first and last, last is missing")
+                          : Tr("serial needs both first and last, first is missing"));
   }
   SerialRange range;
   if (auto problem = ReadInteger(*first, "serial.first", Limits32::min(), Limits32::max(), range.first)) return problem;
   if (auto problem = ReadInteger(*last, "serial.last", Limits32::min(), Limits32::max(), range.last)) return problem;
   if (range.first > range.last) {
-    return At(*first, "serial.first (" + std::to_string(range.first) + ") is above serial.last (" +
-                          std::to_string(range.last) + ")");
+    return At(*first, Format(Tr("serial.first (%1$d) is above serial.last (%2$d)"), range.first, range.last));
   }
   out = range;
   return std::nullopt;
@@ -192,12 +197,12 @@ Check ReadParts(const toml::table& root, const std::filesystem::path& folder, Jo
   }
   if (const toml::node* erase = root.get("erase")) {
     const auto* flag = erase->as_boolean();
-    if (!flag) return WrongType(*erase, "erase", "true or false");
+    if (!flag) return WrongType(*erase, "erase", Tr("true or false"));
     job.erase = flag->get();
   }
   if (const toml::node* plans = root.get("plans")) {
     const toml::array* list = plans->as_array();
-    if (!list) return WrongType(*plans, "plans", "an array of file paths");
+    if (!list) return WrongType(*plans, "plans", Tr("an array of file paths"));
     for (std::size_t i = 0; i < list->size(); ++i) {
       std::string path;
       if (auto problem = ReadPath(*list->get(i), "plans[" + std::to_string(i) + "]", folder, path)) return problem;
@@ -211,16 +216,18 @@ Check ReadParts(const toml::table& root, const std::filesystem::path& folder, Jo
     if (auto problem = ReadSerial(*serial, job.serial)) return problem;
   }
   if (!job.image && !job.erase && job.plans.empty() && job.constants.Empty() && !job.serial) {
-    return Problem{"the job does nothing: it has no image, erase, plans, constants or serial"};
+    return Problem{Tr("the job does nothing: it has no image, erase, plans, constants or serial")};
   }
   return std::nullopt;
 }
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string CannotRead(const std::string& path, const char* why) {
+  return Format(Tr("cannot read \"%s\": %s"), path.c_str(), why);
+}
 
 }  // namespace
 
-std::string SerialRange::Text() const { return std::to_string(first) + " to " + std::to_string(last); }
+std::string SerialRange::Text() const { return Format(Tr("%1$d to %2$d"), first, last); }
 
 Outcome<Job> ParseJob(std::string_view text, const std::string& path) {
   Job job;
@@ -231,12 +238,13 @@ Outcome<Job> ParseJob(std::string_view text, const std::string& path) {
     root = toml::parse(text, path);
   } catch (const toml::parse_error& error) {
     const auto& where = error.source().begin;
-    return Outcome<Job>::Failed(Quoted(path) + ", line " + std::to_string(where.line) + ", column " +
-                                std::to_string(where.column) + ": " + std::string(error.description()));
+    return Outcome<Job>::Failed(Format(Tr("\"%1$s\", line %2$u, column %3$u: %4$s"), path.c_str(), where.line,
+                                       where.column, std::string(error.description()).c_str()));
   }
   if (auto problem = ReadParts(root, folder, job)) {
-    const std::string line = problem->line > 0 ? ", line " + std::to_string(problem->line) : "";
-    return Outcome<Job>::Failed(Quoted(path) + line + ": " + problem->text);
+    return Outcome<Job>::Failed(problem->line > 0 ? Format(Tr("\"%1$s\", line %2$u: %3$s"), path.c_str(), problem->line,
+                                                           problem->text.c_str())
+                                                  : Format("\"%s\": %s", path.c_str(), problem->text.c_str()));
   }
   return Outcome<Job>::Done(std::move(job));
 }
@@ -244,17 +252,17 @@ Outcome<Job> ParseJob(std::string_view text, const std::string& path) {
 Outcome<Job> ReadJob(const std::string& path) {
   struct stat info{};
   if (::stat(path.c_str(), &info) != 0) {
-    return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+    return Outcome<Job>::Failed(CannotRead(path, std::strerror(errno)));
   }
-  if (S_ISDIR(info.st_mode)) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": it is a folder");
+  if (S_ISDIR(info.st_mode)) return Outcome<Job>::Failed(CannotRead(path, Tr("it is a folder")));
   if (static_cast<std::uintmax_t>(info.st_size) > kJobFileLimit) {
-    return Outcome<Job>::Failed(Quoted(path) + " is too big for a job file");
+    return Outcome<Job>::Failed(Format(Tr("\"%s\" is too big for a job file"), path.c_str()));
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  if (!in) return Outcome<Job>::Failed(CannotRead(path, std::strerror(errno)));
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) return Outcome<Job>::Failed("cannot read " + Quoted(path) + ": " + std::strerror(errno));
+  if (in.bad()) return Outcome<Job>::Failed(CannotRead(path, std::strerror(errno)));
   return ParseJob(text.str(), path);
 }
 

@@ -17,9 +17,26 @@
 #include <thread>
 
 #include "station/record_json.h"
+#include "l10n/l10n.h"
 
 namespace orvane::station {
 namespace {
+
+using l10n::Format;
+using l10n::Tr;
+
+std::string EndNotRecorded(std::int64_t run, const std::string& where, const std::string& error) {
+  return Format(Tr("cannot record the end of run %1$lld in %2$s: %3$s"), static_cast<long long>(run), where.c_str(),
+                error.c_str());
+}
+
+std::string NoRun(std::int64_t run, const std::string& where) {
+  return Format(Tr("there is no run %1$lld in %2$s"), static_cast<long long>(run), where.c_str());
+}
+
+std::string AlreadyEnded(std::int64_t run, const std::string& result) {
+  return Format(Tr("run %1$lld has already ended (%2$s)"), static_cast<long long>(run), result.c_str());
+}
 
 // The same statements for SQLite and PostgreSQL. Parameters whose type the
 // statement does not fix by itself are cast, which PostgreSQL needs to
@@ -162,7 +179,7 @@ std::optional<RunResult> ResultFromText(const QString& text) {
 
 const char* RunResultText(RunResult result) {
   switch (result) {
-    case RunResult::kRunning: return "running";
+    case RunResult::kRunning: return N_("running");
     case RunResult::kDone: return "done";
     case RunResult::kFailed: return "failed";
     case RunResult::kInterrupted: return "interrupted";
@@ -191,7 +208,7 @@ struct RecordStore::Connection {
     // The client closes a connection the server dropped; the next statement
     // opens it again, so a restarted server is found once it is back.
     if (!db.isOpen() && !db.open()) {
-      result.error = "the connection is lost and does not open again: " + S(db.lastError().text());
+      result.error = Format(Tr("the connection is lost and does not open again: %s"), S(db.lastError().text()).c_str());
       return result;
     }
     QSqlQuery query(db);
@@ -208,7 +225,7 @@ struct RecordStore::Connection {
     if (!ok) {
       const QSqlError error = query.lastError();
       result.error =
-          error.text().trimmed().isEmpty() ? "the statement failed and the driver says nothing more" : S(error.text());
+          error.text().trimmed().isEmpty() ? Tr("the statement failed and the driver says nothing more") : S(error.text());
       result.transient = Transient(driver, error);
       return result;
     }
@@ -236,19 +253,23 @@ Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text)
   auto parsed = ParseStoreLocation(text);
   if (!parsed) return Opened::Failed(parsed.error);
   StoreLocation location = std::move(*parsed.value);
-  const std::string where = "the station records at " + location.Describe();
+  const std::string where = Format(Tr("the station records at %s"), location.Describe().c_str());
   const bool sqlite = location.kind == StoreLocation::Kind::kSqlite;
   if (sqlite) {
     const std::filesystem::path file(location.file);
     std::error_code error;
-    if (std::filesystem::is_directory(file, error)) return Opened::Failed("cannot open " + where + ": it is a folder");
+    if (std::filesystem::is_directory(file, error)) {
+      return Opened::Failed(Format(Tr("cannot open %s: it is a folder"), where.c_str()));
+    }
     const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
     if (!std::filesystem::is_directory(folder, error)) {
-      return Opened::Failed("cannot open " + where + ": the folder \"" + folder.string() + "\" does not exist");
+      return Opened::Failed(
+          Format(Tr("cannot open %1$s: the folder \"%2$s\" does not exist"), where.c_str(), folder.string().c_str()));
     }
   }
   if (!QCoreApplication::instance()) {
-    return Opened::Failed("cannot open " + where + ": the program has no QCoreApplication for the database drivers");
+    return Opened::Failed(
+        Format(Tr("cannot open %s: the program has no QCoreApplication for the database drivers"), where.c_str()));
   }
   auto connection = std::make_unique<Connection>();
   connection->driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
@@ -258,8 +279,8 @@ Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text)
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(connection->driver, connection->name);
     if (!db.isValid()) {
-      return Opened::Failed("cannot open " + where + ": Qt's " + S(connection->driver) + " driver is not installed (" +
-                            (sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql") + ")");
+      return Opened::Failed(Format(Tr("cannot open %1$s: Qt's %2$s driver is not installed (%3$s)"), where.c_str(),
+                                   S(connection->driver).c_str(), sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql"));
     }
     if (sqlite) {
       db.setDatabaseName(Q(location.file));
@@ -278,13 +299,17 @@ Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text)
       }
       db.setConnectOptions(options.join(';'));
     }
-    if (!db.open()) return Opened::Failed("cannot open " + where + ": " + S(db.lastError().text()));
+    if (!db.open()) {
+      return Opened::Failed(Format(Tr("cannot open %1$s: %2$s"), where.c_str(), S(db.lastError().text()).c_str()));
+    }
   }
   // Two processes may create the tables at the same moment; the loser of
   // that race on PostgreSQL tries again and finds them there.
   for (const char* statement : kSchema) {
     const StatementResult created = Retrying([&] { return connection->Execute(statement, {}); });
-    if (!created.error.empty()) return Opened::Failed("cannot create the tables of " + where + ": " + created.error);
+    if (!created.error.empty()) {
+      return Opened::Failed(Format(Tr("cannot create the tables of %1$s: %2$s"), where.c_str(), created.error.c_str()));
+    }
   }
   return Opened::Done(std::unique_ptr<RecordStore>(new RecordStore(std::move(location), std::move(connection))));
 }
@@ -301,43 +326,45 @@ Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
                                             {":version", Q(start.version)}});
   });
   if (!result.error.empty() || result.rows.empty()) {
-    return Outcome<std::int64_t>::Failed("cannot record the run in " + location_.Describe() + ": " +
-                                         (result.error.empty() ? "no id came back" : result.error));
+    return Outcome<std::int64_t>::Failed(Format(Tr("cannot record the run in %1$s: %2$s"),
+                                                location_.Describe().c_str(),
+                                                result.error.empty() ? Tr("no id came back") : result.error.c_str()));
   }
   return Outcome<std::int64_t>::Done(result.rows.front().at(0).toLongLong());
 }
 
 std::optional<std::string> RecordStore::FinishRun(std::int64_t run, RunResult result, const std::string& reason) {
-  if (result == RunResult::kRunning) return std::string("a run cannot be finished as running");
-  const std::string where = " in " + location_.Describe();
+  if (result == RunResult::kRunning) return std::string(Tr("a run cannot be finished as running"));
+  const std::string where = location_.Describe();
   const StatementResult update = Retrying([&] {
     return connection_->Execute(kFinishRun, {{":finished", Now()},
                                              {":result", QString::fromLatin1(RunResultText(result))},
                                              {":reason", Q(reason)},
                                              {":id", QVariant::fromValue<qlonglong>(run)}});
   });
-  if (!update.error.empty()) return "cannot record the end of run " + std::to_string(run) + where + ": " + update.error;
+  if (!update.error.empty()) return EndNotRecorded(run, where, update.error);
   if (update.affected > 0) return std::nullopt;
   const StatementResult state = Retrying([&] {
     return connection_->Execute(kRunResult, {{":id", QVariant::fromValue<qlonglong>(run)}});
   });
-  if (!state.error.empty()) return "cannot record the end of run " + std::to_string(run) + where + ": " + state.error;
-  if (state.rows.empty()) return "there is no run " + std::to_string(run) + where;
-  return "run " + std::to_string(run) + " has already ended (" + S(state.rows.front().at(0).toString()) + ")";
+  if (!state.error.empty()) return EndNotRecorded(run, where, state.error);
+  if (state.rows.empty()) return NoRun(run, where);
+  return AlreadyEnded(run, S(state.rows.front().at(0).toString()));
 }
 
 Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range,
                                              std::optional<std::int64_t> modem_serial) {
   using Granted = Outcome<SerialGrant>;
   const QVariant run_id = QVariant::fromValue<qlonglong>(run);
-  const std::string where = " in " + location_.Describe();
+  const std::string where = location_.Describe();
   struct Attempt {
     Granted outcome;
     bool transient = false;
   };
   auto failed = [&](const StatementResult& r) {
     return Attempt{
-        Granted::Failed("cannot take a serial number for run " + std::to_string(run) + where + ": " + r.error),
+        Granted::Failed(Format(Tr("cannot take a serial number for run %1$lld in %2$s: %3$s"),
+                               static_cast<long long>(run), where.c_str(), r.error.c_str())),
         r.transient};
   };
   auto granted = [](const Row& row, bool again) {
@@ -351,10 +378,9 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
     if (!held.rows.empty()) return granted(held.rows.front(), held.rows.front().at(1).toLongLong() > 0);
     const StatementResult state = connection_->Execute(kRunResult, {{":id", run_id}});
     if (!state.error.empty()) return failed(state);
-    if (state.rows.empty()) return Attempt{Granted::Failed("there is no run " + std::to_string(run) + where)};
+    if (state.rows.empty()) return Attempt{Granted::Failed(NoRun(run, where))};
     if (state.rows.front().at(0).toString() != QLatin1String("running")) {
-      return Attempt{Granted::Failed("run " + std::to_string(run) + " has already ended (" +
-                                     S(state.rows.front().at(0).toString()) + ")")};
+      return Attempt{Granted::Failed(AlreadyEnded(run, S(state.rows.front().at(0).toString())))};
     }
     if (modem_serial && range.Contains(*modem_serial)) {
       const QVariant reported = QVariant::fromValue<qlonglong>(*modem_serial);
@@ -371,7 +397,8 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
                                                                       {":last", range.last}});
     if (!fresh.error.empty()) return failed(fresh);
     if (fresh.rows.empty()) {
-      return Attempt{Granted::Failed("every serial number from " + range.Text() + " has been given" + where)};
+      return Attempt{Granted::Failed(Format(Tr("every serial number from %1$s has been given in %2$s"),
+                                            range.Text().c_str(), where.c_str()))};
     }
     return granted(fresh.rows.front(), false);
   });
@@ -383,8 +410,8 @@ Outcome<std::int64_t> RecordStore::NumbersLeft(SerialRange range) {
     return connection_->Execute(kHighestTaken, {{":low", range.first}, {":high", range.last}});
   });
   if (!result.error.empty()) {
-    return Outcome<std::int64_t>::Failed("cannot read the serial counter in " + location_.Describe() + ": " +
-                                         result.error);
+    return Outcome<std::int64_t>::Failed(Format(Tr("cannot read the serial counter in %1$s: %2$s"),
+                                                location_.Describe().c_str(), result.error.c_str()));
   }
   const QVariant highest = result.rows.empty() ? QVariant() : result.rows.front().at(0);
   const std::int64_t next = highest.isNull() ? range.first : highest.toLongLong() + 1;
@@ -410,7 +437,8 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
   sql += " ORDER BY r.started, r.id";
   const StatementResult result = Retrying([&] { return connection_->Execute(sql.c_str(), bindings); });
   if (!result.error.empty()) {
-    return Listed::Failed("cannot read the history in " + location_.Describe() + ": " + result.error);
+    return Listed::Failed(
+        Format(Tr("cannot read the history in %1$s: %2$s"), location_.Describe().c_str(), result.error.c_str()));
   }
   std::vector<RunRecord> runs;
   for (const Row& row : result.rows) {
@@ -436,11 +464,11 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
 Outcome<std::string> FileSha256(const std::string& path) {
   QFile file(Q(path));
   if (!file.open(QIODevice::ReadOnly)) {
-    return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
+    return Outcome<std::string>::Failed(Format(Tr("cannot read \"%s\": %s"), path.c_str(), S(file.errorString()).c_str()));
   }
   QCryptographicHash hash(QCryptographicHash::Sha256);
   if (!hash.addData(&file)) {
-    return Outcome<std::string>::Failed("cannot read \"" + path + "\": " + S(file.errorString()));
+    return Outcome<std::string>::Failed(Format(Tr("cannot read \"%s\": %s"), path.c_str(), S(file.errorString()).c_str()));
   }
   return Outcome<std::string>::Done(hash.result().toHex().toStdString());
 }
@@ -471,7 +499,8 @@ Outcome<std::string> SinceToUtc(const std::string& since) {
     time = QDateTime::fromString(text, Qt::ISODateWithMs);
   }
   if (!time.isValid()) {
-    return Outcome<std::string>::Failed("since: \"" + since + "\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time");
+    return Outcome<std::string>::Failed(
+        Format(Tr("since: \"%s\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time"), since.c_str()));
   }
   return Outcome<std::string>::Done(S(time.toUTC().toString(Qt::ISODateWithMs)));
 }

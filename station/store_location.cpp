@@ -1,10 +1,15 @@
 #include "station/store_location.h"
 
+#include "l10n/l10n.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 namespace orvane::station {
+
+using l10n::Format;
+using l10n::Tr;
 namespace {
 
 using Parsed = Outcome<StoreLocation>;
@@ -48,7 +53,7 @@ bool ParsePort(std::string_view text, int& port) {
 
 // Errors never echo the URL whole: it may hold a password.
 Parsed ParsePostgres(std::string_view rest) {
-  auto refused = [](const std::string& why) { return Parsed::Failed("the PostgreSQL URL " + why); };
+  auto refused = [](const std::string& why) { return Parsed::Failed(Format(Tr("the PostgreSQL URL %s"), why.c_str())); };
   StoreLocation location;
   location.kind = StoreLocation::Kind::kPostgres;
   if (const auto hash = rest.find('#'); hash != std::string_view::npos) rest = rest.substr(0, hash);
@@ -63,32 +68,32 @@ Parsed ParsePostgres(std::string_view rest) {
     authority = rest.substr(0, slash);
     database = rest.substr(slash + 1);
   }
-  if (!PercentDecode(database, location.database)) return refused("has a broken %-escape in the database name");
+  if (!PercentDecode(database, location.database)) return refused(Tr("has a broken percent escape in the database name"));
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
     const std::string_view userinfo = authority.substr(0, at);
     authority = authority.substr(at + 1);
     const auto colon = userinfo.find(':');
-    if (!PercentDecode(userinfo.substr(0, colon), location.user)) return refused("has a broken %-escape in the user");
+    if (!PercentDecode(userinfo.substr(0, colon), location.user)) return refused(Tr("has a broken percent escape in the user"));
     if (colon != std::string_view::npos && !PercentDecode(userinfo.substr(colon + 1), location.password)) {
-      return refused("has a broken %-escape in the password");
+      return refused(Tr("has a broken percent escape in the password"));
     }
   }
   std::string_view host = authority;
   std::string_view port;
   if (!host.empty() && host.front() == '[') {
     const auto close = host.find(']');
-    if (close == std::string_view::npos) return refused("has a '[' without ']' around its host");
+    if (close == std::string_view::npos) return refused(Tr("has a '[' without ']' around its host"));
     port = host.substr(close + 1);
     host = host.substr(1, close - 1);
-    if (!port.empty() && port.front() != ':') return refused("has something other than :port after its host");
+    if (!port.empty() && port.front() != ':') return refused(Tr("has something other than :port after its host"));
     if (!port.empty()) port.remove_prefix(1);
   } else if (const auto colon = host.find(':'); colon != std::string_view::npos) {
     port = host.substr(colon + 1);
     host = host.substr(0, colon);
   }
-  if (!PercentDecode(host, location.host)) return refused("has a broken %-escape in the host");
+  if (!PercentDecode(host, location.host)) return refused(Tr("has a broken percent escape in the host"));
   if (!port.empty() && !ParsePort(port, location.port)) {
-    return refused("has the port \"" + std::string(port) + "\", not a number from 1 to 65535");
+    return refused(Format(Tr("has the port \"%s\", not a number from 1 to 65535"), std::string(port).c_str()));
   }
   bool timeout_given = false;
   while (!query.empty()) {
@@ -100,13 +105,13 @@ Parsed ParsePostgres(std::string_view rest) {
     std::string key, value;
     if (equals == std::string_view::npos || !PercentDecode(pair.substr(0, equals), key) ||
         !PercentDecode(pair.substr(equals + 1), value) || key.empty()) {
-      return refused("has a query part that is not key=value: \"" + std::string(pair) + "\"");
+      return refused(Format(Tr("has a query part that is not key=value: \"%s\""), std::string(pair).c_str()));
     }
     if (key == "host") {
       location.host = value;
     } else if (key == "port") {
       if (!ParsePort(value, location.port)) {
-        return refused("has the port \"" + value + "\", not a number from 1 to 65535");
+        return refused(Format(Tr("has the port \"%s\", not a number from 1 to 65535"), value.c_str()));
       }
     } else if (key == "user") {
       location.user = value;
@@ -115,7 +120,7 @@ Parsed ParsePostgres(std::string_view rest) {
     } else if (key == "dbname") {
       location.database = value;
     } else {
-      if (value.find(';') != std::string::npos) return refused("option " + key + " holds a ';'");
+      if (value.find(';') != std::string::npos) return refused(Format(Tr("option %s holds a ';'"), key.c_str()));
       timeout_given = timeout_given || key == "connect_timeout";
       location.options.emplace_back(key, value);
     }

@@ -11,6 +11,10 @@ namespace orvane::e2e {
 Bytes Cp1251Bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 void EndToEnd::SetUp() {
+  // The tool's own messages follow the locale; the tests read them in English
+  // unless they ask for Russian.
+  ::setenv("LANG", "C.UTF-8", 1);
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) ::unsetenv(name);
   char pattern[] = "/tmp/orvane-e2e-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   folder_ = pattern;
