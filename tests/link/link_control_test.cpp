@@ -555,19 +555,6 @@ TEST_F(LinkControlTest, ACreateOrDeleteWithALostAnswerGoesAgainOnlyIfTheCountSay
   }
 }
 
-// Within one operation, a directory answer with nothing sent since that
-// changes the directory gives the count: the delete behind it goes at once.
-TEST_F(LinkControlTest, ADirectoryAnswerOfTheSameOperationSparesTheCountBeforeADelete) {
-  Connect();
-  Enqueue(kDirectory, {});
-  Enqueue(kDeleteFile, Bytes{0});
-  Poll();
-  Receive(Frame(kDirectory, {0}));
-  ASSERT_EQ(link().queue().head().command, kDeleteFile);
-  Poll();
-  EXPECT_EQ(LastWritten(), BuildFrame(kDeleteFile, Bytes{0}));
-}
-
 // The device still holds a delete's answer (a console busy for half a
 // minute, an adapter across a reopened port) when a later delete is queued,
 // after the first one's record has been forgotten. Its key is unknown, so a
