@@ -117,8 +117,13 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 //    was before; any other count means the device applied it, and the head
 //    ends as if answered. The probe goes out after the command, so its answer
 //    comes after the command's (or the command was never taken): the count
-//    is the count after it. A device that ignores a create (a full directory)
-//    still answers it, so the probe runs only when an answer is lost.
+//    is the count after it. Like an entry, a probe goes out only while no
+//    other frame with its key may be answered, so its answer is its own. A
+//    count of an earlier operation is not used: the port was closed in
+//    between, and another program may have changed the device; reading it
+//    again costs one exchange per create or delete. A device that ignores a
+//    create (a full directory) still answers it, so counts are compared only
+//    when an answer is lost.
 // 4. Only the newest poll of one delivery is answered: an earlier poll was
 //    followed by more frames, so the device has gone past it.
 // 5. An answer pops the head only when it answers a frame of the head; an
