@@ -107,7 +107,7 @@ std::string Answer(std::uint8_t code, Bytes data) {
 std::string Code(std::uint8_t code) {
   char text[8];
   std::snprintf(text, sizeof text, "%02u", unsigned{code});
-  return text + (" " + CommandName(code));
+  return text + (" " + std::string(link::CommandName(code)));
 }
 
 std::string WithFields(std::string head, const std::string& fields) {
@@ -115,25 +115,6 @@ std::string WithFields(std::string head, const std::string& fields) {
 }
 
 }  // namespace
-
-std::string CommandName(std::uint8_t code) {
-  switch (code) {
-    case link::kPoll: return "poll";
-    case link::kFirmwareWrite: return "firmware-write";
-    case link::kFirmwareVerify: return "firmware-verify";
-    case link::kConstantsWrite: return "constants-write";
-    case link::kConstantsVerify: return "constants-verify";
-    case link::kConstantsRead: return "constants-read";
-    case link::kDirectory: return "directory";
-    case link::kFileDetails: return "file-details";
-    case link::kFreeSpace: return "free-space";
-    case link::kEraseAll: return "erase-all";
-    case link::kDeleteFile: return "delete-file";
-    case link::kCreateFile: return "create-file";
-    case link::kFileChunk: return "file-chunk";
-    default: return "unknown";
-  }
-}
 
 std::string DescribeData(bool sent, std::uint8_t code, std::span<const std::uint8_t> data) {
   return sent ? Request(code, data) : Answer(code, data);

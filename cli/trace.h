@@ -21,9 +21,6 @@
 
 namespace orvane::cli {
 
-// The name of a command code ("directory", "firmware-verify"...), "unknown"
-// for codes the link does not use.
-std::string CommandName(std::uint8_t code);
 // The fields of a frame's data as "name=value" words: a request when sent,
 // the answer when received. Empty when the frame carries none.
 std::string DescribeData(bool sent, std::uint8_t code, std::span<const std::uint8_t> data);

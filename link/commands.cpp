@@ -1,35 +1,57 @@
 #include "link/commands.h"
 
-namespace orvane::link {
+#include <algorithm>
+#include <array>
 
-// Smallest data part of a response that carries every field the configurator
-// reads from it; a shorter response counts as damaged and is left unanswered
-// (the head goes out again at the next poll):
+namespace orvane::link {
+namespace {
+
+// What the configurator reads from each answer (answer_data):
 //   1, 3   byte 0 (echoed offset or block number) for the pop check
 //   2, 4   bytes 0 and 2 (echo and status): a missing status is never "equal"
 //   5      the whole 34-byte block
 //   16     byte 0, the file count
 //   17     bytes 0 to 6, and the n name bytes that byte 6 announces
 //   18     bytes 0 and 1, the free space
-//   19-22  nothing is read
+//   19-22  nothing
+constexpr std::array<CommandInfo, 12> kCommands{{
+    {.code = kFirmwareWrite, .name = "firmware-write", .echoes_first_byte = true, .quick_copies = true,
+     .answer_data = 1},
+    {.code = kFirmwareVerify, .name = "firmware-verify", .echoes_first_byte = true, .quick_copies = true,
+     .verifies = true, .answer_data = 3},
+    {.code = kConstantsWrite, .name = "constants-write", .echoes_first_byte = true, .answer_data = 1},
+    {.code = kConstantsVerify, .name = "constants-verify", .echoes_first_byte = true, .verifies = true,
+     .answer_data = 3},
+    {.code = kConstantsRead, .name = "constants-read", .echoes_first_byte = true,
+     .answer_data = kConstantsBlockSize},
+    {.code = kDirectory, .name = "directory", .answer_data = 1},
+    {.code = kFileDetails, .name = "file-details", .answer_data = 7},
+    {.code = kFreeSpace, .name = "free-space", .barrier = kDirectory, .answer_data = 2},
+    {.code = kEraseAll, .name = "erase-all", .changes_directory = true},
+    {.code = kDeleteFile, .name = "delete-file", .changes_directory = true, .safe_to_repeat = false},
+    {.code = kCreateFile, .name = "create-file", .changes_directory = true, .safe_to_repeat = false},
+    {.code = kFileChunk, .name = "file-chunk"},
+}};
+
+}  // namespace
+
+const CommandInfo* FindCommand(std::uint8_t code) {
+  const auto it =
+      std::find_if(kCommands.begin(), kCommands.end(), [code](const CommandInfo& c) { return c.code == code; });
+  return it == kCommands.end() ? nullptr : &*it;
+}
+
+const char* CommandName(std::uint8_t code) {
+  if (code == kPoll) return "poll";
+  const CommandInfo* info = FindCommand(code);
+  return info ? info->name : "unknown";
+}
+
 bool ResponseComplete(const FrameView& frame) {
-  switch (frame.command()) {
-    case kFirmwareWrite:
-    case kConstantsWrite:
-    case kDirectory:
-      return frame.has_data(1);
-    case kFirmwareVerify:
-    case kConstantsVerify:
-      return frame.has_data(3);
-    case kConstantsRead:
-      return frame.has_data(kConstantsBlockSize);
-    case kFileDetails:
-      return frame.has_data(7) && frame.has_data(7 + std::size_t{frame.data(6)});
-    case kFreeSpace:
-      return frame.has_data(2);
-    default:
-      return true;
-  }
+  const CommandInfo* info = FindCommand(frame.command());
+  if (!info || !frame.has_data(info->answer_data)) return !info;
+  if (frame.command() == kFileDetails) return frame.has_data(7 + std::size_t{frame.data(6)});
+  return true;
 }
 
 }  // namespace orvane::link

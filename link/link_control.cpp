@@ -20,6 +20,7 @@ const char* LinkDecisionName(LinkDecision decision) {
     case LinkDecision::kWriteRefused: return "write refused";
     case LinkDecision::kStalled: return "stalled";
     case LinkDecision::kBarrier: return "barrier";
+    case LinkDecision::kProbe: return "count probe";
   }
   return "?";
 }
@@ -29,15 +30,14 @@ namespace {
 // Owners of barrier frames live in their own range, apart from queue entries.
 constexpr std::uint64_t kBarrierOwner = std::uint64_t{1} << 63;
 
-constexpr std::uint8_t kBarrierCode = kFreeSpace;
+constexpr AnswerKey kProbeKey{kDirectory, -1};
 
-bool IsFirmwareChunk(std::uint8_t command) { return command == kFirmwareWrite || command == kFirmwareVerify; }
-bool IsAnswerCode(std::uint8_t command) {
-  return (command >= kFirmwareWrite && command <= kConstantsRead) || (command >= kDirectory && command <= kFileChunk);
+const CommandInfo& Info(std::uint8_t command) {
+  static const CommandInfo kNone;
+  const CommandInfo* info = FindCommand(command);
+  return info ? *info : kNone;
 }
-bool IsVerifyFailure(const FrameView& frame) {
-  return (frame.command() == kFirmwareVerify || frame.command() == kConstantsVerify) && frame.data(2) != 0;
-}
+bool IsVerifyFailure(const FrameView& frame) { return Info(frame.command()).verifies && frame.data(2) != 0; }
 
 }  // namespace
 
@@ -161,9 +161,14 @@ void LinkControl::CloseFor(EndCause cause) {
   ClearQueue(cause);
 }
 
+// A new head (or none): its stall clock starts with the first frame the
+// link sends for it, and a probe of the head before is of no more use.
 void LinkControl::NewHead() {
   head_sends_ = 0;
-  head_since_ = Now();
+  head_since_.reset();
+  probe_owner_ = 0;
+  probing_ = false;
+  count_before_.reset();
 }
 
 void LinkControl::SendHead() {
@@ -174,19 +179,27 @@ void LinkControl::SendHead() {
   }
 }
 
-// Writes a frame and, when the port took it, records it in flight.
+// Writes a frame and, when the port took it, records it in flight. A frame
+// that changes the directory makes every count read before it stale.
 bool LinkControl::SendFrame(const std::vector<std::uint8_t>& frame, AnswerKey key, std::uint64_t owner) {
+  const auto now = Now();
+  if (!queue_.empty() && !head_since_) head_since_ = now;
   if (tracer_) tracer_->FrameSent(frame);
   if (!host_.WriteData(frame.data(), static_cast<std::uint16_t>(frame.size()))) {
     Trace(LinkDecision::kWriteRefused);
     return false;
   }
-  in_flight_.Record({.key = key,
-                     .owner = owner,
-                     .operation = operation_,
-                     .poll = polls_,
-                     .offset = frame.size() > 8 ? static_cast<std::uint16_t>(frame[6] | (frame[7] << 8)) : std::uint16_t{0},
-                     .at = Now()});
+  const std::uint64_t serial = in_flight_.Record(
+      {.key = key,
+       .owner = owner,
+       .operation = operation_,
+       .poll = polls_,
+       .offset = frame.size() > 8 ? static_cast<std::uint16_t>(frame[6] | (frame[7] << 8)) : std::uint16_t{0},
+       .at = now});
+  if (Info(key.command).changes_directory) {
+    last_change_serial_ = serial;
+    count_.reset();
+  }
   return true;
 }
 
@@ -234,7 +247,7 @@ void LinkControl::Dispatch(const FrameView& frame) {
     connected_ = true;
     host_.StopWatchdog();
     host_.StartWatchdog();
-    if (!queue_.empty() && Now() - head_since_ >= kStallLimit) return Stall();
+    if (!queue_.empty() && head_since_ && Now() - *head_since_ >= kStallLimit) return Stall();
     if (delivering_) {
       poll_pending_ = had_head;
     } else if (had_head) {
@@ -242,7 +255,7 @@ void LinkControl::Dispatch(const FrameView& frame) {
     }
     return;
   }
-  if (!IsAnswerCode(code)) return;
+  if (!FindCommand(code)) return;
   poll_pending_ = false;
   HandleAnswer(frame);
 }
@@ -253,15 +266,11 @@ void LinkControl::AnswerPoll() {
   const auto now = Now();
   in_flight_.Expire(now);
   const std::uint64_t head = queue_.head_id();
-  if (in_flight_.HeldByOther(RequestKey(queue_.head()), head)) {
-    // A poll left unanswered costs the device's whole reply window; a barrier
-    // costs one exchange, so it goes out at once.
-    if (barrier_owner_ != 0 && !ResendDue(barrier_owner_, kBarrierCode, now)) {
-      return Trace(LinkDecision::kWithheld);
-    }
-    return SendBarrier(queue_.head().command);
-  }
-  if (!ResendDue(head, queue_.head().command, now)) return Trace(LinkDecision::kWithheld);
+  const std::uint8_t command = queue_.head().command;
+  const AnswerKey key = RequestKey(queue_.head());
+  if (in_flight_.HeldByOther(key, head) || in_flight_.Unknown(key)) return SendBarrier(command, now);
+  if (!Info(command).safe_to_repeat) return AnswerCareful(now);
+  if (!ResendDue(head, command, now)) return Trace(LinkDecision::kWithheld);
   if (head_sends_ > 0) Trace(LinkDecision::kResend);
   SendHead();
 }
@@ -271,29 +280,63 @@ void LinkControl::AnswerPoll() {
 // chunk or on a prompt line; otherwise once the newest copy has waited the
 // resend time-out, which then backs off. Copies a device dropped unread are
 // never answered, so a full set of copies waits only for the time-out.
-//
-// A delete or a create applied twice removes a second file or makes one, on
-// a device that does not recognise a repeated frame; a slow device may also
-// still be at work on it while it polls. Those two go out again only after
-// kCarefulResend at least, never as quick copies.
 bool LinkControl::ResendDue(std::uint64_t owner, std::uint8_t command, Clock::time_point now) {
   const std::size_t copies = in_flight_.CountOf(owner);
   if (copies == 0) return true;
-  const bool careful = command == kDeleteFile || command == kCreateFile;
-  if (!careful && copies < kMaxQuickCopies && (IsFirmwareChunk(command) || prompt_.Prompt())) return true;
-  const auto wait = careful ? std::max<Clock::duration>(timer_.Timeout(), kCarefulResend) : timer_.Timeout();
-  if (now - in_flight_.NewestOf(owner)->at < wait) return false;
+  if (copies < kMaxQuickCopies && (Info(command).quick_copies || prompt_.Prompt())) return true;
+  if (now - in_flight_.NewestOf(owner)->at < timer_.Timeout()) return false;
   timer_.BackOff();
   return true;
 }
 
+// A create or a delete (see rule 3 of the class comment): with its frame in
+// flight, it waits like any head, and then its count is read instead of a
+// second send; with none in flight, it goes out once the count before it is
+// known.
+void LinkControl::AnswerCareful(Clock::time_point now) {
+  const std::uint64_t head = queue_.head_id();
+  if (probing_) return SendProbe(now);
+  if (in_flight_.CountOf(head) > 0) {
+    if (!ResendDue(head, queue_.head().command, now)) return Trace(LinkDecision::kWithheld);
+    probing_ = true;
+    return SendProbe(now);
+  }
+  if (!CountKnown()) {
+    probing_ = true;
+    return SendProbe(now);
+  }
+  count_before_ = count_->files;
+  if (head_sends_ > 0) Trace(LinkDecision::kResend);
+  SendHead();
+}
+
+// The count probe is a directory request of an owner of its own; like an
+// entry, it goes out only while no other frame with its key may be answered,
+// so that its answer is known to be its own.
+void LinkControl::SendProbe(Clock::time_point now) {
+  if (probe_owner_ == 0) {
+    probe_owner_ = kBarrierOwner | ++barriers_;
+    probe_sends_ = 0;
+  }
+  if (in_flight_.HeldByOther(kProbeKey, probe_owner_) || in_flight_.Unknown(kProbeKey)) {
+    return SendBarrier(kDirectory, now);
+  }
+  if (!ResendDue(probe_owner_, kDirectory, now)) return Trace(LinkDecision::kWithheld);
+  Trace(LinkDecision::kProbe);
+  if (SendFrame(BuildFrame(kDirectory, {}), kProbeKey, probe_owner_)) ++probe_sends_;
+}
+
 // A request that reads and changes nothing, with a key other than the
-// blocked head's: its answer settles every frame sent before it.
-void LinkControl::SendBarrier(std::uint8_t head_command) {
-  const std::uint8_t code = head_command == kBarrierCode ? std::uint8_t{kDirectory} : kBarrierCode;
+// blocked one's: its answer settles every frame sent before it. A poll left
+// unanswered costs the device's whole reply window; a barrier costs one
+// exchange, so it goes out at once, and again by the resend rule.
+void LinkControl::SendBarrier(std::uint8_t blocked_command, Clock::time_point now) {
+  const std::uint8_t code = Info(blocked_command).barrier;
   if (barrier_owner_ == 0 || in_flight_.CountOf(barrier_owner_) == 0) {
     barrier_owner_ = kBarrierOwner | ++barriers_;
     barrier_sends_ = 0;
+  } else if (!ResendDue(barrier_owner_, code, now)) {
+    return Trace(LinkDecision::kWithheld);
   }
   Trace(LinkDecision::kBarrier);
   if (SendFrame(BuildFrame(code, {}), {code, -1}, barrier_owner_)) ++barrier_sends_;
@@ -305,19 +348,42 @@ void LinkControl::HandleAnswer(const FrameView& frame) {
   if (!ResponseComplete(frame)) return;
   const auto sent = in_flight_.TakeAnswer(ResponseKey(frame));
   if (!sent) return HandleUnmatched(frame);
+  // Any directory answer of this operation tells the number of files, as of
+  // its request or a later copy of it: current while no frame that changes
+  // the directory has gone out since that request.
+  if (frame.command() == kDirectory && sent->operation == operation_ && sent->serial > last_change_serial_) {
+    count_ = DirectoryCount{frame.data(0), operation_};
+  }
   if (barrier_owner_ != 0 && sent->owner == barrier_owner_) {
     Measure(*sent, barrier_sends_);
     barrier_owner_ = 0;
     return;
   }
+  if (probe_owner_ != 0 && sent->owner == probe_owner_) return HandleProbeAnswer(frame, *sent);
   if (!queue_.empty() && sent->owner == queue_.head_id()) {
     Measure(*sent, head_sends_);
     return HandleHeadAnswer(frame);
   }
-  // The answer to a copy of an entry already popped. Only a failed
-  // verification still counts, and only within its own operation.
+  // The answer to a copy of an entry already popped (or of a barrier or a
+  // probe already answered). Only a failed verification still counts, and
+  // only within its own operation.
   Trace(LinkDecision::kCopyAbsorbed);
+  MeasureAllAnswered(*sent);
   if (sent->operation == operation_ && IsVerifyFailure(frame)) VerifyFailed(sent->offset, frame.command());
+}
+
+// The probe went out after every frame of the head, so each of them has been
+// taken or dropped by now, and the count is the count after them. Before the
+// head's first send it is simply the count before it.
+void LinkControl::HandleProbeAnswer(const FrameView& frame, const InFlightFrames::Sent& sent) {
+  Measure(sent, probe_sends_);
+  probe_owner_ = 0;
+  probing_ = false;
+  if (queue_.empty() || !count_before_ || in_flight_.CountOf(queue_.head_id()) > 0) return;
+  if (frame.data(0) == *count_before_) return;  // not applied: the next poll sends it again
+  // Applied, its answer lost: the head ends as its answer would end it.
+  const std::vector<std::uint8_t> answer = BuildFrame(queue_.head().command, {});
+  HandleHeadAnswer(FrameView(std::span<const std::uint8_t>(answer).subspan(4, answer.size() - 5)));
 }
 
 // Codes 1 to 5 pop first and then run their handler; for 16 to 22 the
@@ -374,11 +440,28 @@ void LinkControl::VerifyFailed(std::optional<std::uint16_t> offset, std::uint8_t
 }
 
 // Karn's rule: only an answer to an entry sent once tells how long answers
-// take and whether they come before the next poll.
+// take and whether they come before the next poll. An entry sent more often
+// is remembered, in case every one of its frames is answered.
 void LinkControl::Measure(const InFlightFrames::Sent& sent, std::size_t sends) {
+  if (sends >= 2) all_answered_ = {sent.owner, sends, 1, sent.at, Now()};
   if (sends != 1) return;
   timer_.Sample(std::chrono::duration_cast<RetransmitTimer::Duration>(Now() - sent.at));
   prompt_.Answer(polls_ == sent.poll);
+}
+
+// Every frame of an owner sent several times has been answered: answers keep
+// the order of their frames, so the first answer was the first frame's, the
+// resends were needless, and the first answer's time is exact. That holds
+// only while no later frame with the key (another owner's) is in flight,
+// which one of the answers might have answered instead. Without this sample
+// a device slower than the time-out would have every answer come after a
+// resend, and the time-out would never learn it.
+void LinkControl::MeasureAllAnswered(const InFlightFrames::Sent& sent) {
+  if (all_answered_.owner == 0 || sent.owner != all_answered_.owner) return;
+  if (++all_answered_.answers < all_answered_.sends) return;
+  all_answered_.owner = 0;
+  if (in_flight_.HeldByOther(sent.key, sent.owner)) return;
+  timer_.Sample(std::chrono::duration_cast<RetransmitTimer::Duration>(all_answered_.answered - all_answered_.sent));
 }
 
 void LinkControl::Stall() {

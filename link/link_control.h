@@ -62,6 +62,7 @@ enum class LinkDecision {
   kWriteRefused,  // the port did not take the head's frame
   kStalled,       // the head stayed unanswered too long: the operation ends
   kBarrier,       // a barrier went out to settle an earlier copy
+  kProbe,         // a directory count went out ahead of a create or a delete
 };
 const char* LinkDecisionName(LinkDecision decision);
 
@@ -82,7 +83,9 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 
 // The link control answers the device's polls with the head of the queue and
 // pops the head when the device has answered it. Since answers carry no
-// sequence number, the rule for sending is what keeps them attributable:
+// sequence number, the rule for sending is what keeps them attributable. It
+// relies on two things only: the device answers the frames it takes in the
+// order it reads them, and the line keeps its order both ways.
 //
 // 1. At most one entry per answer key in flight (see InFlightFrames): an
 //    entry is sent only when no frame of another entry with the same key may
@@ -90,21 +93,45 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 //    next entry with that key waits, and a barrier goes out instead (a
 //    free-space or directory request, which changes nothing on the device):
 //    its answer comes after the copy's, if the copy is answered at all, and
-//    proves every older frame answered or lost.
+//    proves every older frame answered or lost. A key whose frame record was
+//    forgotten (too old, or too many records) is unknown and holds its next
+//    entry back the same way until a barrier's answer has settled it.
 // 2. Stop and wait: a poll that comes while the head is in flight and younger
 //    than the resend time-out (RetransmitTimer) sends nothing; after it, the
 //    head goes out again. Two exceptions send a copy at every poll, a few
 //    copies at most: firmware chunks, whose answers echo the chunk's offset,
 //    and any head while the device has been answering before its next poll
-//    (PromptAnswers), when a poll without an answer means a loss. A delete
-//    or a create, harmful when applied twice, waits at least kCarefulResend.
-// 3. Only the newest poll of one delivery is answered: an earlier poll was
+//    (PromptAnswers), when a poll without an answer means a loss. The
+//    time-out's back-off stops at twice the largest recent answer time plus
+//    a margin: a polled line loses frames one by one, it does not congest.
+//    The time-out decides only how soon a copy goes; whatever it is, a copy
+//    costs at most a barrier, never a wrong attribution.
+// 3. A create or a delete is never sent blindly a second time: a device that
+//    applies every frame it takes would make a second file or delete another
+//    one. Before its first send the link knows the number of files: the last
+//    directory count it read in this operation, if no frame that changes the
+//    directory went out after that count's request; otherwise it reads the
+//    count first (a count probe: a directory request whose answer goes to no
+//    handler). When the answer does not come in time, the link reads the
+//    count again, and sends the command again only when the count is what it
+//    was before; any other count means the device applied it, and the head
+//    ends as if answered. The probe goes out after the command, so its answer
+//    comes after the command's (or the command was never taken): the count
+//    is the count after it. Like an entry, a probe goes out only while no
+//    other frame with its key may be answered, so its answer is its own. A
+//    count of an earlier operation is not used: the port was closed in
+//    between, and another program may have changed the device; reading it
+//    again costs one exchange per create or delete. A device that ignores a
+//    create (a full directory) still answers it, so counts are compared only
+//    when an answer is lost.
+// 4. Only the newest poll of one delivery is answered: an earlier poll was
 //    followed by more frames, so the device has gone past it.
-// 4. An answer pops the head only when it answers a frame of the head; an
+// 5. An answer pops the head only when it answers a frame of the head; an
 //    answer to an earlier copy is absorbed, and one from an earlier operation
 //    changes nothing at all.
-// 5. A head left unanswered for kStallLimit while the device keeps polling
-//    ends the operation: logged, queue cleared, port closed.
+// 6. A head left unanswered for kStallLimit after the link first sent a frame
+//    for it (the head, a barrier or a probe ahead of it) while the device
+//    keeps polling ends the operation: logged, queue cleared, port closed.
 //
 // Every operation ends in one Outcome reported to the host (LinkHost::
 // OperationEnded) once the input that ended it has been handled.
@@ -114,8 +141,6 @@ class LinkControl {
   static constexpr Clock::duration kStallLimit = std::chrono::seconds(10);
   // Copies in flight at most that go out without waiting for the time-out.
   static constexpr std::size_t kMaxQuickCopies = 4;
-  // Least wait before a delete or a create goes out again.
-  static constexpr Clock::duration kCarefulResend = std::chrono::milliseconds(100);
 
   LinkControl(LinkHost& host, ResponseHandlers& handlers) : host_(host), handlers_(handlers) {}
 
@@ -158,11 +183,16 @@ class LinkControl {
   const RetransmitTimer& retransmit_timer() const { return timer_; }
   bool prompt() const { return prompt_.Prompt(); }
   std::size_t frames_in_flight() const { return in_flight_.size(); }
+  const InFlightFrames& in_flight() const { return in_flight_; }
 
  private:
   void Dispatch(const FrameView& frame);
   void AnswerPoll();
-  void SendBarrier(std::uint8_t head_command);
+  void SendBarrier(std::uint8_t blocked_command, Clock::time_point now);
+  void AnswerCareful(Clock::time_point now);
+  void SendProbe(Clock::time_point now);
+  void HandleProbeAnswer(const FrameView& frame, const InFlightFrames::Sent& sent);
+  bool CountKnown() const { return count_ && count_->operation == operation_; }
   bool SendFrame(const std::vector<std::uint8_t>& frame, AnswerKey key, std::uint64_t owner);
   void HandleAnswer(const FrameView& frame);
   void HandleHeadAnswer(const FrameView& frame);
@@ -179,6 +209,7 @@ class LinkControl {
   void NewHead();
   bool ResendDue(std::uint64_t owner, std::uint8_t command, Clock::time_point now);
   void Measure(const InFlightFrames::Sent& sent, std::size_t sends);
+  void MeasureAllAnswered(const InFlightFrames::Sent& sent);
   void Trace(LinkDecision decision);
   Clock::time_point Now() const { return now_ ? now_() : Clock::now(); }
   void RefreshProgress();
@@ -195,7 +226,8 @@ class LinkControl {
   std::uint64_t polls_ = 0;
   bool connected_ = false;
   std::size_t head_sends_ = 0;
-  Clock::time_point head_since_{};
+  // When the link first sent a frame for the current head: the stall clock.
+  std::optional<Clock::time_point> head_since_;
   // An operation runs from the first entry queued into an empty queue until
   // the queue is empty again; answers to frames of an earlier one are inert.
   std::uint64_t operation_ = 0;
@@ -203,6 +235,31 @@ class LinkControl {
   std::uint64_t barrier_owner_ = 0;
   std::uint64_t barriers_ = 0;
   std::size_t barrier_sends_ = 0;
+  // The count probe of the current head (a create or a delete), if any: its
+  // owner identity, how often it went out, and whether the head waits for it.
+  std::uint64_t probe_owner_ = 0;
+  std::size_t probe_sends_ = 0;
+  bool probing_ = false;
+  // The number of files on the device as of the newest directory answer of
+  // this operation, while no frame that changes the directory has gone out
+  // since its request; the serial of the newest such frame; and the count
+  // before the current head's last send, for a create or a delete.
+  struct DirectoryCount {
+    std::uint8_t files = 0;
+    std::uint64_t operation = 0;
+  };
+  std::optional<DirectoryCount> count_;
+  std::uint64_t last_change_serial_ = 0;
+  std::optional<std::uint8_t> count_before_;
+  // An owner sent several times whose first answer has come: if every one of
+  // its frames is answered, the first answer was the first frame's, and its
+  // time is a true sample of the answer time.
+  struct AllAnswered {
+    std::uint64_t owner = 0;
+    std::size_t sends = 0, answers = 0;
+    Clock::time_point sent, answered;
+  };
+  AllAnswered all_answered_;
   // Inside ReceiveData: a poll is answered once the delivery is parsed, and
   // only if no other frame followed it.
   bool delivering_ = false;

@@ -1,14 +1,23 @@
 // The resend time-out of the link: how long the head may stay unanswered
-// before the next poll sends it again. It follows the measured answer time
-// the way TCP's retransmission timer does: a smoothed round trip and its mean
-// deviation, the time-out their sum with four deviations, doubled after every
-// resend until an answer to a frame sent only once gives a fresh sample
-// (answers to resent frames are not sampled: nobody knows which copy they
-// answer).
+// before the next poll sends it again. It follows the measured answer time:
+// a smoothed answer time and its mean deviation, the time-out their sum with
+// four deviations. Answers to resent frames are not sampled (nobody knows
+// which copy they answer) unless every copy was answered.
+//
+// After a resend the time-out doubles, but only up to twice the largest of
+// the last answer times measured plus a margin; before the first sample it
+// stays at its initial value. A polled point-to-point line has no congestion
+// for a longer wait to relieve: a loss is a frame dropped or damaged on its
+// own, and the next copy is as likely to get through as the first; waiting
+// longer than any answer has taken only leaves polls unanswered. A copy sent
+// before a slow answer has come costs a barrier and never an error: the rule
+// of sending keeps every answer attributable whatever the time-out is.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstddef>
 
 namespace orvane::link {
 
@@ -29,10 +38,17 @@ class RetransmitTimer {
   // above any real answer and well below the 10 s after which an unanswered
   // head ends the operation.
   static constexpr Duration kCeiling{1'000'000};
+  // Added to twice the largest recent answer time to bound the back-off:
+  // room for the PC's own scheduling delays on a loaded machine.
+  static constexpr Duration kMargin{2'000};
+  // The answer times the back-off's bound looks back on.
+  static constexpr std::size_t kRecent = 32;
 
-  void Sample(Duration round_trip);
+  void Sample(Duration answer_time);
   void BackOff();
   Duration Timeout() const { return timeout_; }
+  // How far BackOff may raise the time-out.
+  Duration BackOffLimit() const;
 
  private:
   void Recompute();
@@ -41,6 +57,8 @@ class RetransmitTimer {
   double smoothed_ = 0;   // µs
   double variation_ = 0;  // µs
   Duration timeout_ = kInitial;
+  std::array<Duration, kRecent> recent_{};  // a ring of the last samples
+  std::size_t next_ = 0;
 };
 
 // Whether the device answers before it polls again. A device that reads our

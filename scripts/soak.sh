@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Soak of the link (not part of CI): every cell of the link matrix (device
-# behaviours × line conditions × an upload and a reflash) with SEEDS fault
-# seeds each, 30 cells × 7 seeds = 210 runs by default. Prints the completion
-# rate per cell; exits 1 if any run ended with exit 0 while the device held
-# wrong content. Every run is listed in build/soak-runs.log.
+# behaviours × line conditions × an upload and a reflash, a console that
+# flushes its input before irregular polls behind a slow adapter, consoles
+# that apply every repeated frame while frames and answers get lost: an
+# upload and a delete) with SEEDS fault seeds each, 35 cells × 7 seeds = 245
+# runs by default. Prints the completion rate, the median and the 90th
+# percentile of the time per cell; exits 1 if any run ended with exit 0 while
+# the device held wrong content. Every run is listed in build/soak-runs.log.
 #
 #   bash scripts/soak.sh [SEEDS] [FIRST_SEED]
 set -euo pipefail

@@ -7,8 +7,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -16,8 +14,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
-#include <cstring>
 #include <utility>
 
 namespace orvane::serial {
@@ -41,21 +37,6 @@ constexpr unsigned kPtySlaveMajorLast = 143;
 // but not the data bits and the parity enable.
 constexpr tcflag_t kCheckedBits = CSTOPB | PARODD | CMSPAR | CRTSCTS;
 constexpr tcflag_t kCheckedBitsOfUart = kCheckedBits | CSIZE | PARENB;
-
-// A pending TIOCMIWAIT ends only on a signal; this one is caught by a handler
-// that does nothing and is installed without SA_RESTART.
-int ModemWaitSignal() { return SIGRTMIN + 3; }
-
-void InstallModemWaitSignal() {
-  static const bool installed = [] {
-    struct sigaction action {};
-    action.sa_handler = [](int) {};
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    return sigaction(ModemWaitSignal(), &action, nullptr) == 0;
-  }();
-  (void)installed;
-}
 
 std::uint32_t RateOf(const termios2& t) {
   const unsigned code = t.c_cflag & CBAUD;
@@ -160,10 +141,6 @@ FdPort::OpenResult FdPort::Open(const std::string& device, std::unique_ptr<FdPor
   const unsigned major_number = major(info.st_rdev);
   port.reset(new FdPort(fd, major_number >= kPtySlaveMajorFirst && major_number <= kPtySlaveMajorLast));
   port->settings_before_ = std::make_unique<termios2>(settings);
-  if (!port->line_events_.valid()) {
-    port.reset();
-    return OpenResult::kCannotOpen;
-  }
   // An adapter that batches received bytes (FTDI: 16 ms) is asked to pass
   // them on at once; the old flags come back on close.
   if (has_serial_info && !(serial.flags & ASYNC_LOW_LATENCY)) {
@@ -171,15 +148,12 @@ FdPort::OpenResult FdPort::Open(const std::string& device, std::unique_ptr<FdPor
     serial.flags |= ASYNC_LOW_LATENCY;
     port->low_latency_set_ = ioctl(fd, TIOCSSERIAL, &serial) == 0;
   }
-  LineCounts counts;
-  port->has_line_counts_ = port->ReadLineCounts(counts);
   return OpenResult::kOpened;
 }
 
 FdPort::FdPort(int fd, bool pseudo_terminal) : fd_(fd), pseudo_terminal_(pseudo_terminal) {}
 
 FdPort::~FdPort() {
-  StopModemLineWatch();
   if (low_latency_set_) {
     serial_struct serial{};
     if (ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
@@ -223,7 +197,6 @@ bool FdPort::SetCommState(const Dcb& dcb) {
   const tcflag_t checked = pseudo_terminal_ ? kCheckedBits : kCheckedBitsOfUart;
   if (RateOf(got) != dcb.BaudRate || (got.c_cflag & checked) != (wanted.c_cflag & checked))
     return false;
-  event_char_ = static_cast<unsigned char>(dcb.EvtChar);
   return true;
 }
 
@@ -247,124 +220,26 @@ bool FdPort::EscapeCommFunction(int function) {
 
 // ---- Line events ----
 //
-// WaitCommEvent becomes: modem-line changes seen by a watch thread blocked in
-// TIOCMIWAIT, and break and error counts of TIOCGICOUNT, read again whenever
-// the lines change or bytes arrive (a break or a bad character always comes
-// with received input); the event character is found in the received bytes.
-// The watch thread's events wake the reader's poll through an eventfd; what
-// the reader finds in its own reads it collects right after the read, with
-// no wake-up. A driver without TIOCGICOUNT (a pseudo-terminal) reports only
-// the event character.
+// Nothing in the configurator acts on line events (modem lines, breaks,
+// receive errors, the event character), so the port reports none: the mask
+// is accepted, an event wait stays pending for good, and the reader's poll
+// watches only the port and the close event. The modem status is still read
+// once when the reader starts.
 
-bool FdPort::SetCommMask(std::uint32_t mask) {
-  mask_ = mask;
-  if (mask == 0) {
-    StopModemLineWatch();
-    return true;
-  }
-  if (!has_line_counts_ || modem_line_watch_.joinable()) return true;
-  {
-    std::lock_guard lock(counts_mutex_);
-    ReadLineCounts(counts_);
-  }
-  InstallModemWaitSignal();
-  stop_watch_ = false;
-  watch_ended_ = false;
-  try {
-    modem_line_watch_ = std::thread([this] { WatchModemLines(); });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
-}
+bool FdPort::SetCommMask(std::uint32_t) { return true; }
 
-bool FdPort::ReadLineCounts(LineCounts& counts) const {
-  serial_icounter_struct raw{};
-  if (ioctl(fd_, TIOCGICOUNT, &raw) != 0) return false;
-  counts = {raw.cts, raw.dsr, raw.rng, raw.dcd, raw.brk, raw.frame, raw.overrun, raw.parity, raw.buf_overrun};
-  return true;
-}
-
-void FdPort::WatchModemLines() {
-  while (!stop_watch_) {
-    if (ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) != 0) {
-      if (errno == EINTR) continue;
-      break;  // the driver cannot wait for line changes after all
-    }
-    NoteLineCountChanges(Finder::kWatch);
-  }
-  watch_ended_ = true;
-}
-
-void FdPort::StopModemLineWatch() {
-  if (!modem_line_watch_.joinable()) return;
-  stop_watch_ = true;
-  // The signal may come just before the thread enters its wait; repeat it
-  // until the thread has seen the stop.
-  while (!watch_ended_) {
-    pthread_kill(modem_line_watch_.native_handle(), ModemWaitSignal());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  modem_line_watch_.join();
-}
-
-void FdPort::NoteLineCountChanges(Finder finder) {
-  std::uint32_t events = 0;
-  std::uint32_t errors = 0;
-  {
-    std::lock_guard lock(counts_mutex_);
-    LineCounts now;
-    if (!ReadLineCounts(now)) return;
-    if (now.cts != counts_.cts) events |= EV_CTS;
-    if (now.dsr != counts_.dsr) events |= EV_DSR;
-    if (now.rng != counts_.rng) events |= EV_RING;
-    if (now.dcd != counts_.dcd) events |= EV_RLSD;
-    if (now.brk != counts_.brk) events |= EV_BREAK, errors |= CE_BREAK;
-    if (now.frame != counts_.frame) errors |= CE_FRAME;
-    if (now.overrun != counts_.overrun) errors |= CE_OVERRUN;
-    if (now.parity != counts_.parity) errors |= CE_RXPARITY;
-    if (now.buf_overrun != counts_.buf_overrun) errors |= CE_RXOVER;
-    counts_ = now;
-  }
-  if (errors & ~CE_BREAK) events |= EV_ERR;
-  AddLineEvents(events, errors, finder);
-}
-
-// The eventfd is signalled only when the watch thread's events go from none
-// to some; taking them drains it first and the bits after, so bits added
-// after the take always come with a fresh signal.
-void FdPort::AddLineEvents(std::uint32_t events, std::uint32_t errors, Finder finder) {
-  events &= mask_;
-  if (events == 0) return;
-  pending_errors_ |= errors;
-  if (finder == Finder::kReader) {
-    read_events_ |= events;
-  } else if (pending_events_.fetch_or(events) == 0) {
-    line_events_.Signal();
-  }
-}
-
-// Without events of the watch thread the eventfd is left alone: a signal that
-// comes anyway only wakes the reader's poll, and CommEventResult drains it.
 PortIo::Io FdPort::WaitCommEvent(std::uint32_t& events) {
-  events = TakeFoundEvents();
-  if (pending_events_.load() != 0) {
-    line_events_.Drain();
-    events |= pending_events_.exchange(0);
-  }
-  return events != 0 ? Io::kDone : Io::kPending;
+  events = 0;
+  return Io::kPending;
 }
 
 PortIo::Io FdPort::CommEventResult(std::uint32_t& events) {
-  line_events_.Drain();
-  events = TakeFoundEvents() | pending_events_.exchange(0);
-  return events != 0 ? Io::kDone : Io::kPending;
+  events = 0;
+  return Io::kPending;
 }
 
-std::uint32_t FdPort::TakeFoundEvents() { return std::exchange(read_events_, 0u); }
-
 bool FdPort::ClearCommError(std::uint32_t& errors) {
-  errors = pending_errors_.exchange(0);
+  errors = 0;
   return true;
 }
 
@@ -389,8 +264,6 @@ PortIo::Io FdPort::Read(std::uint8_t* buffer, std::size_t size, std::size_t& cou
   // EAGAIN; only a line that poll reports hung up has truly ended.
   if (got == 0) return HungUp() ? Io::kDone : Io::kPending;
   input_drained_ = count < size;
-  if (has_line_counts_) NoteLineCountChanges(Finder::kReader);
-  if (std::memchr(buffer, event_char_, count) != nullptr) AddLineEvents(EV_RXFLAG, 0, Finder::kReader);
   return Io::kDone;
 }
 
@@ -419,7 +292,6 @@ PortIo::Wake FdPort::Wait(const CloseEvent& close, const WaitFor& what) {
     wakes[used++] = wake;
   };
   add(close.fd(), POLLIN, Wake::kClose);
-  if (what.line_event) add(line_events_.fd(), POLLIN, Wake::kLineEvent);
   if (what.readable) add(fd_, POLLIN, Wake::kReadable);
   if (what.writable) add(fd_, POLLOUT, Wake::kWritable);
   if (what.message_fd >= 0) add(what.message_fd, POLLIN, Wake::kMessage);

@@ -163,17 +163,23 @@ bool TSerialComm::Open() {
     throw ECommsError("Неверно заданы параметры порта!");
   }
   port_->SetupComm(rx_queue_, tx_queue_);
+  // Whatever the driver received before this open (an answer to a frame of
+  // an earlier session) is no answer to anything sent from now on.
+  port_->Purge(true);
 
   close_event_ = CloseEvent::Create();
   if (!close_event_) {
     ReleasePort();
     return false;
   }
+  // A thread that cannot be created leaves nothing behind: the other thread
+  // stopped, the close event and the port released.
   try {
     reader_ = std::make_unique<TReadThread>(*port_, *close_event_, *notify_window_);
     reader_->Start();
   } catch (const std::exception&) {
     reader_.reset();
+    Close();
     throw ECommsError("Невозможно создать Read thread");
   }
   try {
@@ -181,6 +187,7 @@ bool TSerialComm::Open() {
     writer_->Start();
   } catch (const std::exception&) {
     writer_.reset();
+    Close();
     throw ECommsError("Невозможно создать Write thread");
   }
   return true;

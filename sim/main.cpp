@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "  --reply-window-us US      wait for the PC's answer after a poll (50000)\n"
     "  --reply-window-ms MS      the same in milliseconds\n"
     "  --poll-interval-us US     pause before the next poll, 0 = at once (1000)\n"
+    "  --poll-jitter-us US       plus a pause drawn evenly from 0 to US before each poll (0)\n"
     "  --answer MODE             what the console does with the PC's frames (all):\n"
     "                              all    answer every frame as it comes\n"
     "                              first  read only from a poll to its answer; answer the\n"
@@ -149,6 +150,7 @@ std::vector<Option> Options(Settings& settings) {
       Whole("--reply-window-us", o.reply_window_us, kLongestUs),
       WindowMs("--reply-window-ms", o.reply_window_us),
       Whole("--poll-interval-us", o.poll_interval_us),
+      Whole("--poll-jitter-us", o.poll_jitter_us, kLongestUs),
       Choice("--answer", o.answer,
              {{"all", AnswerMode::kAll}, {"first", AnswerMode::kFirst},
               {"queue", AnswerMode::kQueue}, {"flush", AnswerMode::kFlush}}),

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <system_error>
 #include <thread>
 
@@ -67,7 +68,8 @@ struct Simulator::Impl {
         dice(options.seed),
         line(options.rx_drop, options.rx_corrupt, dice),
         adapter(Micros(options.latency_us), Micros(options.jitter_us), options.seed),
-        input(options.answer) {}
+        input(options.answer),
+        poll_jitter(options.seed ^ 0x9E3779B97F4A7C15ull) {}
 
   void Run();
   bool RunDueEvents();
@@ -85,6 +87,7 @@ struct Simulator::Impl {
   bool SendFrame(Bytes frame, bool answer);
   void Count(long ExchangeStats::*counter, long delta);
   void UpdateInputCounts();
+  microseconds PollPause();
   bool StopRequested() const { return stop_requested.load(std::memory_order_acquire); }
   Clock::time_point IdleDeadline() const;
   bool IdleExpired() const;
@@ -105,6 +108,7 @@ struct Simulator::Impl {
   PcFrameFaults line;
   AdapterDelay adapter;
   ConsoleInput input;
+  std::mt19937_64 poll_jitter;
   bool peer_open = false;
   Phase phase = Phase::kPause;
   Clock::time_point next_poll;
@@ -170,7 +174,7 @@ std::optional<Clock::time_point> Simulator::Impl::PhaseDeadline() const {
 bool Simulator::Impl::EndPhase() {
   if (phase == Phase::kWindow) {
     phase = Phase::kPause;
-    next_poll = window_end + microseconds(options.poll_interval_us);
+    next_poll = window_end + PollPause();
     return true;
   }
   if (options.hangup_after > 0 && polls_heard >= options.hangup_after) {
@@ -183,6 +187,15 @@ bool Simulator::Impl::EndPhase() {
   }
   Poll();
   return true;
+}
+
+// The pause before the next poll: the interval and, with --poll-jitter-us,
+// a part drawn evenly from [0, jitter], so polls come at irregular times.
+microseconds Simulator::Impl::PollPause() {
+  const microseconds interval(options.poll_interval_us);
+  const long jitter = Micros(options.poll_jitter_us).count();
+  if (jitter == 0) return interval;
+  return interval + microseconds(std::uniform_int_distribution<long>(0, jitter)(poll_jitter));
 }
 
 void Simulator::Impl::Poll() {
@@ -293,7 +306,7 @@ void Simulator::Impl::TakeFrames() {
     OnFrame(taken);
     if (answers_poll) {
       phase = Phase::kPause;
-      next_poll = Clock::now() + microseconds(options.poll_interval_us);
+      next_poll = Clock::now() + PollPause();
     }
   }
   UpdateInputCounts();

@@ -47,6 +47,9 @@ struct SimOptions {
   std::size_t capacity = 16384;
   long reply_window_us = 50'000;
   int poll_interval_us = 1000;
+  // Before each poll a further pause drawn evenly from [0, poll_jitter_us],
+  // from a seeded generator of its own (the fault dice stay as they were).
+  long poll_jitter_us = 0;
   AnswerMode answer = AnswerMode::kAll;
   CopyMode copies = CopyMode::kSkip;
   // The PC's bytes reach the console after latency + a jitter in [0, jitter].

@@ -2,9 +2,15 @@
 // simulator polling at once after each answer, the same figure for a bare
 // responder on the same kind of pseudo-terminal, the projected reflash time on
 // a real 1 000 000 baud line, the CPU time of an idle orvane-cli, and (on
-// request) the memory of orvane-cli facing a device that never reads.
+// request) the memory of orvane-cli facing a device that never reads, and
+// the CPU time and system calls of orvane-cli per exchange of a 64 KiB
+// reflash against a bare device.
 //
 //   orvane_bench_link_e2e [--rounds N] [--cli PATH] [--stuck-seconds S]
+//   orvane_bench_link_e2e --cpu-runs N [--cli PATH] [--strace FILE]
+//
+// --cpu-runs runs only the CPU figure, N reflashes; --strace runs each of
+// them under strace -f -c, its summary written to FILE.N.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -342,16 +348,150 @@ void RunStuckDevice(const std::string& cli_program, const std::string& config, i
   ::close(pty.master);
 }
 
+// The device at its barest, for the tool's own cost: one plain loop on the
+// pseudo-terminal's master polls, reads the PC's frame and answers it with
+// the least the tool accepts (the echoed first data byte, status "equal", no
+// files, the free space, a constants block), and polls again at once; with
+// no frame within 2 ms it polls again. Counts the frames it answered.
+class BareDevice {
+ public:
+  BareDevice() {
+    ::fcntl(pty_.master, F_SETFL, ::fcntl(pty_.master, F_GETFL) | O_NONBLOCK);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~BareDevice() {
+    stop_ = true;
+    thread_.join();
+    ::close(pty_.port);
+    ::close(pty_.master);
+  }
+  const std::string& port() const { return pty_.port_path; }
+  long answered() const { return answered_; }
+
+ private:
+  static std::vector<std::uint8_t> Answer(std::uint8_t code, const std::vector<std::uint8_t>& data) {
+    const std::uint8_t first = data.empty() ? 0 : data[0];
+    const std::uint8_t second = data.size() < 2 ? 0 : data[1];
+    switch (code) {
+      case 1: case 3: return {first};
+      case 2: case 4: return {first, second, 0};
+      case 5: {
+        std::vector<std::uint8_t> block(34, 0);
+        block[0] = 2;
+        block[2] = 31;
+        return block;
+      }
+      case 16: return {0};
+      case 17: return {first, 0, 0, 0, 0, 0, 0};
+      case 18: return {0x00, 0x40};
+      default: return {};
+    }
+  }
+  // Takes the next whole frame out of what was read: its code and data.
+  bool NextFrame(std::uint8_t& code, std::vector<std::uint8_t>& data) {
+    for (;;) {
+      const auto sync = std::search(held_.begin(), held_.end(), orvane::link::kSync.begin(), orvane::link::kSync.end());
+      held_.erase(held_.begin(), sync);
+      if (held_.size() < 6 || held_.size() < std::size_t{held_[4]} + 6u) return false;
+      const std::size_t length = held_[4];
+      const bool whole = length >= 1;
+      code = whole ? held_[5] : 0;
+      data.assign(held_.begin() + 6, held_.begin() + 5 + static_cast<long>(length));
+      held_.erase(held_.begin(), held_.begin() + 6 + static_cast<long>(length));
+      if (whole) return true;
+    }
+  }
+  void Run() {
+    static const std::vector<std::uint8_t> poll_frame = orvane::link::BuildFrame(0, {});
+    std::uint8_t buffer[4096];
+    while (!stop_) {
+      [[maybe_unused]] const auto polled = ::write(pty_.master, poll_frame.data(), poll_frame.size());
+      const auto deadline = Clock::now() + std::chrono::milliseconds(2);
+      std::uint8_t code = 0;
+      std::vector<std::uint8_t> data;
+      bool got = NextFrame(code, data);  // one read may have brought several
+      while (!got && Clock::now() < deadline && !stop_) {
+        pollfd watched{pty_.master, POLLIN, 0};
+        if (::poll(&watched, 1, 2) <= 0) continue;
+        const ssize_t n = ::read(pty_.master, buffer, sizeof buffer);
+        if (n > 0) held_.insert(held_.end(), buffer, buffer + n);
+        got = NextFrame(code, data);
+      }
+      if (!got) continue;
+      const std::vector<std::uint8_t> answer = orvane::link::BuildFrame(code, Answer(code, data));
+      if (::write(pty_.master, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size())) ++answered_;
+    }
+  }
+
+  PtyPair pty_;
+  std::vector<std::uint8_t> held_;
+  std::atomic<bool> stop_{false};
+  std::atomic<long> answered_{0};
+  std::thread thread_;
+};
+
+struct CpuResult {
+  long exchanges = 0;
+  double cpu = 0, wall = 0;
+  int status = -1;
+};
+
+// One reflash by orvane-cli against the bare device; the tool's own CPU time
+// (user and system, all its threads) from wait4. With a strace output file,
+// the tool runs under strace -f -c, which then counts its system calls.
+CpuResult RunCpu(const std::string& cli_program, const std::string& image_path, const std::string& strace_file) {
+  BareDevice device;
+  CpuResult result;
+  const auto started = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    const std::string port = device.port();
+    const char* trace = ::getenv("ORVANE_BENCH_CLI_TRACE");  // a trace of the tool's run, when set
+    if (strace_file.empty() && trace) {
+      ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "--trace", trace, "--quiet", "--yes",
+              "flash", image_path.c_str(), static_cast<char*>(nullptr));
+    } else if (strace_file.empty()) {
+      ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "--quiet", "--yes", "flash",
+              image_path.c_str(), static_cast<char*>(nullptr));
+    } else {
+      ::execlp("strace", "strace", "-f", "-c", "-o", strace_file.c_str(), cli_program.c_str(), "--port",
+               port.c_str(), "--quiet", "--yes", "flash", image_path.c_str(), static_cast<char*>(nullptr));
+    }
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  // A run still going after a minute is stopped and counts as failed.
+  while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+    if (Clock::now() - started > std::chrono::seconds(60)) ::kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  result.wall = std::chrono::duration<double>(Clock::now() - started).count();
+  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exchanges = device.answered();
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int rounds = 3;
   int stuck_seconds = 0;
+  int cpu_runs = 0;
   std::string cli_program = ORVANE_CLI_PROGRAM;
+  std::string strace_file;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--cli") == 0) cli_program = argv[i + 1];
     if (std::strcmp(argv[i], "--stuck-seconds") == 0) stuck_seconds = std::max(0, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--cpu-runs") == 0) cpu_runs = std::max(0, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--strace") == 0) strace_file = argv[i + 1];
   }
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("orvane-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder / "config");
@@ -363,6 +503,17 @@ int main(int argc, char** argv) {
     std::ofstream(image_path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
   }
   ::signal(SIGPIPE, SIG_IGN);
+  if (cpu_runs > 0) {
+    std::printf("orvane-cli %s, 64 KiB reflash against a bare device\n", cli_program.c_str());
+    for (int run = 1; run <= cpu_runs; ++run) {
+      const std::string trace = strace_file.empty() ? "" : strace_file + "." + std::to_string(run);
+      const CpuResult r = RunCpu(cli_program, image_path, trace);
+      std::printf("run %d: exit %d, %ld exchanges, %.3f s wall, %.3f s CPU, %.1f us CPU per exchange\n", run, r.status,
+                  r.exchanges, r.wall, r.cpu, r.exchanges ? 1e6 * r.cpu / static_cast<double>(r.exchanges) : 0.0);
+    }
+    std::filesystem::remove_all(folder);
+    return 0;
+  }
   QCoreApplication application(argc, argv);
   std::FILE* sink = std::fopen("/dev/null", "w");
 

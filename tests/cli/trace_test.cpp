@@ -57,8 +57,8 @@ TEST(Trace, RequestsAndAnswersAreDecodedByTheirCommand) {
       {false, 7, {1, 2}, ""},
   };
   for (const Case& c : cases) EXPECT_EQ(DescribeData(c.sent, c.code, c.data), c.text) << int{c.code};
-  EXPECT_EQ(CommandName(link::kFreeSpace), "free-space");
-  EXPECT_EQ(CommandName(30), "unknown");
+  EXPECT_STREQ(link::CommandName(link::kFreeSpace), "free-space");
+  EXPECT_STREQ(link::CommandName(30), "unknown");
   EXPECT_EQ(HexBytes(Bytes{0x5D, 0x0A, 0xFF}), "5D 0A FF");
 }
 

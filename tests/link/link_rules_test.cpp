@@ -2,6 +2,8 @@
 // time-out and the record of frames in flight.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "link/commands.h"
 #include "link/in_flight.h"
 #include "link/retransmit_timer.h"
@@ -31,15 +33,41 @@ TEST(RetransmitTimerTest, FollowsTheSmoothedRoundTripWithinFloorAndCeiling) {
   }
 }
 
-TEST(RetransmitTimerTest, BacksOffUpToTheCeilingUntilTheNextSample) {
+// The back-off doubles the time-out up to twice the largest recent answer
+// time plus the margin, never below the computed time-out, and not at all
+// while nothing has been measured; a fresh sample resets it.
+TEST(RetransmitTimerTest, BacksOffOnlyUpToTwiceTheLargestRecentAnswerTime) {
+  struct Case {
+    std::vector<long> samples_us;
+    int back_offs;
+    long timeout_us;
+  };
+  const long margin = RetransmitTimer::kMargin.count();
+  const std::vector<Case> cases = {
+      {{}, 1, RetransmitTimer::kInitial.count()},
+      {{}, 20, RetransmitTimer::kInitial.count()},
+      {{1000}, 1, std::min(6000L, 2000 + margin)},
+      {{1000}, 20, 2000 + margin},
+      {{1000, 4000, 1000}, 20, 8000 + margin},
+      {{10}, 20, 20 + margin},
+      {{400'000}, 20, RetransmitTimer::kCeiling.count()},
+  };
+  for (const Case& c : cases) {
+    RetransmitTimer timer;
+    for (long sample : c.samples_us) timer.Sample(us(sample));
+    for (int i = 0; i < c.back_offs; ++i) timer.BackOff();
+    EXPECT_EQ(timer.Timeout(), us(c.timeout_us)) << c.samples_us.size() << " samples, " << c.back_offs;
+  }
   RetransmitTimer timer;
   timer.Sample(us(1000));
-  timer.BackOff();
-  EXPECT_EQ(timer.Timeout(), us(6000));
   for (int i = 0; i < 20; ++i) timer.BackOff();
-  EXPECT_EQ(timer.Timeout(), RetransmitTimer::kCeiling);
   timer.Sample(us(1000));
-  EXPECT_EQ(timer.Timeout(), us(1000 + 4 * 375));
+  EXPECT_EQ(timer.Timeout(), us(1000 + 4 * 375)) << "a fresh sample resets the back-off";
+  // A slow answer long ago no longer bounds the back-off once kRecent newer
+  // ones have come.
+  timer.Sample(us(50'000));
+  for (std::size_t i = 0; i < RetransmitTimer::kRecent; ++i) timer.Sample(us(1000));
+  EXPECT_EQ(timer.BackOffLimit(), us(2000 + margin));
 }
 
 TEST(PromptAnswersTest, AStreakOfAnswersBeforeTheNextPollUntilOneIsLate) {
@@ -94,16 +122,36 @@ TEST(InFlightFramesTest, AnAnswerTakesTheOldestFrameOfItsKeyAndSettlesEverything
   EXPECT_FALSE(frames.NewestOf(1));
 }
 
-TEST(InFlightFramesTest, OldRecordsExpireAndTheRecordStaysBounded) {
+// Records dropped by age or by count are forgotten, not settled: their keys
+// are unknown until answers have accounted for them. An answer with an
+// unknown key settles nothing; one to a recorded frame of a known key
+// settles every forgotten frame, all of which were sent before it.
+TEST(InFlightFramesTest, ForgottenRecordsLeaveTheirKeysUnknownUntilAnAnswerSettlesThem) {
   using Clock = InFlightFrames::Clock;
   const Clock::time_point t0{};
+  const AnswerKey directory{kDirectory, -1}, remove{kDeleteFile, -1}, space{kFreeSpace, -1};
   InFlightFrames frames;
-  frames.Record({.key = {kDirectory, -1}, .owner = 1, .at = t0});
-  frames.Record({.key = {kDirectory, -1}, .owner = 1, .at = t0 + InFlightFrames::kLifetime / 2});
+  frames.Record({.key = directory, .owner = 1, .at = t0});
+  frames.Record({.key = directory, .owner = 1, .at = t0 + InFlightFrames::kLifetime / 2});
   frames.Expire(t0 + InFlightFrames::kLifetime);
   EXPECT_EQ(frames.size(), 1u);
-  for (std::size_t i = 0; i < 2 * InFlightFrames::kCapacity; ++i) frames.Record({.key = {kDirectory, -1}, .owner = 5, .at = t0});
+  EXPECT_TRUE(frames.Unknown(directory));
+  EXPECT_FALSE(frames.TakeAnswer(directory)) << "may be the forgotten frame's answer";
+  EXPECT_FALSE(frames.Unknown(directory));
+  EXPECT_EQ(frames.size(), 1u) << "and settles nothing";
+  EXPECT_EQ(frames.TakeAnswer(directory)->owner, 1u);
+
+  for (std::size_t i = 0; i < 2 * InFlightFrames::kCapacity; ++i) {
+    frames.Record({.key = i < 3 ? remove : directory, .owner = 5, .at = t0});
+  }
   EXPECT_EQ(frames.size(), InFlightFrames::kCapacity);
+  EXPECT_TRUE(frames.Unknown(remove));
+  EXPECT_EQ(frames.forgotten(), InFlightFrames::kCapacity);
+  frames.Record({.key = space, .owner = 6, .at = t0});
+  EXPECT_EQ(frames.TakeAnswer(space)->owner, 6u);
+  EXPECT_FALSE(frames.Unknown(remove));
+  EXPECT_FALSE(frames.Unknown(directory));
+  EXPECT_EQ(frames.forgotten(), 0u);
 }
 
 }  // namespace

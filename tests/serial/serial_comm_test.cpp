@@ -3,8 +3,13 @@
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -287,10 +292,10 @@ TEST_F(CommTest, FarSideThatNeverReadsBoundsTheBacklogAndLosesNothingAccepted) {
   EXPECT_EQ(hangups, 0);
 }
 
-// On a real pseudo-terminal the event character (0) found by a read is
-// collected right after it; a short read leaves the next one pending without
-// asking the driver.
-TEST(FdPortOnPty, EventCharacterIsCollectedRightAfterItsRead) {
+// Line events are not reported: a read whose bytes hold the event character
+// (0) leaves no event to collect, and a short read leaves the next one
+// pending without asking the driver.
+TEST(FdPortOnPty, ReadsReportNoLineEventsAndAShortReadLeavesTheNextPending) {
   PtyPair pty;
   std::unique_ptr<FdPort> port;
   ASSERT_EQ(FdPort::Open(pty.port(), port), FdPort::OpenResult::kOpened);
@@ -304,10 +309,54 @@ TEST(FdPortOnPty, EventCharacterIsCollectedRightAfterItsRead) {
     ASSERT_EQ(poll(&entry, 1, 3000), 1);
     ASSERT_EQ(port->Read(buffer, sizeof buffer, count), PortIo::Io::kDone);
     EXPECT_EQ(Bytes(buffer, buffer + count), block);
-    const bool has_event_char = block[1] == 0;
-    EXPECT_EQ(port->WaitCommEvent(events), has_event_char ? PortIo::Io::kDone : PortIo::Io::kPending);
-    EXPECT_EQ(events, has_event_char ? EV_RXFLAG : 0u);
+    EXPECT_EQ(port->WaitCommEvent(events), PortIo::Io::kPending);
+    EXPECT_EQ(events, 0u);
     EXPECT_EQ(port->Read(buffer, sizeof buffer, count), PortIo::Io::kPending);
+  }
+}
+
+// What the driver received before the open (an answer to a frame of an
+// earlier session) is discarded: the first bytes handed over came after it.
+TEST_F(CommTest, OpenDiscardsWhatArrivedBeforeIt) {
+  ASSERT_TRUE(pty.Write({0x5D, 0x59, 0x54, 0x57, 0x01, 0x10, 0x8D}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into the port's input
+  OpenStarted();
+  ASSERT_TRUE(pty.Write({0xAB}));
+  ASSERT_TRUE(WaitUntil([this] { return !received.empty(); }));
+  EXPECT_EQ(received, Bytes{0xAB});
+}
+
+// A thread that cannot be created: Open reports it and leaves the port
+// closed and released, with no thread of the component left. Each case runs
+// in a child process under a user of its own whose process limit lets only
+// so many threads be created: 1 fails the reader, 2 the writer.
+int OpenWithThreadsLimited(const std::string& path, rlim_t threads, const std::string& expected) {
+  const rlimit limit{threads, threads};
+  if (::setgid(61234) != 0 || ::setuid(61234) != 0 || ::setrlimit(RLIMIT_NPROC, &limit) != 0) return 9;
+  TSerialComm comm;
+  comm.SetCommPort(path);
+  const std::string error = OpenError(comm);
+  std::unique_ptr<FdPort> again;
+  if (error == "opened") return 9;  // the limit does not hold here
+  if (error != expected || comm.PortOpen()) return 1;
+  if (FdPort::Open(path, again) != FdPort::OpenResult::kOpened) return 2;  // lock and exclusivity kept
+  return CountEntries("/proc/self/task") == 1 ? 0 : 3;
+}
+
+TEST(CommOpenFailure, AThreadThatCannotBeCreatedLeavesThePortClosedAndReleased) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' own threads and memory do not fit the limits";
+#endif
+  for (const auto& [threads, expected] : {std::pair<rlim_t, std::string>{1, "Невозможно создать Read thread"},
+                                          std::pair<rlim_t, std::string>{2, "Невозможно создать Write thread"}}) {
+    PtyPair pty;
+    ASSERT_EQ(::chmod(pty.port().c_str(), 0666), 0);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(OpenWithThreadsLimited(pty.port(), threads, expected));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 9) GTEST_SKIP() << "no process limit can be set for a user here";
+    EXPECT_EQ(status, 0) << expected << " (1: other error or still open, 2: port held, 3: thread left)";
   }
 }
 

@@ -3,8 +3,10 @@
 // all through the pty.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "tests/sim/sim_rig.h"
 
@@ -136,6 +138,27 @@ TEST(SimLatency, ThePcsBytesArriveLateAndInOrder) {
     answers += std::to_string(frame->data.at(0));
   }
   EXPECT_EQ(answers, "12345");
+}
+
+// Polls with a jittered pause come at irregular times; without it, every gap
+// is the short cycle. Only what a slow machine cannot undo is asserted: some
+// gaps far longer than the cycle, and gaps that differ widely.
+TEST(SimPolls, PollJitterSpreadsThePausesBeforeThePolls) {
+  auto options = Cycle(100, 0, AnswerMode::kAll);
+  options.poll_jitter_us = 20'000;
+  options.seed = 7;
+  Rig rig(options);
+  ASSERT_TRUE(rig.pc.NextPoll(milliseconds(3000)));
+  auto last = Clock::now();
+  std::vector<Clock::duration> gaps;
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_TRUE(rig.pc.NextPoll(milliseconds(3000)));
+    gaps.push_back(Clock::now() - last);
+    last = Clock::now();
+  }
+  const auto [shortest, longest] = std::minmax_element(gaps.begin(), gaps.end());
+  EXPECT_GE(*longest, milliseconds(10));
+  EXPECT_GE(*longest - *shortest, milliseconds(8));
 }
 
 TEST(SimPcFrameFaults, CertainFaultsLeaveEveryFrameUnansweredAndNoneLeavesAllAnswered) {

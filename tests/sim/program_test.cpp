@@ -173,6 +173,7 @@ TEST_F(SimProgram, RefusesBadValuesOfTheBehaviourLatencyAndLineFaultOptions) {
       {{"--reply-window-ms", "86400001"}, "bad value for --reply-window-ms: 86400001"},
       {{"--latency-us", "1e3"}, "bad value for --latency-us: 1e3"},
       {{"--jitter-us", ""}, "bad value for --jitter-us: "},
+      {{"--poll-jitter-us", "-1"}, "bad value for --poll-jitter-us: -1"},
       {{"--rx-drop", "2"}, "bad value for --rx-drop: 2 (expected a probability from 0 to 1)"},
       {{"--rx-corrupt", "x"}, "bad value for --rx-corrupt: x"},
       {{"--answer"}, "--answer needs a value"},
