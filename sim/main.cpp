@@ -18,13 +18,16 @@
 #include <system_error>
 #include <vector>
 
+#include "l10n/l10n.h"
 #include "sim/simulator.h"
 
 namespace {
 
+using orvane::l10n::Format;
+using orvane::l10n::Tr;
 using orvane::sim::SimOptions;
 
-constexpr const char* kUsage =
+constexpr const char* kUsage = N_(
     "Usage: orvane-sim [options]\n"
     "A simulated KV80 console on a pseudo-terminal; prints the port path first.\n"
     "  --link PATH               also make a symbolic link to the port at PATH\n"
@@ -59,7 +62,7 @@ constexpr const char* kUsage =
     "  --exit-after-idle-ms MS   exit when the PC has sent nothing for MS ms (off)\n"
     "  --version                 print the version and exit\n"
     "  --help                    show this text\n"
-    "The console polls on while the PC's port is closed; what it sends then is lost.\n";
+    "The console polls on while the PC's port is closed; what it sends then is lost.\n");
 
 // Longest time accepted, in microseconds: a day.
 constexpr unsigned long long kLongestUs = 86'400'000'000ull;
@@ -82,7 +85,7 @@ struct Option {
 template <typename T>
 Option Whole(std::string_view name, T& out,
              unsigned long long most = std::numeric_limits<T>::max()) {
-  return {name, "a whole number from 0 to " + std::to_string(most), [&out, most](std::string_view text) {
+  return {name, Format(Tr("a whole number from 0 to %llu"), most), [&out, most](std::string_view text) {
             if (text.empty() || text[0] == '-') return false;
             const std::string copy(text);
             char* end = nullptr;
@@ -95,7 +98,7 @@ Option Whole(std::string_view name, T& out,
 }
 
 Option Probability(std::string_view name, double& out) {
-  return {name, "a probability from 0 to 1", [&out](std::string_view text) {
+  return {name, Tr("a probability from 0 to 1"), [&out](std::string_view text) {
             const std::string copy(text);
             char* end = nullptr;
             errno = 0;
@@ -110,7 +113,7 @@ template <typename E>
 Option Choice(std::string_view name, E& out, std::vector<std::pair<std::string_view, E>> choices) {
   std::string expected;
   for (std::size_t i = 0; i < choices.size(); ++i) {
-    expected += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ");
+    expected += (i == 0 ? "" : i + 1 == choices.size() ? Tr(" or ") : ", ");
     expected += choices[i].first;
   }
   return {name, expected, [&out, choices](std::string_view text) {
@@ -124,7 +127,7 @@ Option Choice(std::string_view name, E& out, std::vector<std::pair<std::string_v
 }
 
 Option Path(std::string_view name, std::string& out) {
-  return {name, "a path", [&out](std::string_view text) {
+  return {name, Tr("a path"), [&out](std::string_view text) {
             out = text;
             return !text.empty();
           }};
@@ -198,20 +201,21 @@ bool ParseArguments(int argc, char** argv, Settings& settings, bool& help, bool&
     const auto option = std::find_if(options.begin(), options.end(),
                                      [&](const Option& candidate) { return candidate.name == argument; });
     if (option == options.end()) {
-      std::fprintf(stderr, "orvane-sim: unknown option %s (see --help)\n", argv[i]);
+      std::fprintf(stderr, "orvane-sim: %s\n", Format(Tr("unknown option %s (see --help)"), argv[i]).c_str());
       return false;
     }
     if (!inline_value) {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "orvane-sim: %s needs a value\n", argv[i]);
+        std::fprintf(stderr, "orvane-sim: %s\n", Format(Tr("%s needs a value"), argv[i]).c_str());
         return false;
       }
       value = argv[++i];
     }
     if (!option->apply(value)) {
-      std::fprintf(stderr, "orvane-sim: bad value for %.*s: %.*s (expected %s)\n",
-                   static_cast<int>(option->name.size()), option->name.data(), static_cast<int>(value.size()),
-                   value.data(), option->expected.c_str());
+      std::fprintf(stderr, "orvane-sim: %s\n",
+                   Format(Tr("bad value for %1$s: %2$s (expected %3$s)"), std::string(option->name).c_str(),
+                          std::string(value).c_str(), option->expected.c_str())
+                       .c_str());
       return false;
     }
   }
@@ -235,12 +239,13 @@ void WaitForEnd(const orvane::sim::Simulator& simulator, const sigset_t& signals
 }  // namespace
 
 int main(int argc, char** argv) {
+  orvane::l10n::SetUp(argv[0]);
   Settings settings;
   bool help = false;
   bool version = false;
   if (!ParseArguments(argc, argv, settings, help, version)) return 2;
   if (help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(Tr(kUsage), stdout);
     return 0;
   }
   if (version) {

@@ -41,5 +41,15 @@ TEST_F(Languages, TheToolsOwnWordsFollowTheLocaleAndTheConsolesLinesStayRussian)
   EXPECT_EQ(english.out.find("Команды"), std::string::npos) << "no Russian in the English help";
 }
 
+TEST_F(Languages, TheSimulatorsHelpFollowsTheLocaleToo) {
+  const std::pair<Environment, std::string> cases[] = {{kRussian, "Имитация пульта KV80"},
+                                                       {kEnglish, "A simulated KV80 console"}};
+  for (const auto& [environment, text] : cases) {
+    const RunResult run = RunProgram({ORVANE_SIM_PROGRAM, "--help"}, environment, std::chrono::seconds(10));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_NE(run.out.find(text), std::string::npos) << run.out;
+  }
+}
+
 }  // namespace
 }  // namespace orvane::e2e
