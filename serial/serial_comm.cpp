@@ -135,7 +135,8 @@ void TSerialComm::SetTxQueue(std::uint32_t size) {
 bool TSerialComm::Open() {
   if (port_) throw ECommsError("Заданный порт уже открыт!");
   std::unique_ptr<FdPort> port;
-  switch (FdPort::Open(DeviceFileForPort(comm_port_), port)) {
+  const std::string device = DeviceFileForPort(comm_port_);
+  switch (FdPort::Open(device, port)) {
     case FdPort::OpenResult::kCannotOpen:
       throw ECommsError("Невозможно открыть порт!");
     case FdPort::OpenResult::kNotCommPort:
@@ -164,8 +165,13 @@ bool TSerialComm::Open() {
   }
   port_->SetupComm(rx_queue_, tx_queue_);
   // Whatever the driver received before this open (an answer to a frame of
-  // an earlier session) is no answer to anything sent from now on.
-  port_->Purge(true);
+  // an earlier session) is no answer to anything sent from now on. A port
+  // this component closed a moment ago holds only what the console sent in
+  // that gap: answers to frames the link still keeps records of, and polls,
+  // which are kept, since a purged poll costs the console's whole reply
+  // window.
+  const bool reopened_at_once = device == closed_device_ && std::chrono::steady_clock::now() - closed_at_ < kQuickReopen;
+  if (!reopened_at_once) port_->Purge(true);
 
   close_event_ = CloseEvent::Create();
   if (!close_event_) {
@@ -206,6 +212,8 @@ void TSerialComm::Close() {
   notify_window_->Discard();
   close_event_.reset();
   ReleasePort();
+  closed_device_ = DeviceFileForPort(comm_port_);
+  closed_at_ = std::chrono::steady_clock::now();
 }
 
 // Waiting for a thread's end uses the limit; releasing the thread object

@@ -2,6 +2,7 @@
 // threads, and events called on the Qt user-interface thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -137,6 +138,10 @@ class TSerialComm {
   Dcb dcb_;
   std::uint32_t event_mask_ = 0;
   std::uint32_t modem_status_ = 0;
+  // The port closed last and when: a reopen of it at once keeps its input.
+  static constexpr std::chrono::milliseconds kQuickReopen{1000};
+  std::string closed_device_;
+  std::chrono::steady_clock::time_point closed_at_{};
 };
 
 }  // namespace orvane::serial

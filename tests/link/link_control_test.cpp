@@ -745,10 +745,11 @@ TEST(LeftoverLine, SaysWhatAnOperationCutShortLeavesOnTheConsole) {
     outcome.verify_command = verify_command;
     return LeftoverLine(outcome);
   };
-  EXPECT_EQ(cleared(EndCause::kPortLost, {.firmware_writes = 3, .firmware_written = true}), kLogProgramIncomplete);
-  EXPECT_EQ(cleared(EndCause::kCancelled, {.firmware_verifies = 3, .firmware_written = true}), kLogProgramUnverified);
-  EXPECT_EQ(cleared(EndCause::kVerifyFailed, {.firmware_written = true}, kFirmwareVerify), kLogProgramDiffers);
-  EXPECT_EQ(cleared(EndCause::kNoAnswer, {.file_chunks = 4, .file_in_progress = true}), kLogFileIncomplete);
+  EXPECT_STREQ(cleared(EndCause::kPortLost, {.firmware_writes = 3, .firmware_written = true}), kLogProgramIncomplete);
+  EXPECT_STREQ(cleared(EndCause::kCancelled, {.firmware_verifies = 3, .firmware_written = true}),
+               kLogProgramUnverified);
+  EXPECT_STREQ(cleared(EndCause::kVerifyFailed, {.firmware_written = true}, kFirmwareVerify), kLogProgramDiffers);
+  EXPECT_STREQ(cleared(EndCause::kNoAnswer, {.file_chunks = 4, .file_in_progress = true}), kLogFileIncomplete);
   EXPECT_EQ(cleared(EndCause::kVerifyFailed, {.firmware_verifies = 9}, kFirmwareVerify), nullptr)
       << "a verify alone wrote nothing";
   EXPECT_EQ(cleared(EndCause::kNotConnected, {.file_creates = 1, .file_chunks = 4}), nullptr)

@@ -326,6 +326,18 @@ TEST_F(CommTest, OpenDiscardsWhatArrivedBeforeIt) {
   EXPECT_EQ(received, Bytes{0xAB});
 }
 
+// The same component opening the port again at once (the tool between two
+// steps of a run) keeps what the console sent in the gap: a poll purged
+// there would cost its whole reply window.
+TEST_F(CommTest, AReopenAtOnceKeepsWhatCameInTheGap) {
+  OpenStarted();
+  comm.Close();
+  ASSERT_TRUE(pty.Write({0x5D, 0x59, 0x54, 0x57, 0x01, 0x00, 0x9D}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  OpenStarted();
+  EXPECT_TRUE(WaitUntil([this] { return received == Bytes{0x5D, 0x59, 0x54, 0x57, 0x01, 0x00, 0x9D}; }));
+}
+
 // A thread that cannot be created: Open reports it and leaves the port
 // closed and released, with no thread of the component left. Each case runs
 // in a child process under a user of its own whose process limit lets only
