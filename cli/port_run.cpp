@@ -15,7 +15,6 @@
 namespace orvane::cli {
 namespace {
 
-constexpr const char* kLogStart = "Запуск программы";
 
 // The link's own line for the way an operation was cut short.
 const char* CauseLine(link::EndCause cause) {
@@ -65,7 +64,7 @@ PortResult OnePortRun::Run(std::vector<Step> steps) {
       return result_;
     }
   }
-  AppendLog(kLogStart);
+  AppendLog(device::kLogStart);
   SignalWatch stop_signals([this](int signal) { Interrupt(signal); });
   if (Connect()) {
     QEventLoop loop;

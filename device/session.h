@@ -22,6 +22,7 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+inline constexpr const char* kLogStart = "Запуск программы";
 inline constexpr const char* kLogRefresh = "Запрос текущего состояния...";
 inline constexpr const char* kLogErasing = "Удаление файлов...";
 inline constexpr const char* kLogAddingFile = "Добавление файла...";

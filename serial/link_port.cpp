@@ -43,15 +43,20 @@ void LinkPort::SavePortSetting() {
 // An Open that returns false (no close event) has not opened the port and
 // counts as a failure, like one that throws. A port another program holds
 // counts as busy, as an exclusive open finds it: a terminal program that
-// does not lock the port would otherwise take the console's bytes. A holder
-// seen for a moment only (a flush by the far side) is not one.
+// does not lock the port would otherwise take the console's bytes. The
+// holders are looked for once the port is open and locked, so that a port
+// closed and opened again at once is closed only for a moment, and no poll
+// of the console falls into the gap; a holder seen for a moment only (a
+// flush by the far side) is not one.
 bool LinkPort::TryOpen() {
-  if (HeldElsewhere(DeviceFileForPort(comm_->CommPort()))) return false;
   try {
-    return comm_->Open();
+    if (!comm_->Open()) return false;
   } catch (const std::exception&) {
     return false;
   }
+  if (!HeldElsewhere(DeviceFileForPort(comm_->CommPort()))) return true;
+  comm_->Close();
+  return false;
 }
 
 bool LinkPort::HeldElsewhere(const std::string& device) {

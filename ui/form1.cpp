@@ -103,7 +103,7 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent)
   move(223, 253);
 
   connection_.Attach(session_.link());
-  AppendLog("Запуск программы");
+  AppendLog(device::kLogStart);
 }
 
 // The controls outlive the session and the port while the base classes tear
