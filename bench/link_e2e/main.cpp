@@ -230,20 +230,36 @@ struct IdleResult {
   int status = -1;
 };
 
-// orvane-cli --port PORT status as a child with no terminal, its settings in
-// the given folder.
-pid_t SpawnStatus(const std::string& cli_program, const std::string& port, const std::string& config) {
+// Starts a program as a child with its standard streams on /dev/null and,
+// when a folder is given, its settings there. The argument list is built
+// before the fork: the child of a threaded bench only execs.
+pid_t SpawnSilent(std::vector<std::string> arguments, const std::string& config = {}) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(null, 0);
     ::dup2(null, 1);
     ::dup2(null, 2);
-    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "status", static_cast<char*>(nullptr));
+    if (!config.empty()) ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::execvp(argv[0], argv.data());
     _exit(127);
   }
   return pid;
+}
+
+// orvane-cli --port PORT status as a child with no terminal, its settings in
+// the given folder.
+pid_t SpawnStatus(const std::string& cli_program, const std::string& port, const std::string& config) {
+  return SpawnSilent({cli_program, "--port", port, "status"}, config);
+}
+
+// User and system time of a waited-for child, all its threads, in seconds.
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // orvane-cli with its port open on a console that polled once and fell
@@ -260,8 +276,7 @@ IdleResult RunIdle(const std::string& cli_program, const std::string& config) {
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
   result.wall = std::chrono::duration<double>(Clock::now() - started).count();
-  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.cpu = CpuSeconds(usage);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   simulator.Stop();
   return result;
@@ -355,14 +370,16 @@ void RunStuckDevice(const std::string& cli_program, const std::string& config, i
 // no frame within 2 ms it polls again. Counts the frames it answered.
 class BareDevice {
  public:
+  // The port side is let go at once: the tool refuses a port another
+  // program holds open.
   BareDevice() {
+    ::close(pty_.port);
     ::fcntl(pty_.master, F_SETFL, ::fcntl(pty_.master, F_GETFL) | O_NONBLOCK);
     thread_ = std::thread([this] { Run(); });
   }
   ~BareDevice() {
     stop_ = true;
     thread_.join();
-    ::close(pty_.port);
     ::close(pty_.master);
   }
   const std::string& port() const { return pty_.port_path; }
@@ -443,26 +460,14 @@ CpuResult RunCpu(const std::string& cli_program, const std::string& image_path, 
   BareDevice device;
   CpuResult result;
   const auto started = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    const std::string port = device.port();
-    const char* trace = ::getenv("ORVANE_BENCH_CLI_TRACE");  // a trace of the tool's run, when set
-    if (strace_file.empty() && trace) {
-      ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "--trace", trace, "--quiet", "--yes",
-              "flash", image_path.c_str(), static_cast<char*>(nullptr));
-    } else if (strace_file.empty()) {
-      ::execl(cli_program.c_str(), cli_program.c_str(), "--port", port.c_str(), "--quiet", "--yes", "flash",
-              image_path.c_str(), static_cast<char*>(nullptr));
-    } else {
-      ::execlp("strace", "strace", "-f", "-c", "-o", strace_file.c_str(), cli_program.c_str(), "--port",
-               port.c_str(), "--quiet", "--yes", "flash", image_path.c_str(), static_cast<char*>(nullptr));
-    }
-    _exit(127);
-  }
+  // A trace of the tool's run when ORVANE_BENCH_CLI_TRACE is set; with a
+  // strace output file, the tool runs under strace instead.
+  std::vector<std::string> arguments{cli_program, "--port", device.port()};
+  const char* trace = ::getenv("ORVANE_BENCH_CLI_TRACE");
+  if (strace_file.empty() && trace) arguments.insert(arguments.end(), {"--trace", trace});
+  arguments.insert(arguments.end(), {"--quiet", "--yes", "flash", image_path});
+  if (!strace_file.empty()) arguments.insert(arguments.begin(), {"strace", "-f", "-c", "-o", strace_file});
+  const pid_t pid = SpawnSilent(std::move(arguments));
   int status = 0;
   rusage usage{};
   // A run still going after a minute is stopped and counts as failed.
@@ -471,8 +476,7 @@ CpuResult RunCpu(const std::string& cli_program, const std::string& image_path, 
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   result.wall = std::chrono::duration<double>(Clock::now() - started).count();
-  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.cpu = CpuSeconds(usage);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.exchanges = device.answered();
   return result;
