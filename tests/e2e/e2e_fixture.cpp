@@ -23,6 +23,7 @@ void EndToEnd::SetUp() {
 }
 
 void EndToEnd::TearDown() {
+  consoles_.clear();
   device_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
@@ -41,28 +42,44 @@ std::string EndToEnd::PlanPathWithParity(const std::string& extension, bool odd)
   return path;
 }
 
-void EndToEnd::StartDevice(std::vector<std::string> options, const sim::DeviceState* initial) {
+void EndToEnd::StartSimulator(std::unique_ptr<Simulator>& slot, const std::string& state_path,
+                              std::vector<std::string> options, const sim::DeviceState* initial) {
   if (initial) {
     std::string error;
-    ASSERT_TRUE(sim::SaveState(state_path_, *initial, &error)) << error;
+    ASSERT_TRUE(sim::SaveState(state_path, *initial, &error)) << error;
   }
   bool interval_given = false;
   for (const auto& option : options) interval_given |= option == "--poll-interval-us";
   if (!interval_given) options.insert(options.end(), {"--poll-interval-us", "200"});
-  options.insert(options.end(), {"--state", state_path_});
-  device_ = std::make_unique<Simulator>(ORVANE_SIM_PROGRAM, options);
+  options.insert(options.end(), {"--state", state_path});
+  slot = std::make_unique<Simulator>(ORVANE_SIM_PROGRAM, options);
 }
 
-sim::DeviceState EndToEnd::StopDevice() {
+sim::DeviceState EndToEnd::StopSimulator(Simulator* simulator, const std::string& state_path) {
   sim::DeviceState state;
-  if (!device_) {
+  if (!simulator) {
     ADD_FAILURE() << "no device running";
     return state;
   }
-  EXPECT_EQ(device_->Stop(), 0) << "orvane-sim did not end cleanly";
+  EXPECT_EQ(simulator->Stop(), 0) << "orvane-sim did not end cleanly";
   std::string error;
-  EXPECT_TRUE(sim::LoadState(state_path_, state, &error)) << error;
+  EXPECT_TRUE(sim::LoadState(state_path, state, &error)) << error;
   return state;
+}
+
+void EndToEnd::StartDevice(std::vector<std::string> options, const sim::DeviceState* initial) {
+  StartSimulator(device_, state_path_, std::move(options), initial);
+}
+
+sim::DeviceState EndToEnd::StopDevice() { return StopSimulator(device_.get(), state_path_); }
+
+void EndToEnd::StartConsole(std::size_t i, std::vector<std::string> options, const sim::DeviceState* initial) {
+  if (consoles_.size() <= i) consoles_.resize(i + 1);
+  StartSimulator(consoles_[i], StateOf(i), std::move(options), initial);
+}
+
+sim::DeviceState EndToEnd::StopConsole(std::size_t i) {
+  return StopSimulator(i < consoles_.size() ? consoles_[i].get() : nullptr, StateOf(i));
 }
 
 RunResult EndToEnd::Cli(std::vector<std::string> arguments, std::chrono::seconds limit, Environment extra) {

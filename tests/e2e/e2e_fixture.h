@@ -41,6 +41,12 @@ class EndToEnd : public ::testing::Test {
   // Stops it by its pid and reads what it stored.
   sim::DeviceState StopDevice();
 
+  // More simulated consoles beside it, console i on the state file
+  // consoleI.json, the same poll interval rule; consoles_[i]->port() is its port.
+  std::string StateOf(std::size_t i) const { return Path("console" + std::to_string(i) + ".json"); }
+  void StartConsole(std::size_t i, std::vector<std::string> options = {}, const sim::DeviceState* initial = nullptr);
+  sim::DeviceState StopConsole(std::size_t i);
+
   // orvane-cli --port <device> ARGS, with the temporary settings store.
   RunResult Cli(std::vector<std::string> arguments, std::chrono::seconds limit = std::chrono::seconds(60),
                 Environment extra = {});
@@ -54,6 +60,12 @@ class EndToEnd : public ::testing::Test {
   std::string folder_;
   std::string state_path_;
   std::unique_ptr<Simulator> device_;
+  std::vector<std::unique_ptr<Simulator>> consoles_;
+
+ private:
+  static void StartSimulator(std::unique_ptr<Simulator>& slot, const std::string& state_path,
+                             std::vector<std::string> options, const sim::DeviceState* initial);
+  static sim::DeviceState StopSimulator(Simulator* simulator, const std::string& state_path);
 };
 
 Bytes Cp1251Bytes(const std::string& ascii_or_bytes);

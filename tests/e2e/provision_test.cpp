@@ -56,26 +56,6 @@ class Provision : public EndToEnd, public ::testing::WithParamInterface<Backend>
     return Path("job.toml");
   }
 
-  std::string StateOf(std::size_t i) const { return Path("console" + std::to_string(i) + ".json"); }
-
-  // Console i on its own state file; with a link, its port appears there.
-  void StartConsole(std::size_t i, std::vector<std::string> options = {}) {
-    options.insert(options.end(), {"--state", StateOf(i)});
-    if (std::find(options.begin(), options.end(), "--poll-interval-us") == options.end()) {
-      options.insert(options.end(), {"--poll-interval-us", "200"});
-    }
-    if (consoles_.size() <= i) consoles_.resize(i + 1);
-    consoles_[i] = std::make_unique<Simulator>(ORVANE_SIM_PROGRAM, options);
-  }
-
-  sim::DeviceState StopConsole(std::size_t i) {
-    EXPECT_EQ(consoles_[i]->Stop(), 0);
-    sim::DeviceState state;
-    std::string error;
-    EXPECT_TRUE(sim::LoadState(StateOf(i), state, &error)) << error;
-    return state;
-  }
-
   std::vector<std::string> Tool(std::vector<std::string> arguments) const {
     std::vector<std::string> argv{ORVANE_CLI_PROGRAM, "--db", database_->location()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -123,7 +103,6 @@ class Provision : public EndToEnd, public ::testing::WithParamInterface<Backend>
   }
 
   std::unique_ptr<station::TestDatabase> database_;
-  std::vector<std::unique_ptr<Simulator>> consoles_;
   Bytes image_;
   std::vector<std::pair<std::string, Bytes>> plans_;
 };

@@ -14,31 +14,12 @@ namespace {
 
 class SeveralModems : public EndToEnd {
  protected:
-  void TearDown() override {
-    consoles_.clear();
-    EndToEnd::TearDown();
-  }
-
-  // Starts console i on its own state file; its port is consoles_[i]->port().
+  // Starts consoles 0..count-1, each with its extra options.
   void StartConsoles(std::size_t count, const std::map<std::size_t, std::vector<std::string>>& extra = {},
                      const sim::DeviceState* initial = nullptr) {
     for (std::size_t i = 0; i < count; ++i) {
-      if (initial) {
-        std::string error;
-        ASSERT_TRUE(sim::SaveState(StateOf(i), *initial, &error)) << error;
-      }
-      std::vector<std::string> options{"--poll-interval-us", "200", "--state", StateOf(i)};
-      if (extra.contains(i)) options.insert(options.end(), extra.at(i).begin(), extra.at(i).end());
-      consoles_.push_back(std::make_unique<Simulator>(ORVANE_SIM_PROGRAM, options));
+      StartConsole(i, extra.contains(i) ? extra.at(i) : std::vector<std::string>{}, initial);
     }
-  }
-
-  sim::DeviceState StopConsole(std::size_t i) {
-    EXPECT_EQ(consoles_[i]->Stop(), 0);
-    sim::DeviceState state;
-    std::string error;
-    EXPECT_TRUE(sim::LoadState(StateOf(i), state, &error)) << error;
-    return state;
   }
 
   std::vector<std::string> PortOptions() const {
@@ -63,9 +44,6 @@ class SeveralModems : public EndToEnd {
     return results;
   }
 
-  std::string StateOf(std::size_t i) const { return Path("console" + std::to_string(i) + ".json"); }
-
-  std::vector<std::unique_ptr<Simulator>> consoles_;
 };
 
 TEST_F(SeveralModems, FourFlashedAtOnceWithOneFailingItsVerify) {
