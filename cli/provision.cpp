@@ -1,8 +1,5 @@
 #include "cli/provision.h"
 
-#include "cli/messages.h"
-#include "l10n/l10n.h"
-
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,12 +242,6 @@ ProvisionRow RowOf(const PortResult& result, std::optional<std::int64_t> serial)
           result.end == PortResult::End::kDone ? "" : result.error};
 }
 
-std::string Joined(const std::vector<std::string>& ports) {
-  std::string out;
-  for (const std::string& port : ports) out += (out.empty() ? "" : ", ") + port;
-  return out;
-}
-
 int PrintRows(const std::vector<ProvisionRow>& rows, const Options& options, const Console& console) {
   std::string text;
   if (options.json) {
@@ -377,7 +368,7 @@ int RunProvision(const Options& given, const Console& console) {
                            static_cast<long long>(prepared.value->numbers_left), ports.size()),
                     kExitRefused);
     }
-    if (auto refusal = ConfirmJob(prepared.value->job, options, console, Joined(ports))) {
+    if (auto refusal = ConfirmJob(prepared.value->job, options, console, PortList(ports))) {
       return Refuse(console, options.json, *refusal, kExitRefused);
     }
     options.yes = true;

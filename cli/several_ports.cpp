@@ -148,13 +148,13 @@ class Children {
   int worst_ = kExitDone;
 };
 
-std::string Joined(const std::vector<std::string>& ports) {
+}  // namespace
+
+std::string PortList(const std::vector<std::string>& ports) {
   std::string out;
   for (const std::string& port : ports) out += (out.empty() ? "" : ", ") + port;
   return out;
 }
-
-}  // namespace
 
 Options ChildOptions(const Options& options, const std::string& port, std::size_t index, int result_fd) {
   Options child = options;
@@ -196,7 +196,7 @@ int RunOnSeveralPorts(const Options& options, const std::string& program, const 
   }
   if (const char* warning = SpecOf(options.command).warning; warning && !options.yes) {
     if (!console.in_is_terminal) return refuse(NotConfirmedWithoutTerminal(), kExitRefused);
-    if (!AskOnTerminal(std::string(warning) + "\n(" + Joined(ports) + ")", console)) {
+    if (!AskOnTerminal(std::string(warning) + "\n(" + PortList(ports) + ")", console)) {
       return refuse(NotConfirmed(), kExitRefused);
     }
   }

@@ -28,6 +28,9 @@ Options ChildOptions(const Options& options, const std::string& port, std::size_
 // that different names never share a file.
 std::string TracePathFor(const std::string& trace, const std::string& port);
 
+// The ports as the question to confirm lists them: "A, B, C".
+std::string PortList(const std::vector<std::string>& ports);
+
 // The whole run on several ports (the ports `ports` finds for --port all):
 // the checks of the input, the one question, then the children.
 int RunOnSeveralPorts(const Options& options, const std::string& program, const Console& console);
