@@ -228,7 +228,9 @@ TEST(SimPolls, AReopenAtOnceFindsNothingFromBeforeTheClose) {
     sim::Simulator simulator(Cycle(2'000'000, 1'000'000, AnswerMode::kAll));
     const std::string path = simulator.Start();
     auto pc = std::make_unique<PcPort>(path);
-    ASSERT_TRUE(pc->NextPoll(milliseconds(3000)));
+    // A first poll written before the port was open is lost, and the next
+    // comes a whole window and pause (3 s) later.
+    ASSERT_TRUE(pc->NextPoll(milliseconds(4000)));
     pc->SendRaw(Request(1));
     const auto deadline = Clock::now() + milliseconds(3000);
     while (simulator.Stats().answers == 0 && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(1));
