@@ -63,6 +63,11 @@ constexpr const char* kSchema[] = {
     "CREATE INDEX IF NOT EXISTS station_runs_started ON station_runs (started)",
 };
 
+constexpr const char* kSqliteHasRuns =
+    "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'station_runs'";
+// The table the search path finds, as the store's own statements do.
+constexpr const char* kPostgresHasRuns = "SELECT CASE WHEN to_regclass('station_runs') IS NULL THEN 0 ELSE 1 END";
+
 constexpr const char* kStartRun =
     "INSERT INTO station_runs"
     " (id, started, finished, port, usb_serial, image_sha256, plans, constants, result, reason, version)"
@@ -202,6 +207,14 @@ struct RecordStore::Connection {
     QSqlDatabase::removeDatabase(name);
   }
 
+  // Whether the station's tables are there.
+  Outcome<bool> HasTables() const {
+    const char* sql = driver == QLatin1String("QSQLITE") ? kSqliteHasRuns : kPostgresHasRuns;
+    const StatementResult found = Retrying([&] { return Execute(sql, {}); });
+    if (!found.error.empty()) return Outcome<bool>::Failed(found.error);
+    return Outcome<bool>::Done(!found.rows.empty() && found.rows.front().at(0).toLongLong() > 0);
+  }
+
   StatementResult Execute(const char* sql, const Bindings& bindings) const {
     StatementResult result;
     QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -248,27 +261,12 @@ RecordStore::RecordStore(StoreLocation location, std::unique_ptr<Connection> con
 
 RecordStore::~RecordStore() = default;
 
-Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text) {
-  using Opened = Outcome<std::unique_ptr<RecordStore>>;
-  auto parsed = ParseStoreLocation(text);
-  if (!parsed) return Opened::Failed(parsed.error);
-  StoreLocation location = std::move(*parsed.value);
-  const std::string where = Format(Tr("the station records at %s"), location.Describe().c_str());
+Outcome<std::unique_ptr<RecordStore::Connection>> RecordStore::Connect(const StoreLocation& location,
+                                                                       const std::string& where) {
+  using Connected = Outcome<std::unique_ptr<Connection>>;
   const bool sqlite = location.kind == StoreLocation::Kind::kSqlite;
-  if (sqlite) {
-    const std::filesystem::path file(location.file);
-    std::error_code error;
-    if (std::filesystem::is_directory(file, error)) {
-      return Opened::Failed(Format(Tr("cannot open %s: it is a folder"), where.c_str()));
-    }
-    const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
-    if (!std::filesystem::is_directory(folder, error)) {
-      return Opened::Failed(
-          Format(Tr("cannot open %1$s: the folder \"%2$s\" does not exist"), where.c_str(), folder.string().c_str()));
-    }
-  }
   if (!QCoreApplication::instance()) {
-    return Opened::Failed(
+    return Connected::Failed(
         Format(Tr("cannot open %s: the program has no QCoreApplication for the database drivers"), where.c_str()));
   }
   auto connection = std::make_unique<Connection>();
@@ -276,42 +274,105 @@ Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text)
   connection->name = QStringLiteral("orvane-station-%1-%2")
                          .arg(QCoreApplication::applicationPid())
                          .arg(connection_counter.fetch_add(1));
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(connection->driver, connection->name);
-    if (!db.isValid()) {
-      return Opened::Failed(Format(Tr("cannot open %1$s: Qt's %2$s driver is not installed (%3$s)"), where.c_str(),
-                                   S(connection->driver).c_str(), sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql"));
+  QSqlDatabase db = QSqlDatabase::addDatabase(connection->driver, connection->name);
+  if (!db.isValid()) {
+    return Connected::Failed(Format(Tr("cannot open %1$s: Qt's %2$s driver is not installed (%3$s)"), where.c_str(),
+                                    S(connection->driver).c_str(), sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql"));
+  }
+  if (sqlite) {
+    db.setDatabaseName(Q(location.file));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+  } else {
+    if (!location.host.empty()) db.setHostName(Q(location.host));
+    if (location.port > 0) db.setPort(location.port);
+    if (!location.user.empty()) db.setUserName(Q(location.user));
+    if (!location.password.empty()) db.setPassword(Q(location.password));
+    if (!location.database.empty()) db.setDatabaseName(Q(location.database));
+    QStringList options;
+    for (const auto& [key, value] : location.options) {
+      QString quoted = Q(value);
+      quoted.replace('\\', "\\\\").replace('\'', "\\'");
+      options << Q(key) + "='" + quoted + "'";
     }
-    if (sqlite) {
-      db.setDatabaseName(Q(location.file));
-      db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    } else {
-      if (!location.host.empty()) db.setHostName(Q(location.host));
-      if (location.port > 0) db.setPort(location.port);
-      if (!location.user.empty()) db.setUserName(Q(location.user));
-      if (!location.password.empty()) db.setPassword(Q(location.password));
-      if (!location.database.empty()) db.setDatabaseName(Q(location.database));
-      QStringList options;
-      for (const auto& [key, value] : location.options) {
-        QString quoted = Q(value);
-        quoted.replace('\\', "\\\\").replace('\'', "\\'");
-        options << Q(key) + "='" + quoted + "'";
+    db.setConnectOptions(options.join(';'));
+  }
+  if (!db.open()) {
+    return Connected::Failed(Format(Tr("cannot open %1$s: %2$s"), where.c_str(), S(db.lastError().text()).c_str()));
+  }
+  return Connected::Done(std::move(connection));
+}
+
+namespace {
+
+// A location that parses, and an SQLite file whose folder is there; the
+// name of the store for messages.
+struct Place {
+  StoreLocation location;
+  std::string where;
+  bool file_missing = false;  // SQLite: no file yet
+};
+
+Outcome<Place> PlaceOf(const std::string& text) {
+  auto parsed = ParseStoreLocation(text);
+  if (!parsed) return Outcome<Place>::Failed(parsed.error);
+  Place place{std::move(*parsed.value), "", false};
+  place.where = Format(Tr("the station records at %s"), place.location.Describe().c_str());
+  if (place.location.kind != StoreLocation::Kind::kSqlite) return Outcome<Place>::Done(std::move(place));
+  const std::filesystem::path file(place.location.file);
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) {
+    return Outcome<Place>::Failed(Format(Tr("cannot open %s: it is a folder"), place.where.c_str()));
+  }
+  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  if (!std::filesystem::is_directory(folder, error)) {
+    return Outcome<Place>::Failed(Format(Tr("cannot open %1$s: the folder \"%2$s\" does not exist"),
+                                         place.where.c_str(), folder.string().c_str()));
+  }
+  place.file_missing = !std::filesystem::exists(file, error);
+  return Outcome<Place>::Done(std::move(place));
+}
+
+std::string NoStore(const StoreLocation& location) {
+  return Format(Tr("there is no record store at %s; give --new-records to start a new one there"),
+                location.Describe().c_str());
+}
+
+}  // namespace
+
+Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text, StoreMode mode) {
+  using Opened = Outcome<std::unique_ptr<RecordStore>>;
+  auto place = PlaceOf(text);
+  if (!place) return Opened::Failed(place.error);
+  const std::string& where = place.value->where;
+  if (mode == StoreMode::kExisting && place.value->file_missing) return Opened::Failed(NoStore(place.value->location));
+  auto connection = Connect(place.value->location, where);
+  if (!connection) return Opened::Failed(connection.error);
+  if (mode == StoreMode::kExisting) {
+    const auto there = (*connection.value)->HasTables();
+    if (!there) return Opened::Failed(Format(Tr("cannot read %1$s: %2$s"), where.c_str(), there.error.c_str()));
+    if (!*there.value) return Opened::Failed(NoStore(place.value->location));
+  } else {
+    // Two processes may create the tables at the same moment; the loser of
+    // that race on PostgreSQL tries again and finds them there.
+    for (const char* statement : kSchema) {
+      const StatementResult created = Retrying([&] { return (*connection.value)->Execute(statement, {}); });
+      if (!created.error.empty()) {
+        return Opened::Failed(
+            Format(Tr("cannot create the tables of %1$s: %2$s"), where.c_str(), created.error.c_str()));
       }
-      db.setConnectOptions(options.join(';'));
-    }
-    if (!db.open()) {
-      return Opened::Failed(Format(Tr("cannot open %1$s: %2$s"), where.c_str(), S(db.lastError().text()).c_str()));
     }
   }
-  // Two processes may create the tables at the same moment; the loser of
-  // that race on PostgreSQL tries again and finds them there.
-  for (const char* statement : kSchema) {
-    const StatementResult created = Retrying([&] { return connection->Execute(statement, {}); });
-    if (!created.error.empty()) {
-      return Opened::Failed(Format(Tr("cannot create the tables of %1$s: %2$s"), where.c_str(), created.error.c_str()));
-    }
-  }
-  return Opened::Done(std::unique_ptr<RecordStore>(new RecordStore(std::move(location), std::move(connection))));
+  return Opened::Done(std::unique_ptr<RecordStore>(
+      new RecordStore(std::move(place.value->location), std::move(*connection.value))));
+}
+
+Outcome<bool> RecordStore::Exists(const std::string& text) {
+  auto place = PlaceOf(text);
+  if (!place) return Outcome<bool>::Failed(place.error);
+  if (place.value->file_missing) return Outcome<bool>::Done(false);
+  auto connection = Connect(place.value->location, place.value->where);
+  if (!connection) return Outcome<bool>::Failed(connection.error);
+  return (*connection.value)->HasTables();
 }
 
 Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {

@@ -2,7 +2,9 @@
 // station counter has handed out. The same code and the same SQL statements
 // serve an SQLite file and a PostgreSQL database (see store_location.h).
 //
-// Tables (created when missing):
+// Tables (created only when the store is opened with StoreMode::kCreate, so
+// that a mistyped location never starts a second counter from the range's
+// first number):
 //   station_runs     one row per run: id, started, finished, port, usb_serial,
 //                    image_sha256, plans (JSON), constants (JSON), result,
 //                    reason, version
@@ -109,11 +111,18 @@ struct HistoryFilter {
   std::string since;
 };
 
+// kExisting refuses a store that is not there (no SQLite file, or a
+// database without the station's tables); kCreate makes it when missing.
+enum class StoreMode { kExisting, kCreate };
+
 class RecordStore {
  public:
-  // Opens the store, creating the tables when they are missing. `location`
-  // is an SQLite file path or a postgresql:// URL.
-  static Outcome<std::unique_ptr<RecordStore>> Open(const std::string& location);
+  // Opens the store. `location` is an SQLite file path or a postgresql://
+  // URL.
+  static Outcome<std::unique_ptr<RecordStore>> Open(const std::string& location, StoreMode mode);
+  // Whether the store at `location` exists; an error when that cannot be
+  // told (a bad location, a server that does not answer).
+  static Outcome<bool> Exists(const std::string& location);
   ~RecordStore();
   RecordStore(const RecordStore&) = delete;
   RecordStore& operator=(const RecordStore&) = delete;
@@ -138,6 +147,7 @@ class RecordStore {
  private:
   struct Connection;
   explicit RecordStore(StoreLocation location, std::unique_ptr<Connection> connection);
+  static Outcome<std::unique_ptr<Connection>> Connect(const StoreLocation& location, const std::string& where);
 
   StoreLocation location_;
   std::unique_ptr<Connection> connection_;

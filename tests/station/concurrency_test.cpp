@@ -147,7 +147,7 @@ TEST_P(ConcurrencyTest, KilledTakersNeverCauseADuplicate) {
   // Every number in the store went to one run only, with no gap; the ones
   // the killed takers had not printed yet are taken all the same, and the
   // counter goes on after them.
-  auto store = RecordStore::Open(database.location());
+  auto store = RecordStore::Open(database.location(), StoreMode::kExisting);
   ASSERT_TRUE(store) << store.error;
   const auto history = (*store.value)->History({});
   ASSERT_TRUE(history) << history.error;
@@ -174,7 +174,7 @@ TEST_P(ConcurrencyTest, OneOfSeveralModemsReportingANumberGetsItAgain) {
   constexpr int kRounds = 5, kTakers = 6;
   TestDatabase database(GetParam());
   ASSERT_FALSE(database.location().empty()) << database.error();
-  auto store = RecordStore::Open(database.location());
+  auto store = RecordStore::Open(database.location(), StoreMode::kCreate);
   ASSERT_TRUE(store) << store.error;
   const SerialRange range{1, 1000};
   std::int64_t taken = 0;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -20,7 +21,7 @@ class RecordStoreTest : public ::testing::TestWithParam<Backend> {
     if (const std::string missing = BackendMissing(GetParam()); !missing.empty()) GTEST_SKIP() << missing;
     database_ = std::make_unique<TestDatabase>(GetParam());
     ASSERT_FALSE(database_->location().empty()) << database_->error();
-    auto opened = RecordStore::Open(database_->location());
+    auto opened = RecordStore::Open(database_->location(), StoreMode::kCreate);
     ASSERT_TRUE(opened) << opened.error;
     store_ = std::move(*opened.value);
   }
@@ -110,7 +111,7 @@ TEST_P(RecordStoreTest, HandsOutEachNumberOnceAndNamesAUsedUpRange) {
   EXPECT_FALSE(store_->TakeSerial(run, {2147483646, 2147483647}, std::nullopt));
   // A store opened again, as after a restart, goes on where the counter was.
   store_.reset();
-  store_ = std::move(*RecordStore::Open(database_->location()).value);
+  store_ = std::move(*RecordStore::Open(database_->location(), StoreMode::kExisting).value);
   EXPECT_EQ(Take({5, 20}, std::nullopt, RunResult::kDone).serial, 11);
 }
 
@@ -182,13 +183,44 @@ TEST_P(RecordStoreTest, HistoryFiltersBySerialAndStartTime) {
 }
 
 TEST_P(RecordStoreTest, SeveralStoresInOneProcessShareTheDatabase) {
-  auto second = RecordStore::Open(database_->location());
+  auto second = RecordStore::Open(database_->location(), StoreMode::kExisting);
   ASSERT_TRUE(second) << second.error;
   EXPECT_EQ(Take({1, 9}, std::nullopt, RunResult::kDone).serial, 1);
   const auto run = (*second.value)->StartRun(RunStart{"COM6", "", "", {}, {}, "1.0"});
   ASSERT_TRUE(run);
   EXPECT_EQ((*second.value)->TakeSerial(*run.value, {1, 9}, std::nullopt).value->serial, 2);
   EXPECT_EQ(store_->History({}).value->size(), 2u);
+}
+
+// A store that is not there is made only on request: opening it as an
+// existing one leaves nothing behind and says how to start one.
+TEST_P(RecordStoreTest, OpensOnlyAnExistingStoreUnlessAskedToCreateOne) {
+  TestDatabase empty(GetParam());
+  ASSERT_FALSE(empty.location().empty()) << empty.error();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const auto refused = RecordStore::Open(empty.location(), StoreMode::kExisting);
+    ASSERT_FALSE(refused);
+    EXPECT_THAT(refused.error, HasSubstr("there is no record store at "));
+    EXPECT_THAT(refused.error, HasSubstr("--new-records"));
+    const std::string password = ParseStoreLocation(empty.location()).value->password;
+    if (!password.empty()) {
+      EXPECT_THAT(refused.error, Not(HasSubstr(password)));
+    }
+    EXPECT_EQ(RecordStore::Exists(empty.location()).value, false) << RecordStore::Exists(empty.location()).error;
+  }
+  if (GetParam() == Backend::kSqlite) {
+    EXPECT_FALSE(std::filesystem::exists(empty.location())) << "a refused store left a file";
+  }
+  const auto created = RecordStore::Open(empty.location(), StoreMode::kCreate);
+  ASSERT_TRUE(created) << created.error;
+  EXPECT_EQ(RecordStore::Exists(empty.location()).value, true);
+  ASSERT_TRUE((*created.value)->StartRun({}));
+  // Creating again where the store is harms nothing.
+  const auto again = RecordStore::Open(empty.location(), StoreMode::kCreate);
+  ASSERT_TRUE(again) << again.error;
+  const auto reopened = RecordStore::Open(empty.location(), StoreMode::kExisting);
+  ASSERT_TRUE(reopened) << reopened.error;
+  EXPECT_EQ((*reopened.value)->History({}).value->size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecordStoreTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
@@ -214,7 +246,10 @@ TEST(RecordStore, SaysWhyItCannotOpen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.location);
-    const auto store = RecordStore::Open(c.location);
+    const auto store = RecordStore::Open(c.location, StoreMode::kCreate);
+    const auto existing = RecordStore::Open(c.location, StoreMode::kExisting);
+    EXPECT_FALSE(existing);
+    EXPECT_FALSE(RecordStore::Exists(c.location).value.value_or(false));
     ASSERT_FALSE(store);
     EXPECT_THAT(store.error, HasSubstr(c.error));
     EXPECT_THAT(store.error, Not(HasSubstr("secret")));
@@ -226,7 +261,7 @@ TEST(RecordStore, PostgresServerThatGoesAwayGivesAnError) {
   TestDatabase database(Backend::kPostgres);
   ASSERT_FALSE(database.location().empty()) << database.error();
   const std::string name = "orvane-gone-" + std::to_string(::getpid());
-  auto store = RecordStore::Open(database.location() + "&application_name=" + name);
+  auto store = RecordStore::Open(database.location() + "&application_name=" + name, StoreMode::kCreate);
   ASSERT_TRUE(store) << store.error;
   ASSERT_TRUE((*store.value)->StartRun({}));
   ASSERT_TRUE(database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
