@@ -188,6 +188,7 @@ PortResult ProvisionOnePort(Options options, PreparedJob& prepared, const Consol
   const std::string port = *options.port;
   auto start = station::RunStartFor(job, port, serial::DescribePort(port).serial, ORVANE_VERSION);
   if (!start) return Ended(port, PortResult::End::kRefused, start.error);
+  start.value->trace = options.trace_path.value_or("");
 
   std::optional<int> early_signal;
   std::int64_t run_id = 0;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QSysInfo>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -56,16 +57,23 @@ TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {
                  std::string(64, 'a'),
                  {{"plan 12.yp1", std::string(64, 'b')}, {"ring.R0", std::string(64, 'c')}},
                  Constants{"Пульт-7", 180, 1, 12, 3456},
-                 "1.0"};
+                 "1.0",
+                 "bench-2",
+                 "Место 1",
+                 "pci-0000:00:14.0-usb-0:3.1:1.0-port0",
+                 "/var/log/orvane/run.trace"};
   const auto run = store_->StartRun(start);
   ASSERT_TRUE(run) << run.error;
   const auto grant = store_->TakeSerial(*run.value, {100000, 199999}, 12);
   ASSERT_TRUE(grant) << grant.error;
   EXPECT_EQ(grant.value->serial, 100000);
   EXPECT_FALSE(grant.value->again);
+  EXPECT_EQ(grant.value->kind, SerialKind::kFresh);
   // Asked again, the run keeps its number.
   EXPECT_EQ(store_->TakeSerial(*run.value, {100000, 199999}, std::nullopt).value->serial, 100000);
-  EXPECT_EQ(store_->FinishRun(*run.value, RunResult::kFailed, "plan, \"ring.R0\": no answer"), std::nullopt);
+  const RunEnd end{RunResult::kFailed, "plan, \"ring.R0\": no answer", StepKind::kPlan, 2, ImageAction::kAlreadyHeld,
+                   "{\"plans\":[\"plan 12.yp1\"]}", "2026-12-09T20:00:00.000Z"};
+  EXPECT_EQ(store_->FinishRun(*run.value, end), std::nullopt);
 
   const auto history = store_->History({});
   ASSERT_TRUE(history) << history.error;
@@ -80,7 +88,17 @@ TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {
   EXPECT_EQ(r.version, "1.0");
   EXPECT_EQ(r.serial, 100000);
   EXPECT_EQ(r.result, RunResult::kFailed);
-  EXPECT_EQ(r.reason, "plan, \"ring.R0\": no answer");
+  EXPECT_EQ(r.reason, end.reason);
+  EXPECT_EQ(r.station, start.station);
+  EXPECT_EQ(r.position, start.position);
+  EXPECT_EQ(r.socket, start.socket);
+  EXPECT_EQ(r.trace, start.trace);
+  EXPECT_EQ(r.failed_step, StepKind::kPlan);
+  EXPECT_EQ(r.failed_plan, 2);
+  EXPECT_EQ(r.image_action, ImageAction::kAlreadyHeld);
+  EXPECT_EQ(r.holds_json, end.holds_json);
+  EXPECT_EQ(r.lease_until, end.lease_until);
+  EXPECT_EQ(r.serial_kind, SerialKind::kFresh);
   EXPECT_EQ(r.started.size(), 24u) << r.started;  // 2024-05-01T12:34:56.789Z
   EXPECT_EQ(r.started.back(), 'Z');
   EXPECT_LE(r.started, r.finished);
@@ -142,6 +160,7 @@ TEST_P(RecordStoreTest, GivesANumberAgainOnlyToTheModemThatAlreadyHoldsIt) {
     const SerialGrant grant = Take(range, step.modem, step.end);
     EXPECT_EQ(grant.serial, step.serial);
     EXPECT_EQ(grant.again, step.again);
+    EXPECT_EQ(grant.kind, step.again ? SerialKind::kAgain : SerialKind::kFresh);
   }
   // Number 50 went to three runs of one modem; none of them ended done
   // while another held it, and no number ended done twice.
@@ -291,6 +310,8 @@ TEST(RecordStore, DescribesAJobsFilesByTheirHashes) {
   EXPECT_EQ(start.value->constants, job.constants);
   EXPECT_EQ(start.value->port, "COM5");
   EXPECT_EQ(start.value->usb_serial, "A10K3Z9");
+  EXPECT_EQ(start.value->position, "COM5") << "a position is named by its port unless told otherwise";
+  EXPECT_EQ(start.value->station, QSysInfo::machineHostName().toStdString());
 
   for (const std::string& unreadable : {folder.folder() + "/none", folder.folder()}) {
     job.plans = {unreadable};
