@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/scan.h"
 #include "l10n/l10n.h"
 
 namespace orvane::serial {
@@ -114,6 +115,32 @@ TEST_F(PortDiagnosisTest, AFreePortOpensNowAndHoldersAreFoundInProc) {
   fs::create_symlink("/dev/null", proc / "200" / "fd" / "0");
   std::ofstream(proc / "100" / "comm") << "ModemManager\n";
   EXPECT_EQ(PortHolders(device.string(), proc.string()), std::vector<std::string>{"ModemManager (pid 100)"});
+}
+
+// --port all: a port that refuses the link's settings is named on stderr and
+// left out; the ports the scan opened are not opened again.
+TEST_F(PortDiagnosisTest, APortThatRefusesTheSettingsIsLeftOutWithANote) {
+  std::ofstream(folder_ / "ports" / "COM1") << "";
+  Pty("COM2");
+  std::ofstream(folder_ / "ports" / "ttyUSB8") << "";
+  const std::string refusing = (folder_ / "ports" / "COM1").string();
+  std::vector<std::string> probed;
+  auto probe = [&](const std::string& device) {
+    probed.push_back(device);
+    return device == refusing ? LineCheck::kRefusesSettings : LineCheck::kCannotOpen;
+  };
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* err = ::open_memstream(&text, &size);
+  const std::vector<std::string> ports = cli::ScanForPorts(true, {.err = err}, probe);
+  std::fclose(err);
+  const std::string notes(text, size);
+  std::free(text);
+
+  EXPECT_EQ(ports, std::vector<std::string>{"COM2"});
+  EXPECT_EQ(notes, "orvane-cli: COM1 (" + refusing +
+                       ") is left out: it refuses the line settings (1000000 baud, 8 data bits, odd parity)\n");
+  EXPECT_EQ(probed, (std::vector<std::string>{refusing, (folder_ / "ports" / "ttyUSB8").string()}));
 }
 
 }  // namespace
