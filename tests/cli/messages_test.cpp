@@ -1,0 +1,48 @@
+// What the operator reads in either language: the tool's refusals with the
+// system's reason and the limits, and its own confirmation question.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "cli/input_checks.h"
+#include "l10n/l10n.h"
+
+namespace orvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Refusal(Command command, const std::string& path) {
+  Options options;
+  options.command = command;
+  options.path = path;
+  return CheckFileToSend(options).value_or("");
+}
+
+// The process keeps the C locale's character type, as when the Russian
+// locale asked for was never generated: the system's texts must still come
+// out in Cyrillic.
+TEST(Messages, EachInTheOperatorsLanguage) {
+  const fs::path folder = fs::temp_directory_path() / ("orvane-messages-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const std::string missing = (folder / "plan.yp1").string();
+
+  const std::tuple<const char*, std::function<std::string()>, std::string> table[] = {
+      {"en", [&] { return Refusal(Command::kPut, missing); },
+       "cannot read \"" + missing + "\": No such file or directory"},
+      {"ru", [&] { return Refusal(Command::kPut, missing); },
+       "не удается прочитать «" + missing + "»: Нет такого файла или каталога"},
+  };
+  for (const auto& [language, said, expected] : table) {
+    l10n::SetUpFor(nullptr, language);
+    EXPECT_EQ(said(), expected) << language;
+  }
+  l10n::SetUpFor(nullptr, "en");
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace orvane::cli
