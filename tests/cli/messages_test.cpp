@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
+#include "cli/console.h"
 #include "cli/input_checks.h"
+#include "device/session.h"
 #include "l10n/l10n.h"
 
 namespace orvane::cli {
@@ -20,6 +24,20 @@ std::string Refusal(Command command, const std::string& path) {
   options.command = command;
   options.path = path;
   return CheckFileToSend(options).value_or("");
+}
+
+// The question as the terminal shows it, and the answer read.
+std::string Asked(const char* answer) {
+  char* shown = nullptr;
+  std::size_t size = 0;
+  std::FILE* err = ::open_memstream(&shown, &size);
+  std::FILE* in = ::fmemopen(const_cast<char*>(answer), std::strlen(answer), "r");
+  const bool yes = AskOnTerminal(device::kReflashWarning, {.err = err, .in = in});
+  std::fclose(in);
+  std::fclose(err);
+  std::string text(shown, size);
+  std::free(shown);
+  return text + (yes ? "<yes>" : "<no>");
 }
 
 // The process keeps the C locale's character type, as when the Russian
@@ -35,6 +53,11 @@ TEST(Messages, EachInTheOperatorsLanguage) {
        "cannot read \"" + missing + "\": No such file or directory"},
       {"ru", [&] { return Refusal(Command::kPut, missing); },
        "не удается прочитать «" + missing + "»: Нет такого файла или каталога"},
+      {"en", [] { return Asked("y\n"); },
+       "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <yes>"},
+      {"en", [] { return Asked("\n"); },
+       "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <no>"},
+      {"ru", [] { return Asked("да\n"); }, "Все данные в пульте будут утеряны!\nПодтвердите операцию [д/Н] <yes>"},
   };
   for (const auto& [language, said, expected] : table) {
     l10n::SetUpFor(nullptr, language);
