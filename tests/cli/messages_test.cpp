@@ -19,6 +19,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::string FileOfSize(const fs::path& path, std::uintmax_t size) {
+  std::ofstream{path};
+  fs::resize_file(path, size);
+  return path.string();
+}
+
 std::string Refusal(Command command, const std::string& path) {
   Options options;
   options.command = command;
@@ -46,6 +52,8 @@ std::string Asked(const char* answer) {
 TEST(Messages, EachInTheOperatorsLanguage) {
   const fs::path folder = fs::temp_directory_path() / ("orvane-messages-" + std::to_string(::getpid()));
   fs::create_directories(folder);
+  const std::string largest = FileOfSize(folder / "largest.mts", device::kFirmwareLimit - 1);
+  const std::string over = FileOfSize(folder / "over.mts", device::kFirmwareLimit);
   const std::string missing = (folder / "plan.yp1").string();
 
   const std::tuple<const char*, std::function<std::string()>, std::string> table[] = {
@@ -53,6 +61,11 @@ TEST(Messages, EachInTheOperatorsLanguage) {
        "cannot read \"" + missing + "\": No such file or directory"},
       {"ru", [&] { return Refusal(Command::kPut, missing); },
        "не удается прочитать «" + missing + "»: Нет такого файла или каталога"},
+      {"en", [&] { return Refusal(Command::kFlash, over); },
+       "Файл слишком большой! (\"" + over + "\" has 65536 bytes; the largest image is 65535 bytes)"},
+      {"ru", [&] { return Refusal(Command::kVerify, over); },
+       "Файл слишком большой! (в «" + over + "» 65536 байт; самый большой образ — 65535 байт)"},
+      {"en", [&] { return Refusal(Command::kFlash, largest); }, ""},
       {"en", [] { return Asked("y\n"); },
        "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <yes>"},
       {"en", [] { return Asked("\n"); },
