@@ -67,7 +67,7 @@ std::vector<std::string> ScanForPorts(bool quiet, const Console& console, const 
 int RunPortsCommand(const Options& options, const Console& console) {
   std::vector<serial::PortInfo> found;
   for (const std::string& name : ScanForPorts(options.quiet, console)) found.push_back(serial::DescribePort(name));
-  if (found.empty()) PrintError(console, l10n::Tr("no port found: none of COM1 to COM16 opens"));
+  if (found.empty()) PrintError(console, l10n::Tr("no port found: none of COM1 to COM16 and of the USB adapters opens"));
   const std::string text = options.json ? FormatPortsJson(found) : FormatPorts(found, options.verbose);
   std::fputs(text.c_str(), console.out);
   std::fflush(console.out);
