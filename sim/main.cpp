@@ -44,6 +44,7 @@ constexpr const char* kUsage = N_(
     "                                     first frame, drop the rest of that read\n"
     "                              queue  answer one frame per poll, keep the rest (4096 bytes)\n"
     "                              flush  empty the receive buffer before each poll, then first\n"
+    "  --poll-with-answer        send the next poll with each answer, in the same write\n"
     "  --copies skip|apply       a frame identical to the last one taken up is answered\n"
     "                            again but not applied (skip), or applied again (apply);\n"
     "                            default skip\n"
@@ -198,10 +199,14 @@ bool ParseArguments(int argc, char** argv, Settings& settings, bool& help, bool&
       version = true;
       return true;
     }
-    if (argument == "--samples" || argument == "--start-unplugged" || argument == "--plug-fresh") {
-      (argument == "--samples" ? settings.samples
-       : argument == "--plug-fresh" ? settings.plug_fresh
-                                     : settings.start_unplugged) = true;
+    const std::pair<std::string_view, bool*> flags[] = {{"--samples", &settings.samples},
+                                                         {"--start-unplugged", &settings.start_unplugged},
+                                                         {"--plug-fresh", &settings.plug_fresh},
+                                                         {"--poll-with-answer", &settings.sim.poll_with_answer}};
+    const auto flag = std::find_if(std::begin(flags), std::end(flags),
+                                   [&](const auto& candidate) { return candidate.first == argument; });
+    if (flag != std::end(flags)) {
+      *flag->second = true;
       continue;
     }
     std::string_view value;
