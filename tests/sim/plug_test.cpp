@@ -93,6 +93,7 @@ TEST(SimPlug, APortWithNoModemYetPollsOnlyOncePlugged) {
 TEST(SimPlug, ChangesAfterAHangUpDoNotWaitForTheEndedConsole) {
   auto options = Responsive();
   options.hangup_after = 1;
+  options.reply_window_us = 5'000;
   Rig rig(options);
   ASSERT_TRUE(rig.pc.WaitHangup(milliseconds(3000)));
   ASSERT_TRUE(WaitFor([&] { return !rig.simulator.Running(); }));
