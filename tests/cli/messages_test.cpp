@@ -70,8 +70,6 @@ TEST(Messages, EachInTheOperatorsLanguage) {
       {"en", [&] { return Refusal(Command::kFlash, largest); }, ""},
       {"en", [] { return Asked("y\n"); },
        "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <yes>"},
-      {"en", [] { return Asked("\n"); },
-       "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <no>"},
       {"ru", [] { return Asked("да\n"); }, "Все данные в пульте будут утеряны!\nПодтвердите операцию [д/Н] <yes>"},
   };
   for (const auto& [language, said, expected] : table) {
