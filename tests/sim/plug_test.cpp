@@ -45,7 +45,7 @@ TEST_P(SimPlug, AnUnpluggedModemIsSilentAndDeafAndComesBackAsPlugged) {
   options.link_path = link;
   Rig rig(options, WithFiles(3));
   const std::string port = fs::read_symlink(link).string();
-  ASSERT_TRUE(rig.pc.Exchange(Command::kCreateFile, FileHeader(2, Ascii("kept.yp1"), 0)));
+  ASSERT_TRUE(rig.pc.Insist(Command::kCreateFile, FileHeader(2, Ascii("kept.yp1"), 0)));
 
   rig.simulator.Unplug();
   EXPECT_FALSE(rig.simulator.Plugged());

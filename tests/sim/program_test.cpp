@@ -262,7 +262,7 @@ TEST_F(SimProgram, SignalsTakeTheModemOffAndConnectOneAgain) {
     Program program(arguments);
     {
       PcPort pc(program.FirstLine());
-      ASSERT_TRUE(pc.Exchange(Command::kCreateFile, FileHeader(2, Ascii("kept.yp1"), 0)));
+      ASSERT_TRUE(pc.Insist(Command::kCreateFile, FileHeader(2, Ascii("kept.yp1"), 0)));
       program.Signal(SIGUSR1);
       ASSERT_TRUE(FallsQuiet(pc, milliseconds(300), milliseconds(5000)));
       pc.Send(Command::kCreateFile, FileHeader(2, Ascii("lost.yp1"), 0));
