@@ -111,7 +111,8 @@ void ConstantsOptions(const Options& options, std::vector<std::string>& words) {
 const std::vector<CommandSpec>& Table() {
   static const std::vector<CommandSpec> table = {
       {Command::kPorts, "ports", nullptr,
-       N_("  ports [-v]            scan COM1 to COM16; print the names found, one a line\n"), {"--verbose"}, NoCheck,
+       N_("  ports [-v]            scan COM1 to COM16 and the USB adapters; print the ports found,\n"
+          "                        one a line (-v: device, hub socket, adapter)\n"), {"--verbose"}, NoCheck,
        nullptr, nullptr, VerboseOption, RunPortsCommand},
       {Command::kStatus, "status", nullptr,
        N_("  status                connect, refresh, print the files, free space and constants\n"), {}, NoCheck,
