@@ -1,6 +1,7 @@
 // What the operator reads in either language: the tool's refusals with the
 // system's reason and the limits, and its own confirmation question.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "cli/console.h"
 #include "cli/input_checks.h"
+#include "cli/signals.h"
 #include "device/session.h"
 #include "l10n/l10n.h"
 
@@ -76,6 +78,13 @@ TEST(Messages, EachInTheOperatorsLanguage) {
   }
   l10n::SetUpFor(nullptr, "en");
   fs::remove_all(folder);
+}
+
+// The name a stop's reason gives its signal, as the shell's kill names it.
+TEST(Messages, SignalsByTheirNames) {
+  const std::pair<int, const char*> cases[] = {
+      {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGKILL, "SIGKILL"}, {0, "signal 0"}};
+  for (const auto& [signal, name] : cases) EXPECT_EQ(SignalName(signal), name);
 }
 
 }  // namespace
