@@ -9,7 +9,6 @@
 #include <array>
 #include <filesystem>
 
-#include "cli/directory_check.h"
 #include "cli/input_checks.h"
 #include "cli/messages.h"
 #include "cli/port_child.h"
@@ -21,6 +20,7 @@
 #include "link/cp1251.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
+#include "station/job_check.h"
 
 namespace orvane::cli {
 namespace {
@@ -79,50 +79,6 @@ std::vector<Step> StepsOf(const Job& job, Step::SerialSource serial_source) {
     steps.push_back(std::move(constants));
   }
   return steps;
-}
-
-// A plan as the directory shows it once uploaded.
-ListedFile ExpectedFile(const std::string& plan) {
-  const std::uint16_t type = device::FileTypeForPath(plan);
-  std::vector<std::uint8_t> data = device::ReadWholeFile(plan);
-  if (type == 0x5256) data = device::ConvertCircularPlan(data);
-  return {link::Cp1251ToUtf8(device::DeviceFileName(plan)), type, static_cast<long>(data.size())};
-}
-
-bool Before(const ListedFile& a, const ListedFile& b) {
-  return std::tie(a.name, a.type, a.size) < std::tie(b.name, b.type, b.size);
-}
-
-// The last refresh against the whole job: its plans on the console (with
-// erase exactly its plans), its constants and the serial number given.
-std::optional<std::string> JobMismatch(const Job& job, const device::DeviceModel& model,
-                                       std::optional<std::int64_t> serial) {
-  const device::ConstantsFields& f = model.fields;
-  const station::Constants& c = job.constants;
-  if ((c.identifier && f.identifier != *c.identifier) || (c.time_zone && f.time_zone != *c.time_zone) ||
-      (c.summer && f.summer_index != *c.summer) || (c.local_address && f.local_address != *c.local_address) ||
-      (c.global_address && f.global_address != *c.global_address) || (serial && f.serial_number != *serial)) {
-    return std::string(Tr("the constants read at the end differ from the job's"));
-  }
-  std::vector<ListedFile> expected;
-  try {
-    for (const std::string& plan : job.plans) expected.push_back(ExpectedFile(plan));
-  } catch (const device::FileError& failure) {
-    return std::string(failure.what());
-  }
-  const Listing listing = ListingOf(model.directory);
-  std::vector<ListedFile> shown = listing.files;
-  std::sort(expected.begin(), expected.end(), Before);
-  std::sort(shown.begin(), shown.end(), Before);
-  if (job.erase) {
-    if (listing.count != static_cast<int>(expected.size()) || shown != expected) {
-      return Format(Tr("the console holds %1$d files at the end, not exactly the job's %2$zu plans"), listing.count,
-                    expected.size());
-    }
-  } else if (!std::includes(shown.begin(), shown.end(), expected.begin(), expected.end(), Before)) {
-    return std::string(Tr("the console does not hold every plan of the job at the end"));
-  }
-  return std::nullopt;
 }
 
 // How a reason names the step it comes from: image, erase, plan N (NAME),
@@ -223,7 +179,9 @@ PortResult ProvisionOnePort(Options options, PreparedJob& prepared, const Consol
   ::sigprocmask(SIG_BLOCK, &stops, nullptr);
 
   if (result.end == PortResult::End::kDone && result.device) {
-    if (auto mismatch = JobMismatch(job, *result.device, serial)) {
+    auto snapshot = station::JobSnapshot::Read(job);
+    auto mismatch = snapshot ? station::JobMismatch(*snapshot.value, *result.device, serial) : snapshot.error;
+    if (mismatch) {
       PrintError(console, *mismatch);
       result.end = PortResult::End::kLinkFailed;
       result.error = *mismatch;
