@@ -275,9 +275,9 @@ void PositionWorker::RunStep() {
   if (phase_ != Phase::kRunning) return;
   if (step_ >= steps_.size()) return;
   const Step& step = steps_[step_];
+  if (step.kind == JobStep::kCheck) return Check();
   percent_ = 0;
   Emit(Event());
-  if (step.kind == JobStep::kCheck) return Check();
   if (!QueueStep(step)) return;
   if (session_->link().queue().empty()) FailJob(FailureCause::kRefused, Tr("nothing was sent to the console"));
 }
@@ -436,13 +436,15 @@ void PositionWorker::StopNewJobs() {
   if (options_.once && phase_ != Phase::kRunning && phase_ != Phase::kFinished) {
     FailJob(FailureCause::kStopped, "");
   }
+  if (sinks_.stop_taken) sinks_.stop_taken();
 }
 
-void PositionWorker::StopRunning(int signal) {
+void PositionWorker::StopRunning(int signal, const std::string& why) {
   stop_new_ = true;
   if (phase_ == Phase::kRunning || (options_.once && phase_ != Phase::kFinished)) {
-    FailJob(FailureCause::kStopped, "", signal);
+    FailJob(FailureCause::kStopped, why, signal);
   }
+  if (sinks_.stop_taken) sinks_.stop_taken();
 }
 
 void PositionWorker::SetProgressPosition(int position) {
@@ -462,7 +464,7 @@ PositionEvent PositionWorker::Event() const {
     event.step = steps_[step_].kind;
     event.plan = steps_[step_].plan;
     event.step_index = static_cast<int>(step_ + 1);
-    event.steps = static_cast<int>(steps_.size());
+    event.steps = static_cast<int>(steps_.size()) - 1;  // the check sends nothing
     event.percent = percent_;
     event.serial = given_serial_;
   }

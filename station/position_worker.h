@@ -67,6 +67,9 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
     std::function<void(const UnitEnd&)> unit_ended;
     std::function<void(const std::string&)> log;
     std::function<void()> finished;  // once: this position is through
+    // A stop has been taken: no job starts after it, and the end of any job
+    // it stopped has been told before.
+    std::function<void()> stop_taken;
   };
 
   PositionWorker(std::size_t index, StationPosition position, std::shared_ptr<const JobSnapshot> snapshot,
@@ -75,7 +78,8 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
 
   void Begin();
   void StopNewJobs();
-  void StopRunning(int signal);
+  // `why` goes into the record's reason ("stopped by SIGINT").
+  void StopRunning(int signal, const std::string& why);
 
   // device::Host
   void AppendLog(const std::string& line) override;

@@ -47,6 +47,7 @@ void StationEngine::Start(std::vector<StationPosition> positions, std::shared_pt
           QMetaObject::invokeMethod(this, [this, i, line] { emit LogLine(i, line); });
         },
         .finished = [this] { QMetaObject::invokeMethod(this, [this] { Finished(); }); },
+        .stop_taken = [this] { QMetaObject::invokeMethod(this, [this] { StopTaken(); }); },
     };
     Slot* raw = slot.get();
     QMetaObject::invokeMethod(&raw->context, [raw, i, position = positions[i], snapshot, store_location, options,
@@ -62,18 +63,23 @@ void StationEngine::Start(std::vector<StationPosition> positions, std::shared_pt
 
 void StationEngine::StopNewJobs() {
   stopping_ = true;
+  stops_taken_ = 0;
   for (auto& slot : slots_) OnWorker(*slot, [](PositionWorker& worker) { worker.StopNewJobs(); });
   EndIfIdle();
 }
 
-void StationEngine::StopRunning(int signal) {
+void StationEngine::StopRunning(int signal, const std::string& why) {
   stopping_ = true;
-  for (auto& slot : slots_) OnWorker(*slot, [signal](PositionWorker& worker) { worker.StopRunning(signal); });
+  stops_taken_ = 0;
+  for (auto& slot : slots_) {
+    OnWorker(*slot, [signal, why](PositionWorker& worker) { worker.StopRunning(signal, why); });
+  }
   EndIfIdle();
 }
 
+// A position runs from its first running event until its unit's end.
 void StationEngine::Received(const PositionEvent& event) {
-  if (event.position < running_.size()) running_[event.position] = event.state == LineState::kRunning;
+  if (event.position < running_.size() && event.state == LineState::kRunning) running_[event.position] = true;
   emit PositionChanged(event);
 }
 
@@ -94,6 +100,11 @@ void StationEngine::Ended(const UnitEnd& end) {
   EndIfIdle();
 }
 
+void StationEngine::StopTaken() {
+  ++stops_taken_;
+  EndIfIdle();
+}
+
 void StationEngine::Finished() {
   ++finished_;
   EndIfIdle();
@@ -102,7 +113,8 @@ void StationEngine::Finished() {
 void StationEngine::EndIfIdle() {
   if (ended_) return;
   const bool through = once_ ? finished_ == slots_.size()
-                             : stopping_ && std::none_of(running_.begin(), running_.end(), [](bool r) { return r; });
+                             : stopping_ && stops_taken_ == slots_.size() &&
+                                   std::none_of(running_.begin(), running_.end(), [](bool r) { return r; });
   if (!through) return;
   ended_ = true;
   emit SessionEnded(totals_);

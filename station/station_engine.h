@@ -35,8 +35,8 @@ class StationEngine : public QObject {
   // No new job starts; the running ones finish. The session ends once none
   // runs (with `once`, once every position is through).
   void StopNewJobs();
-  // The running jobs stop and end interrupted.
-  void StopRunning(int signal = 0);
+  // The running jobs stop and end interrupted; `why` goes into their records.
+  void StopRunning(int signal, const std::string& why);
 
   const std::vector<UnitEnd>& ends() const { return ends_; }
   const SessionTotals& totals() const { return totals_; }
@@ -53,6 +53,7 @@ class StationEngine : public QObject {
   void Received(const PositionEvent& event);
   void Ended(const UnitEnd& end);
   void Finished();
+  void StopTaken();
   void EndIfIdle();
   template <class Work>
   void OnWorker(Slot& slot, Work work);
@@ -62,6 +63,7 @@ class StationEngine : public QObject {
   SessionTotals totals_;
   std::vector<bool> running_;
   std::size_t finished_ = 0;
+  std::size_t stops_taken_ = 0;  // workers that took the latest stop
   bool once_ = false;
   bool stopping_ = false;
   bool ended_ = false;

@@ -164,22 +164,22 @@ TEST_F(Engine, AForeignNumberIsLeftAloneAndAnEmptyLineWaits) {
   const std::string empty_line = ::ptsname(master);
 
   {
-  Session session({{foreign.Start(), ""}, {empty_line, ""}}, snapshot_, database_->location());
-  ASSERT_TRUE(session.WaitFor([&] { return !session.ends.empty(); }));
-  session.Run(300ms);
-  ASSERT_EQ(session.ends.size(), 1u) << "the empty line never ends";
-  EXPECT_EQ(session.ends[0].position, 0u);
-  EXPECT_EQ(session.ends[0].state, LineState::kFailed);
-  EXPECT_EQ(session.ends[0].cause, FailureCause::kForeignSerial);
-  const sim::DeviceState state = foreign.State();
-  EXPECT_TRUE(state.firmware.empty());
-  EXPECT_EQ(SerialOf(state), kFirst + 50);
-  for (const PositionEvent& event : session.events) {
-    if (event.position == 1) {
-      EXPECT_EQ(event.state, LineState::kNoModem);
+    Session session({{foreign.Start(), ""}, {empty_line, ""}}, snapshot_, database_->location());
+    ASSERT_TRUE(session.WaitFor([&] { return !session.ends.empty(); }));
+    session.Run(300ms);
+    ASSERT_EQ(session.ends.size(), 1u) << "the empty line never ends";
+    EXPECT_EQ(session.ends[0].position, 0u);
+    EXPECT_EQ(session.ends[0].state, LineState::kFailed);
+    EXPECT_EQ(session.ends[0].cause, FailureCause::kForeignSerial);
+    const sim::DeviceState state = foreign.State();
+    EXPECT_TRUE(state.firmware.empty());
+    EXPECT_EQ(SerialOf(state), kFirst + 50);
+    for (const PositionEvent& event : session.events) {
+      if (event.position == 1) {
+        EXPECT_EQ(event.state, LineState::kNoModem);
+      }
     }
-  }
-  EXPECT_TRUE(Runs().empty());
+    EXPECT_TRUE(Runs().empty());
   }
 
   // A single run on such a line fails as the window's watchdog would.
