@@ -10,6 +10,7 @@
 #include "cli/messages.h"
 #include "cli/scan.h"
 #include "cli/several_ports.h"
+#include "cli/store_open.h"
 #include "cli/watch.h"
 #include "device/session.h"
 #include "l10n/l10n.h"
@@ -54,19 +55,14 @@ std::optional<std::string> CheckJobFiles(const Job& job, bool force) {
 
 }  // namespace
 
-station::Outcome<PreparedJob> PrepareJob(Options& options) {
+station::Outcome<PreparedJob> PrepareJob(Options& options, const Console& console) {
   using Prepared = station::Outcome<PreparedJob>;
   PreparedJob prepared;
   auto job = station::ReadJob(options.path);
   if (!job) return Prepared::Failed(job.error);
   prepared.job = std::move(*job.value);
   if (auto error = CheckJobFiles(prepared.job, options.force)) return Prepared::Failed(*error);
-  if (!options.db) {
-    auto location = station::DefaultStorePath();
-    if (!location) return Prepared::Failed(location.error);
-    options.db = *location.value;
-  }
-  auto store = RecordStore::Open(*options.db);
+  auto store = OpenStationStore(options, console);
   if (!store) return Prepared::Failed(store.error);
   prepared.store = std::move(*store.value);
   if (const auto& range = prepared.job.serial) {
@@ -150,7 +146,7 @@ station::Outcome<std::vector<std::string>> PortsOf(const Options& options, const
 
 int RunProvision(const Options& given, const Console& console) {
   Options options = given;
-  auto prepared = PrepareJob(options);
+  auto prepared = PrepareJob(options, console);
   if (!prepared) return Refuse(console, options.json, prepared.error, kExitRefused);
   auto snapshot = station::JobSnapshot::Read(prepared.value->job);
   if (!snapshot) return Refuse(console, options.json, snapshot.error, kExitRefused);

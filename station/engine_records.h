@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "station/events.h"
 #include "station/outcome.h"
 #include "station/record_store.h"
 
@@ -15,5 +16,8 @@ Outcome<std::vector<RunRecord>> RunsWithSerial(RecordStore& store, std::int64_t 
 // The unit keeps the number a done run of another job gave it. The store
 // keeps no row for it yet: the run's record then carries no number.
 Outcome<SerialGrant> KeepSerial(RecordStore& store, std::int64_t run, std::int64_t serial);
+
+// The records' name of a job step (the two enums hold the same values).
+StepKind StepKindOf(JobStep step);
 
 }  // namespace orvane::station

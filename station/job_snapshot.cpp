@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <QCryptographicHash>
+#include <QString>
+#include <QSysInfo>
 #include <filesystem>
 
 #include "device/session.h"
@@ -72,6 +74,8 @@ RunStart JobSnapshot::RunStartFor(const std::string& port, const std::string& us
   start.usb_serial = usb_serial;
   start.constants = job.constants;
   start.version = version;
+  start.station = QSysInfo::machineHostName().toStdString();
+  start.position = port;
   if (image) start.image_sha256 = image->sha256;
   for (const SnapshotFile& plan : plans) {
     start.plans.push_back({std::filesystem::path(plan.path).filename().string(), plan.sha256});

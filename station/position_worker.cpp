@@ -71,7 +71,7 @@ PositionWorker::~PositionWorker() {
 
 void PositionWorker::Begin() {
   began_ = Clock::now();
-  auto store = RecordStore::Open(store_location_);
+  auto store = RecordStore::Open(store_location_, StoreMode::kExisting);
   if (!store) {
     UnitEnd end;
     end.cause = FailureCause::kRecords;
@@ -256,6 +256,7 @@ void PositionWorker::StartJob(const UnitVerdict& verdict) {
   }
   run_ = *run.value;
   verdict_ = verdict;
+  image_written_ = false;
   given_serial_.reset();
   steps_.clear();
   const Job& job = snapshot_->job;
@@ -294,6 +295,7 @@ bool PositionWorker::QueueStep(const Step& step) {
       }
       session.link().QueueRefresh();
       AppendLog(device::kLogFlashing);
+      image_written_ = true;
       return true;
     case JobStep::kErase:
       session.EraseAll();
@@ -344,7 +346,9 @@ void PositionWorker::Check() {
   if (auto mismatch = JobMismatch(*snapshot_, session_->model(), given_serial_)) {
     return FailJob(FailureCause::kCheckFailed, *mismatch);
   }
-  if (auto error = store_->FinishRun(run_, RunResult::kDone, "")) {
+  RunEnd record{RunResult::kDone, ""};
+  record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
+  if (auto error = store_->FinishRun(run_, record)) {
     return FailJob(FailureCause::kRecords, *error);
   }
   phase_ = Phase::kHolding;
@@ -386,7 +390,11 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
       }
     }
     end.reason = ReasonOf(end.step, end.plan, end.detail);
-    if (auto error = store_->FinishRun(run_, end.result, end.reason)) end.reason += "; " + *error;
+    RunEnd record{end.result, end.reason};
+    record.failed_step = StepKindOf(end.step);
+    record.failed_plan = end.plan;
+    record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
+    if (auto error = store_->FinishRun(run_, record)) end.reason += "; " + *error;
   }
   EndUnit(std::move(end));
 }

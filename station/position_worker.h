@@ -158,6 +158,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::optional<std::int64_t> unit_serial_;
   std::optional<std::int64_t> given_serial_;
   std::int64_t run_ = 0;
+  bool image_written_ = false;  // the image's write pass was queued
   std::vector<Step> steps_;
   std::size_t step_ = 0;
   int progress_maximum_ = 0;

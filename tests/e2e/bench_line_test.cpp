@@ -115,6 +115,7 @@ class BenchLine : public EndToEnd {
   void SetUp() override {
     EndToEnd::SetUp();
     database_ = std::make_unique<station::TestDatabase>(station::Backend::kSqlite);
+    ASSERT_TRUE(station::RecordStore::Open(database_->location(), station::StoreMode::kCreate));
     image_ = Pattern(400, 3);
     plan_ = Pattern(300, 4);
     WriteFile("main.mts", image_);
@@ -137,7 +138,7 @@ class BenchLine : public EndToEnd {
   }
 
   std::vector<station::RunRecord> Runs() {
-    auto store = station::RecordStore::Open(database_->location());
+    auto store = station::RecordStore::Open(database_->location(), station::StoreMode::kExisting);
     auto runs = (*store.value)->History({});
     return runs ? *runs.value : std::vector<station::RunRecord>{};
   }

@@ -92,6 +92,7 @@ class Engine : public ::testing::Test {
     ASSERT_TRUE(snapshot) << snapshot.error;
     snapshot_ = std::make_shared<JobSnapshot>(std::move(*snapshot.value));
     database_ = std::make_unique<TestDatabase>(Backend::kSqlite);
+    ASSERT_TRUE(RecordStore::Open(database_->location(), StoreMode::kCreate));
   }
   void TearDown() override { fs::remove_all(folder_); }
 
@@ -101,7 +102,7 @@ class Engine : public ::testing::Test {
     return (folder_ / name).string();
   }
   std::vector<RunRecord> Runs() {
-    auto store = RecordStore::Open(database_->location());
+    auto store = RecordStore::Open(database_->location(), StoreMode::kExisting);
     auto runs = (*store.value)->History({});
     return runs ? *runs.value : std::vector<RunRecord>{};
   }
