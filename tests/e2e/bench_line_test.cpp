@@ -1,18 +1,10 @@
 // provision --watch on a bench whose USB adapters stay on the hub while
 // modems are put on their cables one after another: each adapter is a
-// pseudo-terminal that stays, and a cable carries bytes between it and
-// whichever simulated modem is on it at the time.
-#include <fcntl.h>
-#include <poll.h>
+// simulator's port that stays while modems are plugged and unplugged.
 #include <signal.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "link/payloads.h"
@@ -27,72 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::int64_t kFirst = 800000;
-
-// An adapter that stays: the tool holds the pty's far side; a modem is put
-// on the cable (Attach) or taken off (Detach), and with none on it the
-// adapter's bytes go nowhere and nothing comes back.
-class Cable {
- public:
-  Cable() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) path_ = ::ptsname(master_);
-    thread_ = std::thread([this] { Carry(); });
-  }
-  ~Cable() {
-    stop_ = true;
-    thread_.join();
-    Detach();
-    if (master_ >= 0) ::close(master_);
-  }
-  const std::string& path() const { return path_; }
-
-  void Attach(sim::Simulator& modem) {
-    const int fd = ::open(modem.Start().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios raw{};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
-    std::lock_guard lock(mutex_);
-    modem_ = fd;
-  }
-  void Detach() {
-    std::lock_guard lock(mutex_);
-    if (modem_ >= 0) ::close(modem_);
-    modem_ = -1;
-  }
-
- private:
-  void Carry() {
-    std::uint8_t bytes[4096];
-    while (!stop_) {
-      int modem = -1;
-      {
-        std::lock_guard lock(mutex_);
-        modem = modem_;
-      }
-      pollfd fds[2] = {{master_, POLLIN, 0}, {modem, POLLIN, 0}};
-      if (::poll(fds, modem >= 0 ? 2 : 1, 2) <= 0) continue;
-      if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) std::this_thread::sleep_for(2ms);  // the tool is not on yet
-      std::lock_guard lock(mutex_);
-      if (modem != modem_) continue;
-      if (fds[0].revents & POLLIN) {
-        const ssize_t got = ::read(master_, bytes, sizeof bytes);
-        if (got > 0 && modem >= 0) (void)!::write(modem, bytes, static_cast<std::size_t>(got));
-      }
-      if (modem >= 0 && (fds[1].revents & POLLIN)) {
-        const ssize_t got = ::read(modem, bytes, sizeof bytes);
-        if (got > 0) (void)!::write(master_, bytes, static_cast<std::size_t>(got));
-      }
-    }
-  }
-
-  int master_ = -1;
-  int modem_ = -1;
-  std::string path_;
-  std::mutex mutex_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t seen = 0;
@@ -124,8 +50,9 @@ class BenchLine : public EndToEnd {
                                     << "[constants]\nid = \"Bench\"\n[serial]\nfirst = " << kFirst
                                     << "\nlast = " << kFirst + 99 << "\n";
     std::filesystem::create_directories(Path("ports"));
-    std::filesystem::create_symlink(cables_[0].path(), Path("ports/COM3"));
-    std::filesystem::create_symlink(cables_[1].path(), Path("ports/COM4"));
+    for (sim::Simulator& cable : cables_) cable.Unplug();
+    std::filesystem::create_symlink(cables_[0].Start(), Path("ports/COM3"));
+    std::filesystem::create_symlink(cables_[1].Start(), Path("ports/COM4"));
   }
 
   std::unique_ptr<Background> Station() {
@@ -152,35 +79,39 @@ class BenchLine : public EndToEnd {
 
   std::unique_ptr<station::TestDatabase> database_;
   Bytes image_, plan_;
-  Cable cables_[2];  // COM3 gets modems, COM4 is an adapter with none
+  // COM3 gets modems, COM4 is an adapter with none.
+  sim::Simulator cables_[2] = {sim::Simulator(Modem()), sim::Simulator(Modem())};
 };
 
 // Three modems in turn on COM3, the third put on within a moment of the
 // second's removal; the first left on its line a while; the plan changed on
 // disk before the second; then a new session with the third still on.
 TEST_F(BenchLine, ModemsInTurnEachGetOneJobAndAFinishedOneIsNeverWrittenAgain) {
-  sim::Simulator modems[3] = {sim::Simulator(Modem()), sim::Simulator(Modem()), sim::Simulator(Modem())};
+  sim::Simulator& line = cables_[0];
+  sim::DeviceState done[3];
   {
     auto tool = Station();
-    cables_[0].Attach(modems[0]);
+    line.Plug(sim::DeviceState{});
     ASSERT_TRUE(tool->WaitForOutput("COM3: done, serial " + std::to_string(kFirst), 30s)) << tool->out();
 
-    const sim::DeviceState finished = modems[0].State();
+    done[0] = line.State();
     std::this_thread::sleep_for(1500ms);
-    EXPECT_EQ(modems[0].State().constants, finished.constants);
-    EXPECT_EQ(modems[0].State().files.size(), 1u);
+    EXPECT_EQ(line.State().constants, done[0].constants);
+    EXPECT_EQ(line.State().files.size(), 1u);
     EXPECT_EQ(Count(tool->out(), "COM3: started"), 1u) << "a unit left on its line gets no second job";
 
-    cables_[0].Detach();
+    line.Unplug();
     ASSERT_TRUE(tool->WaitForOutput("COM3: waiting", 10s, 2)) << tool->out();
     std::ofstream(Path("p.yp1"), std::ios::app) << "changed";
-    cables_[0].Attach(modems[1]);
+    line.Plug(sim::DeviceState{});
     ASSERT_TRUE(tool->WaitForOutput("COM3: done, serial " + std::to_string(kFirst + 1), 30s)) << tool->out();
+    done[1] = line.State();
 
-    cables_[0].Detach();
+    line.Unplug();
     std::this_thread::sleep_for(300ms);  // far less than a departure takes
-    cables_[0].Attach(modems[2]);
+    line.Plug(sim::DeviceState{});
     ASSERT_TRUE(tool->WaitForOutput("COM3: done, serial " + std::to_string(kFirst + 2), 30s)) << tool->out();
+    done[2] = line.State();
 
     tool->Signal(SIGINT);
     const RunResult run = tool->Wait(30s);
@@ -193,12 +124,10 @@ TEST_F(BenchLine, ModemsInTurnEachGetOneJobAndAFinishedOneIsNeverWrittenAgain) {
     EXPECT_EQ(Count(run.out, "COM4: "), 1u) << "an adapter with no modem only waits: " << run.out;
     EXPECT_NE(run.out.find("COM4: waiting"), std::string::npos) << run.out;
   }
-  ExpectJob(modems[0].State(), plan_, kFirst);
-  ExpectJob(modems[1].State(), plan_, kFirst + 1);
-  ExpectJob(modems[2].State(), plan_, kFirst + 2);
+  for (int i = 0; i < 3; ++i) ExpectJob(done[i], plan_, kFirst + i);
 
   WriteFile("p.yp1", plan_);  // the same job again: the third modem is done by it
-  const long frames = modems[2].Stats().frames_received;
+  const long frames = line.Stats().frames_received;
   auto again = Station();
   ASSERT_TRUE(again->WaitForOutput("COM3: already done", 30s)) << again->out();
   again->Signal(SIGINT);
@@ -206,8 +135,8 @@ TEST_F(BenchLine, ModemsInTurnEachGetOneJobAndAFinishedOneIsNeverWrittenAgain) {
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_NE(run.out.find("0 jobs: 0 done, 0 failed, 0 interrupted; 1 unit already done left alone"), std::string::npos)
       << run.out;
-  EXPECT_LT(modems[2].Stats().frames_received - frames, 40) << "only its directory and constants were read";
-  ExpectJob(modems[2].State(), plan_, kFirst + 2);
+  EXPECT_LT(line.Stats().frames_received - frames, 40) << "only its directory and constants were read";
+  ExpectJob(line.State(), plan_, kFirst + 2);
 
   const auto runs = Runs();
   ASSERT_EQ(runs.size(), 3u);
