@@ -18,6 +18,7 @@
 #include <string>
 
 #include "link/link_control.h"
+#include "station/position_worker.h"
 
 namespace orvane::cli {
 
@@ -27,7 +28,7 @@ std::string DescribeData(bool sent, std::uint8_t code, std::span<const std::uint
 // Bytes as upper-case hex pairs separated by spaces.
 std::string HexBytes(std::span<const std::uint8_t> bytes);
 
-class TraceWriter final : public link::LinkTracer {
+class TraceWriter final : public station::PositionTrace {
  public:
   // Creates or empties the file; nothing and *error when it cannot.
   static std::unique_ptr<TraceWriter> Open(const std::string& path, std::string* error);
@@ -38,7 +39,7 @@ class TraceWriter final : public link::LinkTracer {
   void FrameSent(std::span<const std::uint8_t> frame) override;
   void FrameReceived(const link::FrameView& frame) override;
   void Decision(link::LinkDecision decision, const link::QueueEntry* head) override;
-  void Log(const std::string& line);
+  void Log(const std::string& line) override;
 
  private:
   explicit TraceWriter(int fd) : fd_(fd) {}

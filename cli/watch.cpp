@@ -11,7 +11,9 @@
 
 #include "cli/messages.h"
 #include "cli/signals.h"
+#include "cli/several_ports.h"
 #include "cli/station_view.h"
+#include "cli/trace.h"
 #include "l10n/l10n.h"
 #include "serial/connection.h"
 #include "serial/port_names.h"
@@ -94,6 +96,14 @@ class StationRun {
     engine_options.once = !options_.watch;
     engine_options.no_modem_wait = std::chrono::milliseconds(serial::Connection::kWatchdogMs);
     engine_options.version = ORVANE_VERSION;
+    if (options_.trace_path) {
+      engine_options.trace_path = [trace = *options_.trace_path, several = ports_.size() > 1](const std::string& port) {
+        return several ? TracePathFor(trace, port) : trace;
+      };
+      engine_options.open_trace = [](const std::string& path, std::string* error) {
+        return std::unique_ptr<station::PositionTrace>(TraceWriter::Open(path, error));
+      };
+    }
     engine_.Start(std::move(positions), std::move(snapshot), *options_.db, engine_options);
     if (!engine_.ended()) loop.exec();
     view_.Close();

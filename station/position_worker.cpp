@@ -79,6 +79,7 @@ void PositionWorker::Begin() {
     return EndUnit(std::move(end));
   }
   store_ = std::move(*store.value);
+  if (!OpenTrace()) return;
   ResetSession();
   if (OpenPort()) {
     Emit(Event());
@@ -93,6 +94,35 @@ void PositionWorker::Begin() {
     Apply(rule_.PortGone());
   }
   ticker_.start(static_cast<int>(options_.tick.count()));
+}
+
+// A trace that cannot be written ends a single run (the operator asked for
+// it); a watching station says so and goes on without.
+bool PositionWorker::OpenTrace() {
+  if (!options_.trace_path || !options_.open_trace) return true;
+  trace_file_ = options_.trace_path(position_.port);
+  if (trace_file_.empty()) return true;
+  std::string error;
+  trace_ = options_.open_trace(trace_file_, &error);
+  if (trace_) return true;
+  trace_file_.clear();
+  if (!options_.once) {
+    if (sinks_.log) sinks_.log(error);
+    return true;
+  }
+  UnitEnd end;
+  end.cause = FailureCause::kRefused;
+  end.detail = error;
+  EndUnit(std::move(end));
+  return false;
+}
+
+void PositionWorker::FrameSent(std::span<const std::uint8_t> frame) {
+  if (trace_) trace_->FrameSent(frame);
+}
+
+void PositionWorker::Decision(link::LinkDecision decision, const link::QueueEntry* head) {
+  if (trace_) trace_->Decision(decision, head);
 }
 
 bool PositionWorker::OpenPort() {
@@ -111,6 +141,7 @@ bool PositionWorker::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
 }
 
 void PositionWorker::AppendLog(const std::string& line) {
+  if (trace_) trace_->Log(line);
   if (sinks_.log) sinks_.log(line);
 }
 
@@ -138,6 +169,7 @@ void PositionWorker::Tick() {
 }
 
 void PositionWorker::FrameReceived(const link::FrameView& frame) {
+  if (trace_) trace_->FrameReceived(frame);
   if (frame.command() != link::kPoll) return;
   ever_polled_ = true;
   Apply(rule_.Poll(Clock::now()));
@@ -245,7 +277,8 @@ void PositionWorker::TellJobChanged() {
 }
 
 void PositionWorker::StartJob(const UnitVerdict& verdict) {
-  const RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  start.trace = trace_file_;
   auto run = store_->StartRun(start);
   if (!run) {
     UnitEnd end;

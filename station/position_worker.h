@@ -33,6 +33,12 @@ struct StationPosition {
   std::string adapter_serial;  // the USB adapter's serial number, may be empty
 };
 
+// Where a position writes every frame of its link and its log, for support.
+class PositionTrace : public link::LinkTracer {
+ public:
+  virtual void Log(const std::string& line) = 0;
+};
+
 struct EngineOptions {
   LineTimes times;
   // Each position runs one unit's job and ends; a line with no polls for
@@ -42,6 +48,10 @@ struct EngineOptions {
   std::chrono::milliseconds tick{20};
   std::chrono::milliseconds reopen{500};  // a lost port is looked for this often
   std::string version;
+  // A position's trace file (empty: none), and how one is opened; nothing
+  // and the reason when it cannot be.
+  std::function<std::string(const std::string& port)> trace_path;
+  std::function<std::unique_ptr<PositionTrace>(const std::string& path, std::string* error)> open_trace;
 };
 
 // A unit's end on a position, for the session's rows and totals.
@@ -107,9 +117,10 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   };
 
   // link::LinkTracer: polls feed the line rule.
-  void FrameSent(std::span<const std::uint8_t>) override {}
+  void FrameSent(std::span<const std::uint8_t> frame) override;
   void FrameReceived(const link::FrameView& frame) override;
-  void Decision(link::LinkDecision, const link::QueueEntry*) override {}
+  void Decision(link::LinkDecision decision, const link::QueueEntry* head) override;
+  bool OpenTrace();
 
   bool OpenPort();
   void PortLost();
@@ -142,6 +153,8 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   QObject context_;
   QTimer ticker_;
   std::unique_ptr<RecordStore> store_;
+  std::unique_ptr<PositionTrace> trace_;
+  std::string trace_file_;
   serial::TSerialComm comm_;
   serial::SimplePortChoice choice_;
   serial::LinkPort port_;

@@ -58,7 +58,7 @@ class BenchLine : public EndToEnd {
   std::unique_ptr<Background> Station() {
     auto tool = std::make_unique<Background>(
         std::vector<std::string>{ORVANE_CLI_PROGRAM, "--db", database_->location(), "--port", "all", "--yes",
-                                 "provision", "--watch", Path("job.toml")},
+                                 "--trace", Path("trace"), "provision", "--watch", Path("job.toml")},
         Environment{{"ORVANE_PORT_DIR", Path("ports")}, {"XDG_CONFIG_HOME", Path("config")}});
     EXPECT_TRUE(tool->WaitForOutput("Ctrl-C stops\n", 10s)) << tool->out() << tool->err();
     return tool;
@@ -125,6 +125,11 @@ TEST_F(BenchLine, ModemsInTurnEachGetOneJobAndAFinishedOneIsNeverWrittenAgain) {
     EXPECT_NE(run.out.find("COM4: waiting"), std::string::npos) << run.out;
   }
   for (int i = 0; i < 3; ++i) ExpectJob(done[i], plan_, kFirst + i);
+  std::ifstream trace_file(Path("trace.COM3"));
+  const std::string trace((std::istreambuf_iterator<char>(trace_file)), std::istreambuf_iterator<char>());
+  EXPECT_GE(Count(trace, std::string("log ") + kDone), 3u * 5u) << "each position traces its frames and its log";
+  EXPECT_NE(trace.find("firmware-write"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(Path("trace.COM4")));
 
   WriteFile("p.yp1", plan_);  // the same job again: the third modem is done by it
   const long frames = line.Stats().frames_received;
