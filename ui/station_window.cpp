@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "device/session.h"
 #include "ui/dialogs.h"
 #include "ui/look.h"
 #include "ui/station_charts.h"
@@ -171,6 +172,15 @@ void StationWindow::ChooseJobPressed() {
 }
 
 void StationWindow::StartPressed() {
+  if (!control_.CanStart()) return;
+  if (job_) {
+    const char* warning = job_->image ? device::kReflashWarning : job_->erase ? device::kEraseWarning : nullptr;
+    if (warning && !dialogs_.WarningYesNo(this, QString::fromUtf8(warning))) return;
+  }
+  StartConfirmed();
+}
+
+void StationWindow::StartConfirmed() {
   if (!control_.CanStart()) return;
   if (!job_) {
     ShowRefusal(QStringLiteral("Сначала выберите задание"));

@@ -49,7 +49,10 @@ class StationWindow : public QMainWindow {
   // shown as a refusal and cannot be started.
   bool LoadJob(const std::string& path);
   void ChooseJobPressed();
+  // Asks the tool's warning for a job that reflashes or erases, then starts.
   void StartPressed();
+  // Starts without the warning: the operator answered it by --start.
+  void StartConfirmed();
   void StopPressed();
   void RefreshDay();
 

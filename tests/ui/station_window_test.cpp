@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device/session.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/station_charts.h"
 #include "ui/station_tile.h"
@@ -108,7 +109,7 @@ TEST_F(StationWindowTest, RefusalsAreShownAsRefusals) {
   ASSERT_TRUE(window->LoadJob(GoodJob()));
   EXPECT_TRUE(window->Refusal()->isHidden());
   session.refusal = "the serial range 100000 to 100099 has no number left";
-  window->StartPressed();
+  window->StartConfirmed();
   EXPECT_FALSE(window->Refusal()->isHidden());
   EXPECT_TRUE(window->Refusal()->text().contains("has no number left"));
   EXPECT_EQ(window->Control().Phase(), SessionPhase::kIdle);
@@ -121,7 +122,14 @@ TEST_F(StationWindowTest, RefusalsAreShownAsRefusals) {
 // stopped in two steps with a question before running jobs are stopped.
 TEST_F(StationWindowTest, SessionRunsAndStopsInTwoSteps) {
   ASSERT_TRUE(window->LoadJob(GoodJob()));
+  // The job reflashes: the tool's warning comes first, and No starts nothing.
+  dialogs.warning_answers = {false, true};
   window->StartPressed();
+  EXPECT_TRUE(session.started.empty());
+  EXPECT_EQ(window->Control().Phase(), SessionPhase::kIdle);
+  window->StartPressed();
+  ASSERT_EQ(dialogs.warnings.size(), 2u);
+  EXPECT_EQ(dialogs.warnings[0], QString::fromUtf8(device::kReflashWarning));
   ASSERT_EQ(session.started.size(), 1u);
   EXPECT_EQ(window->Control().Phase(), SessionPhase::kRunning);
   EXPECT_FALSE(window->StartButton()->isEnabled());
