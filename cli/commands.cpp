@@ -80,6 +80,7 @@ void NumberArgument(const Options& options, std::vector<std::string>& words) {
 
 void ProvisionArguments(const Options& options, std::vector<std::string>& words) {
   if (options.watch) words.push_back("--watch");
+  if (options.new_records) words.push_back("--new-records");
   if (options.force) words.push_back("--force");
   PathArgument(options, words);
 }
@@ -106,7 +107,8 @@ void ConstantsOptions(const Options& options, std::vector<std::string>& words) {
 const std::vector<CommandSpec>& Table() {
   static const std::vector<CommandSpec> table = {
       {Command::kPorts, "ports", nullptr,
-       N_("  ports [-v]            scan COM1 to COM16; print the names found, one a line\n"), {"--verbose"}, NoCheck,
+       N_("  ports [-v]            scan COM1 to COM16 and the USB adapters; print the ports found,\n"
+          "                        one a line (-v: device, hub socket, adapter)\n"), {"--verbose"}, NoCheck,
        nullptr, nullptr, VerboseOption, RunPortsCommand},
       {Command::kStatus, "status", nullptr,
        N_("  status                connect, refresh, print the files, free space and constants\n"), {}, NoCheck,
@@ -134,12 +136,14 @@ const std::vector<CommandSpec>& Table() {
        {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
        nullptr, ConstantsSteps, ConstantsOptions, nullptr},
       {Command::kProvision, "provision", "JOB",
-       N_("  provision JOB [--watch] [--force]\n"
+       N_("  provision JOB [--watch] [--new-records] [--force]\n"
        "                        run a station job file on the modem: image, erase, plans, then\n"
        "                        the constants with a serial number from the station counter;\n"
        "                        one record per modem in --db; --watch (with --port all) runs it\n"
-       "                        on each port as it appears, until Ctrl-C; --force as for flash\n"),
-       {"--watch", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
+       "                        on each port as it appears, until Ctrl-C; --new-records starts\n"
+       "                        the record store when there is none (on a terminal it asks);\n"
+       "                        --force as for flash\n"),
+       {"--watch", "--new-records", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
       {Command::kHistory, "history", nullptr,
        N_("  history [--serial N] [--since DATE] [--csv]\n"
        "                        the records of provision runs in --db, oldest first: a table,\n"

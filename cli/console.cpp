@@ -23,7 +23,9 @@ bool AskOnTerminal(const std::string& warning, const Console& console) {
     if (warning[i] == '\r' && i > 0 && warning[i - 1] == '\n') continue;
     question += warning[i];
   }
-  std::fprintf(console.err, "%s %s ", question.c_str(), l10n::Tr("[y/N]"));
+  // The warning is the console's own text and stays Russian; the question
+  // after it is the tool's.
+  std::fputs(l10n::Format(l10n::Tr("%s\nGo on? [y/N] "), question.c_str()).c_str(), console.err);
   std::fflush(console.err);
   char answer[64] = {};
   return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);

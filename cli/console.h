@@ -17,7 +17,8 @@ struct Console {
 };
 
 // The window's warning box as a question on the terminal: the warning, then
-// [y/N]; true for a yes in English or Russian.
+// the tool's question in the messages' language; true for a yes in English
+// or Russian.
 bool AskOnTerminal(const std::string& warning, const Console& console);
 
 // "orvane-cli: TEXT" on stderr.

@@ -1,6 +1,7 @@
 #include "cli/history.h"
 
 #include "cli/port_result.h"
+#include "cli/store_open.h"
 #include "station/record_store.h"
 
 namespace orvane::cli {
@@ -15,15 +16,9 @@ int RunHistory(const Options& options, const Console& console) {
     }
     filter.since = *options.since;
   }
-  std::string location;
-  if (options.db) {
-    location = *options.db;
-  } else {
-    auto path = station::DefaultStorePath();
-    if (!path) return refuse(path.error);
-    location = *path.value;
-  }
-  auto store = station::RecordStore::Open(location);
+  auto location = StoreLocationOf(options);
+  if (!location) return refuse(location.error);
+  auto store = station::RecordStore::Open(*location.value, station::StoreMode::kExisting);
   if (!store) return refuse(store.error);
   auto runs = (*store.value)->History(filter);
   if (!runs) return Refuse(console, options.json, runs.error, kExitLinkFailed);

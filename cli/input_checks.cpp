@@ -35,6 +35,12 @@ std::string TooBig(const std::string& path, std::uintmax_t size, std::uintmax_t 
                 device::kStatusFileTooBig, path.c_str(), size, limit);
 }
 
+std::string ImageTooBig(const std::string& path, std::uintmax_t size) {
+  return Format(TrN("%1$s (\"%2$s\" has %3$ju byte; the largest image is %4$ju bytes)",
+                    "%1$s (\"%2$s\" has %3$ju bytes; the largest image is %4$ju bytes)", size),
+                device::kStatusFirmwareTooBig, path.c_str(), size, std::uintmax_t{device::kFirmwareLimit - 1});
+}
+
 }  // namespace
 
 std::optional<std::string> CheckFileToSend(const Options& options) {
@@ -51,7 +57,7 @@ std::optional<std::string> CheckFileToSend(const Options& options) {
   }
   const auto size = static_cast<std::uintmax_t>(info.st_size);
   if (command != Command::kPut) {
-    if (size >= device::kFirmwareLimit) return std::string(device::kStatusFirmwareTooBig);
+    if (size >= device::kFirmwareLimit) return ImageTooBig(path, size);
     if (options.force) return std::nullopt;
     if (size == 0) {
       return Format(Tr("\"%s\" is empty: flashing it would leave the console without its main program "

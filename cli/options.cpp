@@ -65,6 +65,7 @@ class Parser {
     app_.add_flag("-v,--verbose", options_.verbose)->disable_flag_override();
     AddConstantsOptions(app_);
     Flag(app_, "--watch", options_.watch);
+    Flag(app_, "--new-records", options_.new_records);
     Flag(app_, "--csv", options_.csv);
     since_ = app_.add_option("--since", since_text_);
   }

@@ -54,6 +54,7 @@ struct Options {
   // provision and history use the default place when it is absent.
   std::optional<std::string> db;
   bool watch = false;                          // provision --watch
+  bool new_records = false;                    // provision --new-records: the store may be made
   std::optional<std::int32_t> history_serial;  // history --serial N
   std::optional<std::string> since;            // history --since DATE
   bool csv = false;                            // history --csv

@@ -16,6 +16,7 @@
 #include "cli/port_run.h"
 #include "cli/scan.h"
 #include "cli/signals.h"
+#include "cli/store_open.h"
 #include "cli/watch.h"
 #include "l10n/l10n.h"
 #include "link/cp1251.h"
@@ -187,6 +188,7 @@ PortResult ProvisionOnePort(Options options, PreparedJob& prepared, const Consol
   const std::string port = *options.port;
   auto start = station::RunStartFor(job, port, serial::DescribePort(port).serial, ORVANE_VERSION);
   if (!start) return Ended(port, PortResult::End::kRefused, start.error);
+  start.value->trace = options.trace_path.value_or("");
 
   std::optional<int> early_signal;
   std::int64_t run_id = 0;
@@ -258,19 +260,14 @@ int PrintRows(const std::vector<ProvisionRow>& rows, const Options& options, con
 
 }  // namespace
 
-station::Outcome<PreparedJob> PrepareJob(Options& options) {
+station::Outcome<PreparedJob> PrepareJob(Options& options, const Console& console) {
   using Prepared = station::Outcome<PreparedJob>;
   PreparedJob prepared;
   auto job = station::ReadJob(options.path);
   if (!job) return Prepared::Failed(job.error);
   prepared.job = std::move(*job.value);
   if (auto error = CheckJobFiles(prepared.job, options.force)) return Prepared::Failed(*error);
-  if (!options.db) {
-    auto location = station::DefaultStorePath();
-    if (!location) return Prepared::Failed(location.error);
-    options.db = *location.value;
-  }
-  auto store = RecordStore::Open(*options.db);
+  auto store = OpenStationStore(options, console);
   if (!store) return Prepared::Failed(store.error);
   prepared.store = std::move(*store.value);
   if (const auto& range = prepared.job.serial) {
@@ -338,7 +335,7 @@ std::string ProvisionJsonLine(const ProvisionRow& row) {
 
 int RunProvision(const Options& given, const Console& console) {
   Options options = given;
-  auto prepared = PrepareJob(options);
+  auto prepared = PrepareJob(options, console);
   const bool child = options.result_fd.has_value();
   if (!prepared) {
     if (!child) return Refuse(console, options.json, prepared.error, kExitRefused);

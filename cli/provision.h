@@ -28,14 +28,14 @@ namespace orvane::cli {
 
 int RunProvision(const Options& options, const Console& console);
 
-// A job ready to run: read and checked, its store open. PrepareJob sets
-// options.db to the store's location, so that children use the same one.
+// A job ready to run: read and checked, its store open (see
+// OpenStationStore, which sets options.db for the children).
 struct PreparedJob {
   station::Job job;
   std::unique_ptr<station::RecordStore> store;
   std::int64_t numbers_left = 0;  // fresh serial numbers in the job's range
 };
-station::Outcome<PreparedJob> PrepareJob(Options& options);
+station::Outcome<PreparedJob> PrepareJob(Options& options, const Console& console);
 
 // The one question before a job that reflashes or erases (the reflash
 // warning covers both); why it was not confirmed, or nothing.

@@ -140,14 +140,15 @@ VerifyResult VerifyFromJson(const Json& json) {
   return result;
 }
 
+// -v: fixed columns (name, device, socket, maker, product, serial), "-" for
+// what is not known, so that the columns can be cut.
 std::string FormatPorts(const std::vector<serial::PortInfo>& ports, bool verbose) {
   std::string out;
   for (const serial::PortInfo& port : ports) {
     out += port.name;
     if (verbose) {
-      out += "\t" + port.device;
-      for (const std::string* detail : {&port.maker, &port.product, &port.serial}) {
-        if (!detail->empty()) out += "\t" + *detail;
+      for (const std::string* detail : {&port.device, &port.socket, &port.maker, &port.product, &port.serial}) {
+        out += "\t" + (detail->empty() ? std::string("-") : *detail);
       }
     }
     out += "\n";
@@ -159,7 +160,12 @@ std::string FormatPortsJson(const std::vector<serial::PortInfo>& ports) {
   Json list = Json::array();
   for (const serial::PortInfo& p : ports) {
     list.push_back(
-        {{"name", p.name}, {"device", p.device}, {"maker", p.maker}, {"product", p.product}, {"serial", p.serial}});
+        {{"name", p.name},
+         {"device", p.device},
+         {"socket", p.socket},
+         {"maker", p.maker},
+         {"product", p.product},
+         {"serial", p.serial}});
   }
   return DumpJson(list) + "\n";
 }

@@ -58,6 +58,10 @@ void Choose(const char* program_path, std::string_view language) {
   }
   ::bindtextdomain(kDomain, CatalogueFolder(program_path).c_str());
   ::bind_textdomain_codeset(kDomain, "UTF-8");
+  // strerror's texts come from the C library's own catalogue, converted to
+  // LC_CTYPE's charset: ASCII (transliterated) when the locale asked for was
+  // never generated.
+  ::bind_textdomain_codeset("libc", "UTF-8");
 }
 
 }  // namespace

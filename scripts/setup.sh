@@ -14,6 +14,7 @@ packages=(
   qt6-translations-l10n
   dpkg-dev file lintian appstream desktop-file-utils man-db
   gettext
+  libc-l10n  # the C library's own catalogue: system error texts in Russian
 )
 
 missing=()

@@ -73,6 +73,10 @@ void Connection::CloseLinkPort() {
   if (was_open) StopWatchdog();
 }
 
+void Connection::StartWatchdog() {
+  if (comm_.PortOpen()) watchdog_.start();
+}
+
 void Connection::ScanPorts() {
   const bool was_open = comm_.PortOpen();
   port().ScanPorts();

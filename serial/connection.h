@@ -54,7 +54,10 @@ class Connection {
   void ScanPorts();
   bool WriteData(const std::uint8_t* bytes, std::uint16_t count);
   void StopWatchdog() { watchdog_.stop(); }
-  void StartWatchdog() { watchdog_.start(); }
+  // Arms the watchdog only on an open port, whoever asks: a poll handled
+  // later in the delivery whose answer closed the port, or a re-arm after
+  // the port dialog, cannot start it on a closed one.
+  void StartWatchdog();
 
   LinkPort& port();  // load, save and scan
   TSerialComm& comm() { return comm_; }

@@ -55,7 +55,8 @@ PortDiagnosis Permission(const std::string& device, int error) {
   const std::string group = ::stat(device.c_str(), &info) == 0 ? GroupName(info.st_gid) : kDialout;
   diagnosis.names = {group};
   if (group == "root") {
-    diagnosis.advice = Tr("only root may open it; a udev rule can give it to the group dialout, whose members may");
+    diagnosis.advice =
+        Tr("only root may open it; a udev rule can give it to the group dialout, whose members may then open it");
   } else {
     diagnosis.advice =
         Format(Tr("its group is %1$s: add your user to it (sudo usermod -aG %1$s $USER) and log in again"), group.c_str());

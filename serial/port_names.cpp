@@ -42,24 +42,49 @@ std::string DeviceFileForPort(const std::string& name) {
 
 PortInfo DescribePort(const std::string& name) { return DescribePort(name, "/sys"); }
 
-// /sys/class/tty/<tty>/device leads into the adapter's interface; the USB
-// device with its idVendor and strings is one of the folders above it.
 PortInfo DescribePort(const std::string& name, const std::string& sysfs_root) {
-  PortInfo info{name, DeviceFileForPort(name), {}, {}, {}};
+  PortInfo info{name, DeviceFileForPort(name), {}, {}, {}, {}};
   std::error_code error;
   fs::path device = fs::weakly_canonical(info.device, error);
   if (error) device = info.device;
-  fs::path node = fs::canonical(fs::path(sysfs_root) / "class/tty" / device.filename() / "device", error);
-  if (error) return info;
+  ReadUsbDetails(device.filename().string(), sysfs_root, info);
+  info.socket = SocketOf(info.device, ByPathFolder());
+  return info;
+}
+
+// /sys/class/tty/<tty>/device leads into the adapter's interface; the USB
+// device with its idVendor and strings is one of the folders above it.
+void ReadUsbDetails(const std::string& tty_name, const std::string& sysfs_root, PortInfo& info) {
+  std::error_code error;
+  fs::path node = fs::canonical(fs::path(sysfs_root) / "class/tty" / tty_name / "device", error);
+  if (error) return;
   for (; !node.empty() && node != node.root_path(); node = node.parent_path()) {
     if (fs::exists(node / "idVendor", error)) {
       info.maker = ReadAttribute(node / "manufacturer");
       info.product = ReadAttribute(node / "product");
       info.serial = ReadAttribute(node / "serial");
-      break;
+      return;
     }
   }
-  return info;
+}
+
+std::string ByPathFolder() {
+  const char* folder = std::getenv("ORVANE_BY_PATH_DIR");
+  return folder != nullptr && *folder != '\0' ? folder : "/dev/serial/by-path";
+}
+
+std::string SocketOf(const std::string& device, const std::string& by_path_folder) {
+  std::error_code error;
+  const fs::path target = fs::canonical(device, error);
+  if (error) return {};
+  std::string found;
+  for (const fs::directory_entry& link : fs::directory_iterator(by_path_folder, error)) {
+    std::error_code dangling;
+    if (fs::canonical(link.path(), dangling) != target || dangling) continue;
+    const std::string name = link.path().filename().string();
+    if (found.empty() || name < found) found = name;  // the same one whatever the folder's order
+  }
+  return found;
 }
 
 }  // namespace orvane::serial

@@ -31,6 +31,8 @@ class AdapterDelay {
   std::optional<Clock::time_point> NextDue() const;
   // The pieces due by now, oldest first.
   std::vector<Piece> TakeDue(Clock::time_point now);
+  // Loses what is on its way: nothing is behind the adapter to take it.
+  void Clear() { pending_.clear(); }
 
  private:
   std::chrono::nanoseconds latency_;

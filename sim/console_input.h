@@ -34,6 +34,11 @@ class ConsoleInput {
   // The frames the console takes up now, in order. waiting: it is inside the
   // reply window of a poll it has not had an answer to yet.
   std::vector<Taken> Take(bool waiting);
+  // The console is taken off its cable: a partial frame never completes.
+  void Clear() {
+    bytes_.clear();
+    sent_.clear();
+  }
 
   std::size_t held() const { return bytes_.size(); }
   long discarded() const { return discarded_; }    // thrown away by first / flush

@@ -1,5 +1,6 @@
 // orvane-sim: runs a simulated KV80 console on a pseudo-terminal until it is
 // interrupted, unplugged (--hangup-after) or left idle (--exit-after-idle-ms).
+// SIGUSR1 takes the modem off its cable, SIGUSR2 connects one again.
 // The first line on standard output is the port path for the configurator.
 #include <pthread.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -59,10 +61,16 @@ constexpr const char* kUsage = N_(
     "  --state FILE              load the console's content from FILE, save it on exit\n"
     "  --samples                 start with a few sample plan files (unless --state loads some)\n"
     "  --stats FILE              write the exchange counts and timings to FILE on exit\n"
+    "  --start-unplugged         start with the port but no modem behind it\n"
+    "  --plug-fresh              SIGUSR2 connects another modem with the content this run\n"
+    "                            started with, instead of the one taken off\n"
     "  --exit-after-idle-ms MS   exit when the PC has sent nothing for MS ms (off)\n"
     "  --version                 print the version and exit\n"
     "  --help                    show this text\n"
-    "The console polls on while the PC's port is closed; what it sends then is lost.\n");
+    "The console polls on while the PC's port is closed; what it sends then is lost.\n"
+    "SIGUSR1 takes the modem off its cable: the port stays, nothing polls, what the PC\n"
+    "sends is lost. SIGUSR2 connects the modem again. With --state the content saved\n"
+    "on exit is that of the modem connected last.\n");
 
 // Longest time accepted, in microseconds: a day.
 constexpr unsigned long long kLongestUs = 86'400'000'000ull;
@@ -72,6 +80,8 @@ struct Settings {
   std::string state_path;
   std::string stats_path;
   bool samples = false;  // start with the sample files when no state is loaded
+  bool start_unplugged = false;
+  bool plug_fresh = false;
 };
 
 // One option: its name, what it expects (for the error message) and how its
@@ -188,8 +198,10 @@ bool ParseArguments(int argc, char** argv, Settings& settings, bool& help, bool&
       version = true;
       return true;
     }
-    if (argument == "--samples") {
-      settings.samples = true;
+    if (argument == "--samples" || argument == "--start-unplugged" || argument == "--plug-fresh") {
+      (argument == "--samples" ? settings.samples
+       : argument == "--plug-fresh" ? settings.plug_fresh
+                                     : settings.start_unplugged) = true;
       continue;
     }
     std::string_view value;
@@ -227,12 +239,21 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// SIGINT and SIGTERM are blocked in every thread and taken here, so the state
-// is saved by ordinary code rather than inside a signal handler.
-void WaitForEnd(const orvane::sim::Simulator& simulator, const sigset_t& signals) {
+// The signals are blocked in every thread and taken here, so the state is
+// saved and the modem changed by ordinary code rather than in a handler.
+// fresh: the content of each modem SIGUSR2 connects; none for the same one.
+void WaitForEnd(orvane::sim::Simulator& simulator, const sigset_t& signals,
+                const std::optional<orvane::sim::DeviceState>& fresh) {
   const timespec tick{0, 50'000'000};
   while (simulator.Running()) {
-    if (::sigtimedwait(&signals, nullptr, &tick) > 0) return;
+    const int taken = ::sigtimedwait(&signals, nullptr, &tick);
+    if (taken == SIGUSR1) {
+      simulator.Unplug();
+    } else if (taken == SIGUSR2) {
+      fresh ? simulator.Plug(*fresh) : simulator.Plug();
+    } else if (taken > 0) {
+      return;
+    }
   }
 }
 
@@ -266,10 +287,15 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  std::optional<orvane::sim::DeviceState> fresh;
+  if (settings.plug_fresh) fresh = initial;
   orvane::sim::Simulator simulator(settings.sim, std::move(initial));
+  if (settings.start_unplugged) simulator.Unplug();
   try {
     const std::string port = simulator.Start();
     std::printf("%s\n", port.c_str());
@@ -279,7 +305,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  WaitForEnd(simulator, signals);
+  WaitForEnd(simulator, signals, fresh);
   simulator.Stop();
 
   int status = 0;

@@ -33,6 +33,8 @@ class PcFrameFaults {
   std::vector<Bytes> Pass(std::span<const std::uint8_t> bytes);
 
   const Counts& counts() const { return counts_; }
+  // Loses a frame half sent (the console left the line).
+  void Clear() { held_.clear(); }
 
  private:
   void PassFrame(std::span<std::uint8_t> frame, std::vector<Bytes>& out);

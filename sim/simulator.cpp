@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -60,7 +62,14 @@ timespec ToTimespec(Clock::duration duration) {
 struct Simulator::Impl {
   // kPause: between the end of a reply window and the next poll.
   // kWindow: a poll is out and not answered yet. kSilent: polls no more.
-  enum class Phase { kPause, kWindow, kSilent };
+  // kUnplugged: off its cable.
+  enum class Phase { kPause, kWindow, kSilent, kUnplugged };
+
+  // No modem (plugged false), the same one back, or another one.
+  struct PlugChange {
+    bool plugged = false;
+    std::optional<DeviceState> modem;
+  };
 
   Impl(SimOptions opts, DeviceState initial)
       : options(std::move(opts)),
@@ -93,6 +102,11 @@ struct Simulator::Impl {
   bool IdleExpired() const;
   void MakeLink();
   void RemoveLink();
+  void RequestPlugChange(PlugChange change);
+  void ApplyPlugChanges();
+  void ApplyPlugChange(PlugChange& change);
+  void LeaveLine();
+  void Wake();
 
   SimOptions options;
   std::string path;
@@ -123,6 +137,16 @@ struct Simulator::Impl {
   int wake_fd = -1;  // written by Stop to end every wait of the device thread
   std::atomic<bool> stop_requested{false};
   std::atomic<bool> running{false};
+
+  // Plug changes are made by the device thread while it runs, so they never
+  // fall in the middle of an exchange; the caller waits for its own.
+  std::mutex plug_mutex;
+  std::condition_variable plug_done;
+  std::deque<PlugChange> plug_changes;
+  long plug_requested = 0;
+  long plug_applied = 0;
+  bool thread_alive = false;
+  std::atomic<bool> plugged{true};
 };
 
 // The console's own cycle goes on whether or not anybody holds the port:
@@ -132,12 +156,74 @@ void Simulator::Impl::Run() {
   ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // wake-ups to the microsecond
   next_poll = Clock::now();
   while (!StopRequested() && !IdleExpired()) {
+    ApplyPlugChanges();
     if (!RunDueEvents()) break;
     std::optional<Clock::time_point> deadline = PhaseDeadline();
     if (const auto due = adapter.NextDue(); due && (!deadline || *due < *deadline)) deadline = due;
     Wait(std::min(deadline.value_or(Clock::time_point::max()), IdleDeadline()));
   }
   running.store(false, std::memory_order_release);
+  {
+    std::lock_guard lock(plug_mutex);
+    thread_alive = false;
+  }
+  plug_done.notify_all();
+}
+
+// Without a device thread there is nobody to race with, and nobody to wait
+// for: the change is made at once.
+void Simulator::Impl::RequestPlugChange(PlugChange change) {
+  std::unique_lock lock(plug_mutex);
+  if (!thread_alive) {
+    ApplyPlugChange(change);
+    return;
+  }
+  const long ticket = ++plug_requested;
+  plug_changes.push_back(std::move(change));
+  Wake();
+  plug_done.wait(lock, [&] { return plug_applied >= ticket || !thread_alive; });
+  for (; plug_applied < ticket; ++plug_applied) {  // the thread ended first
+    ApplyPlugChange(plug_changes.front());
+    plug_changes.pop_front();
+  }
+}
+
+void Simulator::Impl::ApplyPlugChanges() {
+  {
+    std::lock_guard lock(plug_mutex);
+    if (plug_changes.empty()) return;
+    for (; !plug_changes.empty(); plug_changes.pop_front(), ++plug_applied) ApplyPlugChange(plug_changes.front());
+  }
+  plug_done.notify_all();
+}
+
+void Simulator::Impl::ApplyPlugChange(PlugChange& change) {
+  if (!change.plugged || change.modem) LeaveLine();
+  if (change.modem) {
+    std::lock_guard lock(device_mutex);
+    device = Kv80Device(std::move(*change.modem), options.capacity, options.fail_verify, options.copies);
+    polls_heard = 0;
+  }
+  if (change.plugged && phase == Phase::kUnplugged) {
+    phase = Phase::kPause;
+    next_poll = Clock::now() + PollPause();
+  }
+  plugged.store(change.plugged, std::memory_order_release);
+}
+
+// What was on its way to the console is lost with it.
+void Simulator::Impl::LeaveLine() {
+  line.Clear();
+  adapter.Clear();
+  input.Clear();
+  UpdateInputCounts();
+  turnaround_pending = false;
+  phase = Phase::kUnplugged;
+}
+
+void Simulator::Impl::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto ignored = ::write(wake_fd, &one, sizeof one);
 }
 
 // Runs what is due, oldest first: bytes reaching the console and the ends of
@@ -164,7 +250,8 @@ std::optional<Clock::time_point> Simulator::Impl::PhaseDeadline() const {
   switch (phase) {
     case Phase::kPause: return next_poll;
     case Phase::kWindow: return window_end;
-    case Phase::kSilent: return std::nullopt;
+    case Phase::kSilent:
+    case Phase::kUnplugged: return std::nullopt;
   }
   return std::nullopt;
 }
@@ -220,7 +307,10 @@ void Simulator::Impl::Wait(Clock::time_point deadline) {
   const timespec timeout = ToTimespec(deadline - Clock::now());
   const nfds_t count = peer_open ? 3 : 2;
   if (::ppoll(watched.data(), count, &timeout, nullptr) < 0 && errno != EINTR) return;
-  if (watched[0].revents) return;
+  if (watched[0].revents) {  // a stop or a plug change; what the PC sent before is read first
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto ignored = ::read(wake_fd, &count, sizeof count);
+  }
   if (!peer_open || watched[1].revents) {
     PeerListening();
     return;
@@ -241,6 +331,7 @@ bool Simulator::Impl::ReadFromPc() {
       OnPeerGone();
       return false;
     }
+    if (phase == Phase::kUnplugged) continue;  // nothing behind the adapter
     const auto sent = Clock::now();
     TakeUp(line.Pass({chunk.data(), count}), sent);
   }
@@ -279,7 +370,7 @@ void Simulator::Impl::OnPeerGone() {
   std::array<std::uint8_t, link::kReceiveBufferSize> chunk;
   std::size_t count = 0;
   while (port.Read(chunk, count) == PtyPort::ReadResult::kData) {
-    TakeUp(line.Pass({chunk.data(), count}), Clock::now());
+    if (phase != Phase::kUnplugged) TakeUp(line.Pass({chunk.data(), count}), Clock::now());
   }
   port.Discard();
 }
@@ -408,6 +499,10 @@ std::string Simulator::Start() {
   }
   s.stop_requested = false;
   s.running = true;
+  {
+    std::lock_guard lock(s.plug_mutex);
+    s.thread_alive = true;
+  }
   s.thread = std::thread([&s] { s.Run(); });
   return s.path;
 }
@@ -416,8 +511,7 @@ void Simulator::Stop() {
   Impl& s = *impl_;
   if (s.thread.joinable()) {
     s.stop_requested = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto ignored = ::write(s.wake_fd, &one, sizeof one);
+    s.Wake();
     s.thread.join();
   }
   s.running = false;
@@ -440,5 +534,13 @@ ExchangeStats Simulator::Stats() const {
 }
 
 bool Simulator::Running() const { return impl_->running.load(std::memory_order_acquire); }
+
+void Simulator::Unplug() { impl_->RequestPlugChange({false, std::nullopt}); }
+
+void Simulator::Plug() { impl_->RequestPlugChange({true, std::nullopt}); }
+
+void Simulator::Plug(DeviceState modem) { impl_->RequestPlugChange({true, std::move(modem)}); }
+
+bool Simulator::Plugged() const { return impl_->plugged.load(std::memory_order_acquire); }
 
 }  // namespace orvane::sim

@@ -3,7 +3,9 @@
 // firmware behaviours, and keeps a file system, a constants block and a
 // firmware image. Adapter latency and faults (lost or flipped frames either
 // way, line noise, a failing verification, a device that falls silent or is
-// unplugged) can be switched on and are reproducible by seed.
+// unplugged) can be switched on and are reproducible by seed. The modem can
+// be taken off its cable and put back, or another one connected, while the
+// port (the PC's USB adapter) stays.
 #pragma once
 
 #include <array>
@@ -100,6 +102,18 @@ class Simulator {
   ExchangeStats Stats() const;
   // True from Start until Stop, a hang-up (--hangup-after) or the idle exit.
   bool Running() const;
+
+  // The modem leaves the cable: it polls no more and takes nothing from the
+  // line, while the port stays open under the same path (and --link). What
+  // the PC writes meanwhile is lost, and so is a frame it had half sent.
+  // Called before Start, the port comes up with no modem behind it.
+  void Unplug();
+  // The same modem comes back with its content and polls again.
+  void Plug();
+  // Another modem, with this content, is connected in place of the last one
+  // (even if that one was still plugged); State() is then its content.
+  void Plug(DeviceState modem);
+  bool Plugged() const;
 
  private:
   struct Impl;

@@ -23,6 +23,17 @@ std::string OnOneLine(std::string text) {
 
 std::string SerialText(const RunRecord& run) { return run.serial ? std::to_string(*run.serial) : std::string(); }
 
+std::string SerialKindSuffix(SerialKind kind) {
+  switch (kind) {
+    case SerialKind::kAgain: return l10n::Tr(" again");
+    case SerialKind::kKept: return l10n::Tr(" kept");
+    case SerialKind::kFresh: break;
+  }
+  return "";
+}
+
+std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
+
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
@@ -36,16 +47,16 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
-  constexpr std::size_t kColumns = 8;
+  constexpr std::size_t kColumns = 10;
   using Line = std::array<std::string, kColumns>;
   using l10n::Tr;
   std::vector<Line> lines = {{Tr("run"), Tr("started"), Tr("finished"), Tr("port"), Tr("usb serial"), Tr("serial"),
-                              Tr("result"), Tr("reason")}};
+                              Tr("result"), Tr("reason"), Tr("station"), Tr("position")}};
   for (const RunRecord& run : runs) {
-    std::string serial = run.serial ? SerialText(run) + (run.serial_again ? Tr(" again") : "") : "-";
+    std::string serial = run.serial ? SerialText(run) + SerialKindSuffix(run.serial_kind) : "-";
     lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
                      run.usb_serial.empty() ? "-" : run.usb_serial, serial, Tr(RunResultText(run.result)),
-                     OnOneLine(run.reason)});
+                     OnOneLine(run.reason), OrDash(run.station), OrDash(run.position)});
   }
   std::array<std::size_t, kColumns> width{};
   for (const Line& line : lines) {
@@ -81,6 +92,16 @@ std::string FormatHistoryJson(const std::vector<RunRecord>& runs) {
         {"result", RunResultText(run.result)},
         {"reason", Q(run.reason)},
         {"version", Q(run.version)},
+        {"station", Q(run.station)},
+        {"position", Q(run.position)},
+        {"socket", Q(run.socket)},
+        {"trace", Q(run.trace)},
+        {"image_action", ImageActionText(run.image_action)},
+        {"failed_step", StepKindText(run.failed_step)},
+        {"failed_plan", run.failed_plan},
+        {"holds", ObjectFromText(Q(run.holds_json))},
+        {"lease_until", Q(run.lease_until)},
+        {"serial_kind", run.serial ? QJsonValue(SerialKindText(run.serial_kind)) : QJsonValue()},
     };
     out += CompactJson(object).toStdString() + '\n';
   }
@@ -89,7 +110,8 @@ std::string FormatHistoryJson(const std::vector<RunRecord>& runs) {
 
 std::string FormatHistoryCsv(const std::vector<RunRecord>& runs) {
   std::string out =
-      "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,version\r\n";
+      "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,version,"
+      "station,position,socket,trace,image_action,failed_step,failed_plan,holds,lease_until,serial_kind\r\n";
   for (const RunRecord& run : runs) {
     const std::string fields[] = {std::to_string(run.id),
                                   run.started,
@@ -103,7 +125,17 @@ std::string FormatHistoryCsv(const std::vector<RunRecord>& runs) {
                                   run.image_sha256,
                                   CompactJson(PlansToJson(run.plans)).toStdString(),
                                   CompactJson(ConstantsToJson(run.constants)).toStdString(),
-                                  run.version};
+                                  run.version,
+                                  run.station,
+                                  run.position,
+                                  run.socket,
+                                  run.trace,
+                                  ImageActionText(run.image_action),
+                                  StepKindText(run.failed_step),
+                                  std::to_string(run.failed_plan),
+                                  run.holds_json,
+                                  run.lease_until,
+                                  run.serial ? SerialKindText(run.serial_kind) : ""};
     for (std::size_t i = 0; i < std::size(fields); ++i) out += (i > 0 ? "," : "") + CsvField(fields[i]);
     out += "\r\n";
   }

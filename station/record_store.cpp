@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSysInfo>
 #include <QVariant>
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "station/record_json.h"
+#include "station/records_words.h"
 #include "l10n/l10n.h"
 
 namespace orvane::station {
@@ -41,7 +43,12 @@ std::string AlreadyEnded(std::int64_t run, const std::string& result) {
 // The same statements for SQLite and PostgreSQL. Parameters whose type the
 // statement does not fix by itself are cast, which PostgreSQL needs to
 // prepare them.
-constexpr const char* kSchema[] = {
+
+constexpr int kVersion = 2;
+
+// The first layout; a new store starts from it and is upgraded as an old
+// one is.
+constexpr const char* kSchemaVersion1[] = {
     "CREATE TABLE IF NOT EXISTS station_runs ("
     " id BIGINT PRIMARY KEY,"
     " started TEXT NOT NULL,"
@@ -63,26 +70,53 @@ constexpr const char* kSchema[] = {
     "CREATE INDEX IF NOT EXISTS station_runs_started ON station_runs (started)",
 };
 
+constexpr const char* kUpgradeTo2[] = {
+    "ALTER TABLE station_runs ADD COLUMN station TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE station_runs ADD COLUMN position TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE station_runs ADD COLUMN socket TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE station_runs ADD COLUMN trace TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE station_runs ADD COLUMN image_action TEXT NOT NULL DEFAULT 'none'",
+    "ALTER TABLE station_runs ADD COLUMN failed_step TEXT NOT NULL DEFAULT 'none'",
+    "ALTER TABLE station_runs ADD COLUMN failed_plan BIGINT NOT NULL DEFAULT 0",
+    "ALTER TABLE station_runs ADD COLUMN holds TEXT NOT NULL DEFAULT '{}'",
+    "ALTER TABLE station_runs ADD COLUMN lease_until TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE station_serials ADD COLUMN kind TEXT NOT NULL DEFAULT 'fresh'",
+    "UPDATE station_serials SET kind = 'again' WHERE turn > 0",
+};
+
+constexpr const char* kCreateSchemaTable = "CREATE TABLE IF NOT EXISTS station_schema (version INTEGER NOT NULL)";
+constexpr const char* kReadVersion = "SELECT MAX(version) FROM station_schema";
+constexpr const char* kClearVersion = "DELETE FROM station_schema";
+constexpr const char* kWriteVersion = "INSERT INTO station_schema (version) VALUES (:version)";
+
+constexpr const char* kSqliteHasTable = "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = :name";
+// The table the search path finds, as the store's own statements do.
+constexpr const char* kPostgresHasTable =
+    "SELECT CASE WHEN to_regclass(CAST(:name AS TEXT)) IS NULL THEN 0 ELSE 1 END";
+
 constexpr const char* kStartRun =
     "INSERT INTO station_runs"
-    " (id, started, finished, port, usb_serial, image_sha256, plans, constants, result, reason, version)"
+    " (id, started, finished, port, usb_serial, image_sha256, plans, constants, result, reason, version,"
+    " station, position, socket, trace)"
     " VALUES ((SELECT COALESCE(MAX(id), 0) + 1 FROM station_runs), :started, NULL, :port, :usb_serial,"
-    " :image_sha256, :plans, :constants, 'running', '', :version)"
+    " :image_sha256, :plans, :constants, 'running', '', :version, :station, :position, :socket, :trace)"
     " RETURNING id";
 
 constexpr const char* kFinishRun =
-    "UPDATE station_runs SET finished = :finished, result = :result, reason = :reason"
+    "UPDATE station_runs SET finished = :finished, result = :result, reason = :reason,"
+    " failed_step = :failed_step, failed_plan = :failed_plan, image_action = :image_action, holds = :holds,"
+    " lease_until = :lease_until"
     " WHERE id = :id AND result = 'running'";
 
 constexpr const char* kRunResult = "SELECT result FROM station_runs WHERE id = :id";
 
-constexpr const char* kSerialOfRun = "SELECT serial, turn FROM station_serials WHERE run_id = :run";
+constexpr const char* kSerialOfRun = "SELECT serial, kind FROM station_serials WHERE run_id = :run";
 
 // The modem's own number once more: only a number handed out before, and
 // only while no run given it is running or done (see the header).
 constexpr const char* kSerialAgain =
-    "INSERT INTO station_serials (serial, turn, run_id, given)"
-    " SELECT serial, MAX(turn) + 1, CAST(:run AS BIGINT), CAST(:given AS TEXT)"
+    "INSERT INTO station_serials (serial, turn, run_id, given, kind)"
+    " SELECT serial, MAX(turn) + 1, CAST(:run AS BIGINT), CAST(:given AS TEXT), 'again'"
     " FROM station_serials"
     " WHERE serial = :reported AND NOT EXISTS ("
     "  SELECT 1 FROM station_serials held JOIN station_runs r ON r.id = held.run_id"
@@ -93,8 +127,8 @@ constexpr const char* kSerialAgain =
 // The next number of the range: one above the highest taken in it, or its
 // first; nothing when the range is used up.
 constexpr const char* kSerialFresh =
-    "INSERT INTO station_serials (serial, turn, run_id, given)"
-    " SELECT next_serial, 0, CAST(:run AS BIGINT), CAST(:given AS TEXT)"
+    "INSERT INTO station_serials (serial, turn, run_id, given, kind)"
+    " SELECT next_serial, 0, CAST(:run AS BIGINT), CAST(:given AS TEXT), 'fresh'"
     " FROM (SELECT COALESCE(MAX(serial) + 1, CAST(:first AS BIGINT)) AS next_serial"
     "  FROM station_serials WHERE serial BETWEEN CAST(:low AS BIGINT) AND CAST(:high AS BIGINT)) AS counter"
     " WHERE next_serial <= CAST(:last AS BIGINT)"
@@ -105,7 +139,8 @@ constexpr const char* kHighestTaken =
 
 constexpr const char* kHistory =
     "SELECT r.id, r.started, r.finished, r.port, r.usb_serial, g.serial, g.turn, r.image_sha256, r.plans,"
-    " r.constants, r.result, r.reason, r.version"
+    " r.constants, r.result, r.reason, r.version, r.station, r.position, r.socket, r.trace, r.image_action,"
+    " r.failed_step, r.failed_plan, r.holds, r.lease_until, g.kind"
     " FROM station_runs r LEFT JOIN station_serials g ON g.run_id = r.id";
 
 // SQLite waits this long for another process's write lock before a
@@ -168,14 +203,14 @@ auto Retrying(Operation operation) {
   }
 }
 
-std::optional<RunResult> ResultFromText(const QString& text) {
-  for (RunResult r : {RunResult::kRunning, RunResult::kDone, RunResult::kFailed, RunResult::kInterrupted}) {
-    if (text == QLatin1String(RunResultText(r))) return r;
-  }
-  return std::nullopt;
-}
+std::string TextOf(const QVariant& value) { return value.toString().toStdString(); }
 
 }  // namespace
+
+std::optional<RunResult> RunResultFromText(std::string_view text) { return ValueOf(kRunResultWords, text); }
+const char* ImageActionText(ImageAction action) { return WordOf(kImageActionWords, action); }
+const char* StepKindText(StepKind step) { return WordOf(kStepKindWords, step); }
+const char* SerialKindText(SerialKind kind) { return WordOf(kSerialKindWords, kind); }
 
 const char* RunResultText(RunResult result) {
   switch (result) {
@@ -200,6 +235,61 @@ struct RecordStore::Connection {
       if (db.isOpen()) db.close();
     }
     QSqlDatabase::removeDatabase(name);
+  }
+
+  bool Sqlite() const { return driver == QLatin1String("QSQLITE"); }
+
+  Outcome<bool> HasTable(const char* table) const {
+    const StatementResult found = Retrying(
+        [&] { return Execute(Sqlite() ? kSqliteHasTable : kPostgresHasTable, {{":name", QString::fromLatin1(table)}}); });
+    if (!found.error.empty()) return Outcome<bool>::Failed(found.error);
+    return Outcome<bool>::Done(!found.rows.empty() && found.rows.front().at(0).toLongLong() > 0);
+  }
+
+  // Whether the station's tables are there.
+  Outcome<bool> HasTables() const { return HasTable("station_runs"); }
+
+  // The layout's version; 1 for a store from before the version was kept.
+  Outcome<int> Version() const {
+    const auto kept = HasTable("station_schema");
+    if (!kept) return Outcome<int>::Failed(kept.error);
+    if (!*kept.value) return Outcome<int>::Done(1);
+    const StatementResult read = Retrying([&] { return Execute(kReadVersion, {}); });
+    if (!read.error.empty()) return Outcome<int>::Failed(read.error);
+    const QVariant version = read.rows.empty() ? QVariant() : read.rows.front().at(0);
+    return Outcome<int>::Done(version.isNull() ? 1 : version.toInt());
+  }
+
+  // Upgrades the layout to kVersion in one transaction that holds the
+  // store's write lock from its start, so two processes upgrading at once
+  // take turns and the second finds the work done. Nothing when done.
+  StatementResult Upgrade() const {
+    StatementResult failed;
+    auto step = [&](const char* sql, const Bindings& bindings = {}) {
+      if (!failed.error.empty()) return false;
+      StatementResult result = Execute(sql, bindings);
+      if (!result.error.empty()) failed = result;
+      return failed.error.empty();
+    };
+    step(Sqlite() ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (!Sqlite()) step("LOCK TABLE station_runs IN ACCESS EXCLUSIVE MODE");
+    step(kCreateSchemaTable);
+    int version = 1;
+    if (failed.error.empty()) {
+      const StatementResult read = Execute(kReadVersion, {});
+      if (!read.error.empty()) failed = read;
+      if (!read.rows.empty() && !read.rows.front().at(0).isNull()) version = read.rows.front().at(0).toInt();
+    }
+    if (version == 1) {
+      for (const char* statement : kUpgradeTo2) step(statement);
+    }
+    if (version < kVersion) {
+      step(kClearVersion);
+      step(kWriteVersion, {{":version", kVersion}});
+    }
+    step("COMMIT");
+    if (!failed.error.empty()) Execute("ROLLBACK", {});
+    return failed;
   }
 
   StatementResult Execute(const char* sql, const Bindings& bindings) const {
@@ -248,27 +338,12 @@ RecordStore::RecordStore(StoreLocation location, std::unique_ptr<Connection> con
 
 RecordStore::~RecordStore() = default;
 
-Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text) {
-  using Opened = Outcome<std::unique_ptr<RecordStore>>;
-  auto parsed = ParseStoreLocation(text);
-  if (!parsed) return Opened::Failed(parsed.error);
-  StoreLocation location = std::move(*parsed.value);
-  const std::string where = Format(Tr("the station records at %s"), location.Describe().c_str());
+Outcome<std::unique_ptr<RecordStore::Connection>> RecordStore::Connect(const StoreLocation& location,
+                                                                       const std::string& where) {
+  using Connected = Outcome<std::unique_ptr<Connection>>;
   const bool sqlite = location.kind == StoreLocation::Kind::kSqlite;
-  if (sqlite) {
-    const std::filesystem::path file(location.file);
-    std::error_code error;
-    if (std::filesystem::is_directory(file, error)) {
-      return Opened::Failed(Format(Tr("cannot open %s: it is a folder"), where.c_str()));
-    }
-    const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
-    if (!std::filesystem::is_directory(folder, error)) {
-      return Opened::Failed(
-          Format(Tr("cannot open %1$s: the folder \"%2$s\" does not exist"), where.c_str(), folder.string().c_str()));
-    }
-  }
   if (!QCoreApplication::instance()) {
-    return Opened::Failed(
+    return Connected::Failed(
         Format(Tr("cannot open %s: the program has no QCoreApplication for the database drivers"), where.c_str()));
   }
   auto connection = std::make_unique<Connection>();
@@ -276,42 +351,124 @@ Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text)
   connection->name = QStringLiteral("orvane-station-%1-%2")
                          .arg(QCoreApplication::applicationPid())
                          .arg(connection_counter.fetch_add(1));
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(connection->driver, connection->name);
-    if (!db.isValid()) {
-      return Opened::Failed(Format(Tr("cannot open %1$s: Qt's %2$s driver is not installed (%3$s)"), where.c_str(),
-                                   S(connection->driver).c_str(), sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql"));
+  QSqlDatabase db = QSqlDatabase::addDatabase(connection->driver, connection->name);
+  if (!db.isValid()) {
+    return Connected::Failed(Format(Tr("cannot open %1$s: Qt's %2$s driver is not installed (%3$s)"), where.c_str(),
+                                    S(connection->driver).c_str(), sqlite ? "libqt6sql6-sqlite" : "libqt6sql6-psql"));
+  }
+  if (sqlite) {
+    db.setDatabaseName(Q(location.file));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+  } else {
+    if (!location.host.empty()) db.setHostName(Q(location.host));
+    if (location.port > 0) db.setPort(location.port);
+    if (!location.user.empty()) db.setUserName(Q(location.user));
+    if (!location.password.empty()) db.setPassword(Q(location.password));
+    if (!location.database.empty()) db.setDatabaseName(Q(location.database));
+    QStringList options;
+    for (const auto& [key, value] : location.options) {
+      QString quoted = Q(value);
+      quoted.replace('\\', "\\\\").replace('\'', "\\'");
+      options << Q(key) + "='" + quoted + "'";
     }
-    if (sqlite) {
-      db.setDatabaseName(Q(location.file));
-      db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    } else {
-      if (!location.host.empty()) db.setHostName(Q(location.host));
-      if (location.port > 0) db.setPort(location.port);
-      if (!location.user.empty()) db.setUserName(Q(location.user));
-      if (!location.password.empty()) db.setPassword(Q(location.password));
-      if (!location.database.empty()) db.setDatabaseName(Q(location.database));
-      QStringList options;
-      for (const auto& [key, value] : location.options) {
-        QString quoted = Q(value);
-        quoted.replace('\\', "\\\\").replace('\'', "\\'");
-        options << Q(key) + "='" + quoted + "'";
+    db.setConnectOptions(options.join(';'));
+  }
+  if (!db.open()) {
+    return Connected::Failed(Format(Tr("cannot open %1$s: %2$s"), where.c_str(), S(db.lastError().text()).c_str()));
+  }
+  return Connected::Done(std::move(connection));
+}
+
+namespace {
+
+// A location that parses, and an SQLite file whose folder is there; the
+// name of the store for messages.
+struct Place {
+  StoreLocation location;
+  std::string where;
+  bool file_missing = false;  // SQLite: no file yet
+};
+
+Outcome<Place> PlaceOf(const std::string& text) {
+  auto parsed = ParseStoreLocation(text);
+  if (!parsed) return Outcome<Place>::Failed(parsed.error);
+  Place place{std::move(*parsed.value), "", false};
+  place.where = Format(Tr("the station records at %s"), place.location.Describe().c_str());
+  if (place.location.kind != StoreLocation::Kind::kSqlite) return Outcome<Place>::Done(std::move(place));
+  const std::filesystem::path file(place.location.file);
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) {
+    return Outcome<Place>::Failed(Format(Tr("cannot open %s: it is a folder"), place.where.c_str()));
+  }
+  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  if (!std::filesystem::is_directory(folder, error)) {
+    return Outcome<Place>::Failed(Format(Tr("cannot open %1$s: the folder \"%2$s\" does not exist"),
+                                         place.where.c_str(), folder.string().c_str()));
+  }
+  place.file_missing = !std::filesystem::exists(file, error);
+  return Outcome<Place>::Done(std::move(place));
+}
+
+std::string NoStore(const StoreLocation& location) {
+  return Format(Tr("there is no record store at %s; give --new-records to start a new one there"),
+                location.Describe().c_str());
+}
+
+}  // namespace
+
+Outcome<std::unique_ptr<RecordStore>> RecordStore::Open(const std::string& text, StoreMode mode) {
+  using Opened = Outcome<std::unique_ptr<RecordStore>>;
+  auto place = PlaceOf(text);
+  if (!place) return Opened::Failed(place.error);
+  const std::string& where = place.value->where;
+  if (mode == StoreMode::kExisting && place.value->file_missing) return Opened::Failed(NoStore(place.value->location));
+  auto connection = Connect(place.value->location, where);
+  if (!connection) return Opened::Failed(connection.error);
+  if (mode == StoreMode::kExisting) {
+    const auto there = (*connection.value)->HasTables();
+    if (!there) return Opened::Failed(Format(Tr("cannot read %1$s: %2$s"), where.c_str(), there.error.c_str()));
+    if (!*there.value) return Opened::Failed(NoStore(place.value->location));
+  } else {
+    // Two processes may create the tables at the same moment; the loser of
+    // that race on PostgreSQL tries again and finds them there.
+    for (const char* statement : kSchemaVersion1) {
+      const StatementResult created = Retrying([&] { return (*connection.value)->Execute(statement, {}); });
+      if (!created.error.empty()) {
+        return Opened::Failed(
+            Format(Tr("cannot create the tables of %1$s: %2$s"), where.c_str(), created.error.c_str()));
       }
-      db.setConnectOptions(options.join(';'));
-    }
-    if (!db.open()) {
-      return Opened::Failed(Format(Tr("cannot open %1$s: %2$s"), where.c_str(), S(db.lastError().text()).c_str()));
     }
   }
-  // Two processes may create the tables at the same moment; the loser of
-  // that race on PostgreSQL tries again and finds them there.
-  for (const char* statement : kSchema) {
-    const StatementResult created = Retrying([&] { return connection->Execute(statement, {}); });
-    if (!created.error.empty()) {
-      return Opened::Failed(Format(Tr("cannot create the tables of %1$s: %2$s"), where.c_str(), created.error.c_str()));
-    }
+  if (auto error = BringUpToDate(**connection.value, where)) return Opened::Failed(*error);
+  return Opened::Done(std::unique_ptr<RecordStore>(
+      new RecordStore(std::move(place.value->location), std::move(*connection.value))));
+}
+
+std::optional<std::string> RecordStore::BringUpToDate(const Connection& connection, const std::string& where) {
+  const auto version = connection.Version();
+  if (!version) return Format(Tr("cannot read %1$s: %2$s"), where.c_str(), version.error.c_str());
+  if (*version.value > kVersion) {
+    return Format(Tr("%1$s are of version %2$d, and this program knows version %3$d at most: use a newer orvane-cli"),
+                  where.c_str(), *version.value, kVersion);
   }
-  return Opened::Done(std::unique_ptr<RecordStore>(new RecordStore(std::move(location), std::move(connection))));
+  if (*version.value == kVersion) return std::nullopt;
+  const StatementResult upgraded = Retrying([&] { return connection.Upgrade(); });
+  if (!upgraded.error.empty()) {
+    return Format(Tr("cannot upgrade %1$s to version %2$d: %3$s"), where.c_str(), kVersion, upgraded.error.c_str());
+  }
+  // Another program may have upgraded it further in the meantime.
+  const auto now = connection.Version();
+  if (now && *now.value == kVersion) return std::nullopt;
+  return BringUpToDate(connection, where);
+}
+
+Outcome<bool> RecordStore::Exists(const std::string& text) {
+  auto place = PlaceOf(text);
+  if (!place) return Outcome<bool>::Failed(place.error);
+  if (place.value->file_missing) return Outcome<bool>::Done(false);
+  auto connection = Connect(place.value->location, place.value->where);
+  if (!connection) return Outcome<bool>::Failed(connection.error);
+  return (*connection.value)->HasTables();
 }
 
 Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
@@ -323,7 +480,11 @@ Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
                                             {":image_sha256", Q(start.image_sha256)},
                                             {":plans", plans},
                                             {":constants", CompactJson(ConstantsToJson(start.constants))},
-                                            {":version", Q(start.version)}});
+                                            {":version", Q(start.version)},
+                                            {":station", Q(start.station)},
+                                            {":position", Q(start.position)},
+                                            {":socket", Q(start.socket)},
+                                            {":trace", Q(start.trace)}});
   });
   if (!result.error.empty() || result.rows.empty()) {
     return Outcome<std::int64_t>::Failed(Format(Tr("cannot record the run in %1$s: %2$s"),
@@ -333,13 +494,18 @@ Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
   return Outcome<std::int64_t>::Done(result.rows.front().at(0).toLongLong());
 }
 
-std::optional<std::string> RecordStore::FinishRun(std::int64_t run, RunResult result, const std::string& reason) {
-  if (result == RunResult::kRunning) return std::string(Tr("a run cannot be finished as running"));
+std::optional<std::string> RecordStore::FinishRun(std::int64_t run, const RunEnd& end) {
+  if (end.result == RunResult::kRunning) return std::string(Tr("a run cannot be finished as running"));
   const std::string where = location_.Describe();
   const StatementResult update = Retrying([&] {
     return connection_->Execute(kFinishRun, {{":finished", Now()},
-                                             {":result", QString::fromLatin1(RunResultText(result))},
-                                             {":reason", Q(reason)},
+                                             {":result", QString::fromLatin1(RunResultText(end.result))},
+                                             {":reason", Q(end.reason)},
+                                             {":failed_step", QString::fromLatin1(StepKindText(end.failed_step))},
+                                             {":failed_plan", end.failed_plan},
+                                             {":image_action", QString::fromLatin1(ImageActionText(end.image_action))},
+                                             {":holds", Q(end.holds_json)},
+                                             {":lease_until", Q(end.lease_until)},
                                              {":id", QVariant::fromValue<qlonglong>(run)}});
   });
   if (!update.error.empty()) return EndNotRecorded(run, where, update.error);
@@ -367,15 +533,19 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
                                static_cast<long long>(run), where.c_str(), r.error.c_str())),
         r.transient};
   };
-  auto granted = [](const Row& row, bool again) {
-    return Attempt{Granted::Done(SerialGrant{static_cast<std::int32_t>(row.at(0).toLongLong()), again})};
+  auto granted = [](const Row& row, SerialKind kind) {
+    return Attempt{Granted::Done(
+        SerialGrant{static_cast<std::int32_t>(row.at(0).toLongLong()), kind == SerialKind::kAgain, kind})};
   };
   // Each attempt starts from the top, so one that lost a race sees what
   // the winner stored.
   const Attempt attempt = Retrying([&]() -> Attempt {
     const StatementResult held = connection_->Execute(kSerialOfRun, {{":run", run_id}});
     if (!held.error.empty()) return failed(held);
-    if (!held.rows.empty()) return granted(held.rows.front(), held.rows.front().at(1).toLongLong() > 0);
+    if (!held.rows.empty()) {
+      const auto kind = ValueOf(kSerialKindWords, TextOf(held.rows.front().at(1)));
+      return granted(held.rows.front(), kind.value_or(SerialKind::kFresh));
+    }
     const StatementResult state = connection_->Execute(kRunResult, {{":id", run_id}});
     if (!state.error.empty()) return failed(state);
     if (state.rows.empty()) return Attempt{Granted::Failed(NoRun(run, where))};
@@ -387,7 +557,7 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
       const StatementResult again = connection_->Execute(
           kSerialAgain, {{":run", run_id}, {":given", Now()}, {":reported", reported}, {":held", reported}});
       if (!again.error.empty()) return failed(again);
-      if (!again.rows.empty()) return granted(again.rows.front(), true);
+      if (!again.rows.empty()) return granted(again.rows.front(), SerialKind::kAgain);
     }
     const StatementResult fresh = connection_->Execute(kSerialFresh, {{":run", run_id},
                                                                       {":given", Now()},
@@ -400,7 +570,7 @@ Outcome<SerialGrant> RecordStore::TakeSerial(std::int64_t run, SerialRange range
       return Attempt{Granted::Failed(Format(Tr("every serial number from %1$s has been given in %2$s"),
                                             range.Text().c_str(), where.c_str()))};
     }
-    return granted(fresh.rows.front(), false);
+    return granted(fresh.rows.front(), SerialKind::kFresh);
   });
   return attempt.outcome;
 }
@@ -449,13 +619,23 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
     r.port = S(row[3].toString());
     r.usb_serial = S(row[4].toString());
     if (!row[5].isNull()) r.serial = row[5].toLongLong();
-    r.serial_again = !row[6].isNull() && row[6].toLongLong() > 0;
+    r.serial_kind = ValueOf(kSerialKindWords, TextOf(row[22])).value_or(SerialKind::kFresh);
+    r.serial_again = r.serial && r.serial_kind == SerialKind::kAgain;
     r.image_sha256 = S(row[7].toString());
     r.plans = PlansFromJson(ArrayFromText(row[8].toString()));
     r.constants = ConstantsFromJson(ObjectFromText(row[9].toString()));
-    r.result = ResultFromText(row[10].toString()).value_or(RunResult::kFailed);
+    r.result = RunResultFromText(TextOf(row[10])).value_or(RunResult::kFailed);
     r.reason = S(row[11].toString());
     r.version = S(row[12].toString());
+    r.station = S(row[13].toString());
+    r.position = S(row[14].toString());
+    r.socket = S(row[15].toString());
+    r.trace = S(row[16].toString());
+    r.image_action = ValueOf(kImageActionWords, TextOf(row[17])).value_or(ImageAction::kNone);
+    r.failed_step = ValueOf(kStepKindWords, TextOf(row[18])).value_or(StepKind::kNone);
+    r.failed_plan = row[19].toInt();
+    r.holds_json = S(row[20].toString());
+    r.lease_until = S(row[21].toString());
     runs.push_back(std::move(r));
   }
   return Listed::Done(std::move(runs));
@@ -476,6 +656,8 @@ Outcome<std::string> FileSha256(const std::string& path) {
 Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std::string& usb_serial,
                               const std::string& version) {
   RunStart start{port, usb_serial, "", {}, job.constants, version};
+  start.station = S(QSysInfo::machineHostName());
+  start.position = port;
   if (job.image) {
     auto sha = FileSha256(*job.image);
     if (!sha) return Outcome<RunStart>::Failed(sha.error);
@@ -489,20 +671,35 @@ Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std
   return Outcome<RunStart>::Done(std::move(start));
 }
 
-Outcome<std::string> SinceToUtc(const std::string& since) {
-  const QString text = Q(since).trimmed();
-  QDateTime time;
+namespace {
+
+// A day (its start, or with next_day the start of the next one) or an ISO
+// 8601 time (a millisecond later with next_day), in UTC; invalid for
+// anything else.
+QDateTime TimeOf(const std::string& given, bool next_day) {
+  const QString text = Q(given).trimmed();
   if (text.size() == 10) {
     const QDate day = QDate::fromString(text, Qt::ISODate);
-    if (day.isValid()) time = day.startOfDay(Qt::LocalTime);
-  } else {
-    time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!day.isValid()) return {};
+    return (next_day ? day.addDays(1) : day).startOfDay(Qt::LocalTime).toUTC();
   }
+  const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+  if (!time.isValid()) return {};
+  return (next_day ? time.addMSecs(1) : time).toUTC();
+}
+
+Outcome<std::string> Bound(const char* name, const std::string& given, bool next_day) {
+  const QDateTime time = TimeOf(given, next_day);
   if (!time.isValid()) {
     return Outcome<std::string>::Failed(
-        Format(Tr("since: \"%s\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time"), since.c_str()));
+        Format(Tr("%1$s: \"%2$s\" is neither a date (YYYY-MM-DD) nor an ISO 8601 time"), name, given.c_str()));
   }
-  return Outcome<std::string>::Done(S(time.toUTC().toString(Qt::ISODateWithMs)));
+  return Outcome<std::string>::Done(S(time.toString(Qt::ISODateWithMs)));
 }
+
+}  // namespace
+
+Outcome<std::string> SinceToUtc(const std::string& since) { return Bound("since", since, false); }
+
 
 }  // namespace orvane::station

@@ -2,12 +2,23 @@
 // station counter has handed out. The same code and the same SQL statements
 // serve an SQLite file and a PostgreSQL database (see store_location.h).
 //
-// Tables (created when missing):
+// Tables (created only when the store is opened with StoreMode::kCreate, so
+// that a mistyped location never starts a second counter from the range's
+// first number):
 //   station_runs     one row per run: id, started, finished, port, usb_serial,
 //                    image_sha256, plans (JSON), constants (JSON), result,
-//                    reason, version
+//                    reason, version; from version 2 on also station,
+//                    position, socket, trace, image_action, failed_step,
+//                    failed_plan, holds (JSON), lease_until
 //   station_serials  one row per serial number given to a run:
-//                    (serial, turn) is the primary key, run_id is unique
+//                    (serial, turn) is the primary key, run_id is unique;
+//                    from version 2 on also kind (fresh, again, kept)
+//   station_schema   the layout's version (a store without it is version 1)
+//
+// A store of an older version is upgraded in place when it is opened, under
+// a lock (SQLite's write lock, a PostgreSQL table lock), so a second process
+// opening it at the same moment waits and then finds the upgrade done. A
+// store of a newer version than this program knows is refused.
 //
 // Every write is a single statement in autocommit, so a process killed at
 // any moment leaves either the whole row or none of it.
@@ -57,6 +68,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "station/job.h"
@@ -67,6 +79,22 @@ namespace orvane::station {
 
 enum class RunResult { kRunning, kDone, kFailed, kInterrupted };
 const char* RunResultText(RunResult result);  // "running", "done", "failed", "interrupted"
+std::optional<RunResult> RunResultFromText(std::string_view text);
+
+// What became of the job's image: none in the job; written and verified; a
+// verify pass showed the unit already holds it, so it was not written again.
+enum class ImageAction { kNone, kWritten, kAlreadyHeld };
+const char* ImageActionText(ImageAction action);  // "none", "written", "already_held"
+
+// The step a run failed in; kPlan comes with the plan's 1-based index.
+enum class StepKind { kNone, kConnect, kIdentify, kImage, kErase, kPlan, kConstants, kCheck };
+const char* StepKindText(StepKind step);  // "none", "connect", ..., "check"
+
+// How a run came by its serial number: a fresh one from the counter; the
+// number its modem already held from a run that did not end done; a number
+// the unit carries from a done run of another job, kept for a rework.
+enum class SerialKind { kFresh, kAgain, kKept };
+const char* SerialKindText(SerialKind kind);  // "fresh", "again", "kept"
 
 struct PlanRecord {
   std::string name;    // as the tool names it, usually the file name
@@ -81,6 +109,22 @@ struct RunStart {
   std::vector<PlanRecord> plans;
   Constants constants;  // the constants the run writes
   std::string version;  // the tool's version
+  std::string station = {};   // the station's name (RunStartFor: the host name)
+  std::string position = {};  // the position's name, such as "Место 1" (RunStartFor: the port)
+  std::string socket = {};    // the hub socket's /dev/serial/by-path name, may be empty
+  std::string trace = {};     // the run's frame-trace file, may be empty
+};
+
+// How a run ended. holds_json (what the unit holds afterwards, a JSON
+// object) and lease_until (a live session's lease) are kept as given.
+struct RunEnd {
+  RunResult result;
+  std::string reason;
+  StepKind failed_step = StepKind::kNone;
+  int failed_plan = 0;  // 1-based, 0 when the step is not a plan
+  ImageAction image_action = ImageAction::kNone;
+  std::string holds_json = "{}";
+  std::string lease_until = {};
 };
 
 struct RunRecord {
@@ -88,18 +132,26 @@ struct RunRecord {
   std::string started, finished;  // UTC ISO 8601; finished empty while running
   std::string port, usb_serial;
   std::optional<std::int64_t> serial;
-  bool serial_again = false;  // the modem already held the number from a failed run
+  bool serial_again = false;  // serial_kind is kAgain
+  SerialKind serial_kind = SerialKind::kFresh;
   std::string image_sha256;
   std::vector<PlanRecord> plans;
   Constants constants;
   RunResult result = RunResult::kRunning;
   std::string reason;
   std::string version;
+  std::string station, position, socket, trace;
+  ImageAction image_action = ImageAction::kNone;
+  StepKind failed_step = StepKind::kNone;
+  int failed_plan = 0;
+  std::string holds_json = "{}";
+  std::string lease_until;  // a live session's lease, empty when none
 };
 
 struct SerialGrant {
   std::int32_t serial = 0;
   bool again = false;  // the number the modem already held, given once more
+  SerialKind kind = SerialKind::kFresh;
 };
 
 struct HistoryFilter {
@@ -109,11 +161,18 @@ struct HistoryFilter {
   std::string since;
 };
 
+// kExisting refuses a store that is not there (no SQLite file, or a
+// database without the station's tables); kCreate makes it when missing.
+enum class StoreMode { kExisting, kCreate };
+
 class RecordStore {
  public:
-  // Opens the store, creating the tables when they are missing. `location`
-  // is an SQLite file path or a postgresql:// URL.
-  static Outcome<std::unique_ptr<RecordStore>> Open(const std::string& location);
+  // Opens the store. `location` is an SQLite file path or a postgresql://
+  // URL.
+  static Outcome<std::unique_ptr<RecordStore>> Open(const std::string& location, StoreMode mode);
+  // Whether the store at `location` exists; an error when that cannot be
+  // told (a bad location, a server that does not answer).
+  static Outcome<bool> Exists(const std::string& location);
   ~RecordStore();
   RecordStore(const RecordStore&) = delete;
   RecordStore& operator=(const RecordStore&) = delete;
@@ -121,7 +180,10 @@ class RecordStore {
   // Records a run as `running`, started now; its id.
   Outcome<std::int64_t> StartRun(const RunStart& start);
   // Ends a running run now; an error when it is not running (or unknown).
-  std::optional<std::string> FinishRun(std::int64_t run, RunResult result, const std::string& reason);
+  std::optional<std::string> FinishRun(std::int64_t run, const RunEnd& end);
+  std::optional<std::string> FinishRun(std::int64_t run, RunResult result, const std::string& reason) {
+    return FinishRun(run, RunEnd{result, reason});
+  }
   // The run's serial number from the station counter, stored before it is
   // returned (see above for when the modem's own number is given again).
   // Asked again for the same run, the same number. An error names the
@@ -138,6 +200,8 @@ class RecordStore {
  private:
   struct Connection;
   explicit RecordStore(StoreLocation location, std::unique_ptr<Connection> connection);
+  static Outcome<std::unique_ptr<Connection>> Connect(const StoreLocation& location, const std::string& where);
+  static std::optional<std::string> BringUpToDate(const Connection& connection, const std::string& where);
 
   StoreLocation location_;
   std::unique_ptr<Connection> connection_;
@@ -159,9 +223,11 @@ Outcome<std::string> SinceToUtc(const std::string& since);
 // History for people and programs: a plain table (line ends in a reason
 // shown as spaces); one JSON object a line
 // (serial, port, usb_serial, result, reason, image_sha256, plans,
-// constants, started, finished, version, run, serial_again); CSV with a
-// header line, RFC 4180 quoting and CRLF line ends. Each ends with a line
-// end when it has any line.
+// constants, started, finished, version, run, serial_again, and station,
+// position, socket, trace, image_action, failed_step, failed_plan, holds,
+// lease_until, serial_kind); CSV with a header line in that order, RFC 4180
+// quoting and CRLF line ends. Each ends with a line end when it has any
+// line.
 std::string FormatHistoryTable(const std::vector<RunRecord>& runs);
 std::string FormatHistoryJson(const std::vector<RunRecord>& runs);
 std::string FormatHistoryCsv(const std::vector<RunRecord>& runs);

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDateEdit>
 #include <QFile>
 #include <QFileDialog>
@@ -67,6 +68,17 @@ station::Outcome<station::HistoryFilter> FilterOf(const HistoryQuery& query) {
   // takes the whole "to" day.
   // PENDING the store's filter by end day, station, position and result.
   return station::Outcome<station::HistoryFilter>::Done(filter);
+}
+
+bool Matches(const HistoryQuery& query, const RunRecord& record) {
+  if (query.to) {
+    const QDateTime started = QDateTime::fromString(Text(record.started), Qt::ISODateWithMs);
+    if (started.isValid() && started.toLocalTime().date() > *query.to) return false;
+  }
+  const RecordFacts facts = FactsOf(record);
+  if (!query.station.trimmed().isEmpty() && Text(facts.station) != query.station.trimmed()) return false;
+  if (!query.position.trimmed().isEmpty() && Text(facts.position) != query.position.trimmed()) return false;
+  return !query.result || record.result == *query.result;
 }
 
 QString ResultText(RunResult result) {
@@ -187,7 +199,10 @@ std::optional<std::string> StationHistory::Refresh() {
   } else if (auto runs = store_->History(*filter.value); !runs) {
     error = runs.error;
   } else {
-    runs_ = std::move(*runs.value);
+    const HistoryQuery query = Query();
+    for (RunRecord& run : *runs.value) {
+      if (Matches(query, run)) runs_.push_back(std::move(run));
+    }
   }
   Fill();
   status_->setText(error ? QStringLiteral("Записи не прочитаны: %1").arg(Text(*error))

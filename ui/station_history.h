@@ -27,16 +27,19 @@ namespace orvane::ui {
 
 // The filter as the operator fills it in; empty fields take everything.
 struct HistoryQuery {
-  QString serial;
-  std::optional<QDate> from, to;  // local days, both included
-  QString station;
-  QString position;
-  std::optional<station::RunResult> result;
+  QString serial = {};
+  std::optional<QDate> from = {}, to = {};  // local days, both included
+  QString station = {};
+  QString position = {};
+  std::optional<station::RunResult> result = {};
 };
 
-// The store's filter; an error for a serial number that is not a number or
-// a "to" day before the "from" day.
+// The store's filter (serial number, "from" day); an error for a serial
+// number that is not a number or a "to" day before the "from" day.
 station::Outcome<station::HistoryFilter> FilterOf(const HistoryQuery& query);
+// Whether a record the store gave meets the rest of the query: the "to"
+// day (by its start), station, position and result.
+bool Matches(const HistoryQuery& query, const station::RunRecord& record);
 
 // "Готово", "Ошибка", "Прервано", "Идёт".
 QString ResultText(station::RunResult result);

@@ -91,6 +91,7 @@ Run Provision(std::size_t modems, int poll_interval_us, const std::string& cli, 
     ::dup2(out[1], 1);
     ::dup2(null, 2);
     ::execl(cli.c_str(), cli.c_str(), "--port", "all", "--db", db.c_str(), "--yes", "--quiet", "provision", "--watch",
+            "--new-records",
             (folder / "job.toml").c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

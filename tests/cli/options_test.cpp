@@ -139,6 +139,8 @@ TEST(Options, ProvisionAndHistoryTakeTheirOwnOptions) {
   const Options history = Parsed({"history", "--serial", "100007", "--since", "2026-12-01", "--csv"});
   EXPECT_EQ(history.history_serial, 100007);
   EXPECT_FALSE(history.constants.serial_number) << "history's --serial is no constant";
+  EXPECT_TRUE(Parsed({"provision", "--new-records", "j.toml"}).new_records);
+  EXPECT_FALSE(Parsed({"provision", "j.toml"}).new_records);
   const std::pair<std::vector<std::string>, std::string> refused[] = {
       {{"provision"}, "provision takes one argument"},
       {{"--port", "COM3", "provision", "--watch", "j.toml"}, "--watch needs --port all"},
@@ -148,6 +150,7 @@ TEST(Options, ProvisionAndHistoryTakeTheirOwnOptions) {
       {{"history", "--id", "a"}, "--id belongs to the constants command"},
       {{"constants", "--since", "2026-01-01", "--tz", "1"}, "--since belongs to the history command"},
       {{"--db", "", "history"}, "--db needs a file name or a postgresql:// URL"},
+      {{"history", "--new-records"}, "--new-records belongs to the provision command"},
   };
   for (const auto& [arguments, message] : refused) EXPECT_EQ(Refusal(arguments), message);
 }

@@ -1,6 +1,8 @@
 #include "serial/port_diagnosis.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/scan.h"
 #include "l10n/l10n.h"
 
 namespace orvane::serial {
@@ -114,6 +117,70 @@ TEST_F(PortDiagnosisTest, AFreePortOpensNowAndHoldersAreFoundInProc) {
   fs::create_symlink("/dev/null", proc / "200" / "fd" / "0");
   std::ofstream(proc / "100" / "comm") << "ModemManager\n";
   EXPECT_EQ(PortHolders(device.string(), proc.string()), std::vector<std::string>{"ModemManager (pid 100)"});
+}
+
+// The advice as a user without the right reads it: the port of group root
+// is for root alone, one of another group names that group.
+TEST_F(PortDiagnosisTest, APortTheUserMayNotOpenGetsAWholeAdvice) {
+  const passwd* nobody = ::getpwnam("nobody");
+  const group* dialout = ::getgrnam("dialout");
+  if (::geteuid() != 0 || !nobody || !dialout) GTEST_SKIP() << "needs root to hand the port to nobody";
+  const std::string device = Pty("COM7");
+  const std::tuple<gid_t, const char*, const char*> table[] = {
+      {0, "en", ": Permission denied; only root may open it; a udev rule can give it to the group dialout, whose "
+                "members may then open it"},
+      {dialout->gr_gid, "en", ": Permission denied; its group is dialout: add your user to it (sudo usermod -aG "
+                              "dialout $USER) and log in again"},
+      {0, "ru", ": нет доступа; открыть его может только root; правило udev может отдать его группе dialout, и "
+                "тогда его смогут открывать члены этой группы"},
+  };
+  for (const auto& [gid, language, advice] : table) {
+    ASSERT_EQ(::chown(device.c_str(), 0, gid), 0);
+    ASSERT_EQ(::chmod(device.c_str(), gid == 0 ? 0600 : 0660), 0);
+    int text[2];
+    ASSERT_EQ(::pipe(text), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      l10n::SetUpFor(nullptr, language);
+      if (::setgid(nobody->pw_gid) != 0 || ::setgroups(0, nullptr) != 0 || ::setuid(nobody->pw_uid) != 0) _exit(1);
+      const std::string said = DiagnosePort("COM7").Text();
+      _exit(::write(text[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 1);
+    }
+    ::close(text[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(text[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+    ::close(text[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(said, (folder_ / "ports" / "COM7").string() + advice) << language;
+  }
+}
+
+// --port all: a port that refuses the link's settings is named on stderr and
+// left out; the ports the scan opened are not opened again.
+TEST_F(PortDiagnosisTest, APortThatRefusesTheSettingsIsLeftOutWithANote) {
+  std::ofstream(folder_ / "ports" / "COM1") << "";
+  Pty("COM2");
+  std::ofstream(folder_ / "ports" / "ttyUSB8") << "";
+  const std::string refusing = (folder_ / "ports" / "COM1").string();
+  std::vector<std::string> probed;
+  auto probe = [&](const std::string& device) {
+    probed.push_back(device);
+    return device == refusing ? LineCheck::kRefusesSettings : LineCheck::kCannotOpen;
+  };
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* err = ::open_memstream(&text, &size);
+  const std::vector<std::string> ports = cli::ScanForPorts(true, {.err = err}, probe);
+  std::fclose(err);
+  const std::string notes(text, size);
+  std::free(text);
+
+  EXPECT_EQ(ports, std::vector<std::string>{"COM2"});
+  EXPECT_EQ(notes, "orvane-cli: COM1 (" + refusing +
+                       ") is left out: it refuses the line settings (1000000 baud, 8 data bits, odd parity)\n");
+  EXPECT_EQ(probed, (std::vector<std::string>{refusing, (folder_ / "ports" / "ttyUSB8").string()}));
 }
 
 }  // namespace

@@ -44,10 +44,18 @@ TEST(Report, TableRowsSkipRowsTheRefreshLeftEmpty) {
 }
 
 TEST(Report, PortsListOneNameALineOrDetails) {
-  const std::vector<serial::PortInfo> ports{{"COM3", "/dev/ttyS2", "", "", ""},
-                                            {"COM5", "/dev/ttyUSB0", "FTDI", "FT232R", "A1"}};
-  EXPECT_EQ(FormatPorts(ports, false), "COM3\nCOM5\n");
-  EXPECT_EQ(FormatPorts(ports, true), "COM3\t/dev/ttyS2\nCOM5\t/dev/ttyUSB0\tFTDI\tFT232R\tA1\n");
+  const std::vector<serial::PortInfo> ports{
+      {"COM3", "/dev/ttyS2", "", "", "", ""},
+      {"COM5", "/dev/ttyUSB0", "FTDI", "FT232R", "A1", "pci-0000:00:14.0-usb-0:1.1:1.0-port0"},
+      {"/dev/ttyUSB9", "/dev/ttyUSB9", "", "", "B2", ""}};
+  EXPECT_EQ(FormatPorts(ports, false), "COM3\nCOM5\n/dev/ttyUSB9\n");
+  EXPECT_EQ(FormatPorts(ports, true),
+            "COM3\t/dev/ttyS2\t-\t-\t-\t-\n"
+            "COM5\t/dev/ttyUSB0\tpci-0000:00:14.0-usb-0:1.1:1.0-port0\tFTDI\tFT232R\tA1\n"
+            "/dev/ttyUSB9\t/dev/ttyUSB9\t-\t-\t-\tB2\n");
+  EXPECT_EQ(FormatPortsJson({ports[1]}),
+            "[{\"name\":\"COM5\",\"device\":\"/dev/ttyUSB0\",\"socket\":\"pci-0000:00:14.0-usb-0:1.1:1.0-port0\","
+            "\"maker\":\"FTDI\",\"product\":\"FT232R\",\"serial\":\"A1\"}]\n");
   EXPECT_EQ(FormatPortsJson({}), "[]\n");
 }
 

@@ -111,7 +111,7 @@ TEST_P(Provision, ThreeModemsAtOnceGetConsecutiveNumbersTheWholeJobAndARecordEac
   for (std::size_t i = 0; i < 3; ++i) StartConsole(i);
   const std::string job = WriteJob();
   std::vector<std::string> arguments = PortsOf({0, 1, 2});
-  arguments.insert(arguments.end(), {"--yes", "--json", "provision", job});
+  arguments.insert(arguments.end(), {"--yes", "--json", "provision", "--new-records", job});
   const RunResult run = Run(arguments);
   ASSERT_EQ(run.exit_status, 0) << run.err << run.out;
 
@@ -145,7 +145,7 @@ TEST_P(Provision, ASecondPlanThatDoesNotFitFailsThatModemAloneWithItsRecord) {
   StartConsole(1, {"--capacity", "800"});  // the first plan fits, the second does not
   StartConsole(2);
   std::vector<std::string> arguments = PortsOf({0, 1, 2});
-  arguments.insert(arguments.end(), {"--yes", "provision", WriteJob()});
+  arguments.insert(arguments.end(), {"--yes", "provision", "--new-records", WriteJob()});
   const RunResult run = Run(arguments);
   EXPECT_EQ(run.exit_status, 2) << run.err;
   const auto lines = Lines(run.out);
@@ -172,7 +172,7 @@ TEST_P(Provision, ARunKilledOutrightAndStartedAgainGivesNoNumberTwice) {
   StartConsole(0, {"--poll-interval-us", "5000"});
   StartConsole(1);
   const std::string job = WriteJob();
-  auto store = station::RecordStore::Open(database_->location());
+  auto store = station::RecordStore::Open(database_->location(), station::StoreMode::kCreate);
   ASSERT_TRUE(store) << store.error;
   for (const bool after_serial : {true, false}) {
     SCOPED_TRACE(after_serial ? "killed once it has a number" : "killed early");
@@ -215,7 +215,7 @@ TEST_P(Provision, TwoToolsAtOnceOnOneDatabaseNeverGiveANumberTwice) {
     std::vector<std::unique_ptr<Background>> tools;
     for (const auto& ports : {PortsOf({0, 1}), PortsOf({2, 3})}) {
       std::vector<std::string> arguments = ports;
-      arguments.insert(arguments.end(), {"--yes", "--json", "-q", "provision", job});
+      arguments.insert(arguments.end(), {"--yes", "--json", "-q", "provision", "--new-records", job});
       tools.push_back(std::make_unique<Background>(Tool(arguments), ToolEnvironment()));
     }
     for (auto& tool : tools) {
@@ -237,7 +237,7 @@ TEST_P(Provision, WatchRunsEachPortAsItAppearsAndEndsInTwoStepsOnCtrlC) {
   const std::string ports = Path("ports");
   std::filesystem::create_directories(ports);
   auto link = [&](const std::string& name) { return std::vector<std::string>{"--link", ports + "/" + name}; };
-  Background tool(Tool({"--port", "all", "--yes", "provision", "--watch", WriteJob()}),
+  Background tool(Tool({"--port", "all", "--yes", "provision", "--watch", "--new-records", WriteJob()}),
                   ToolEnvironment({{"ORVANE_PORT_DIR", ports}}));
   ASSERT_TRUE(tool.WaitForOutput("Ctrl-C stops\n", 10s)) << tool.out() << tool.err();
 
@@ -285,7 +285,15 @@ TEST_P(Provision, BadInputIsRefusedBeforeAnyModemIsTouched) {
     return Path(name);
   };
   const std::string used_up = write("used.toml", "plans = [\"a.yp1\"]\n[serial]\nfirst = 5\nlast = 5\n");
-  ASSERT_EQ(Run({"--port", port, "-q", "provision", used_up}).exit_status, 0);
+  // No store at --db yet: refused, and history makes none either.
+  for (const auto& arguments : {std::vector<std::string>{"--port", port, "--yes", "provision", job},
+                                std::vector<std::string>{"history"}}) {
+    const RunResult missing = Run(arguments);
+    EXPECT_EQ(missing.exit_status, 2) << missing.err;
+    EXPECT_NE(missing.err.find("there is no record store at "), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("--new-records"), std::string::npos) << missing.err;
+  }
+  ASSERT_EQ(Run({"--port", port, "-q", "provision", "--new-records", used_up}).exit_status, 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--port", port, "provision", write("k.toml", "image = \"main.mts\"\ncolour = 3\n")}, "unknown key \"colour\""},
       {{"--port", port, "provision", write("n.toml", "image = \"a.yp1\"\n")}, "not named as a firmware image"},

@@ -217,5 +217,59 @@ TEST_F(SimProgram, TakesTheBehaviourLatencyAndLineFaultOptions) {
   }
 }
 
+// True once nothing has come for `quiet`, false when bytes still come at `limit`.
+bool FallsQuiet(PcPort& pc, milliseconds quiet, milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (pc.ReadRaw(4096, quiet).empty()) return true;
+  }
+  return false;
+}
+
+// SIGUSR1 takes the modem off, SIGUSR2 puts the same one back, or with
+// --plug-fresh one as the run started; the state saved is the last one's.
+TEST_F(SimProgram, SignalsTakeTheModemOffAndConnectOneAgain) {
+  struct Case {
+    bool plug_fresh;
+    std::size_t files_after;
+  };
+  for (const Case c : {Case{false, 4}, Case{true, 3}}) {
+    SCOPED_TRACE(c.plug_fresh ? "--plug-fresh" : "the same modem");
+    sim::DeviceState start;
+    start.files = sim::SampleFiles();
+    std::string error;
+    ASSERT_TRUE(sim::SaveState(File("state.json"), start, &error)) << error;
+    std::vector<std::string> arguments{"--state", File("state.json"), "--reply-window-ms", "2000",
+                                       "--poll-interval-us=200"};
+    if (c.plug_fresh) arguments.push_back("--plug-fresh");
+    Program program(arguments);
+    {
+      PcPort pc(program.FirstLine());
+      ASSERT_TRUE(pc.Exchange(Command::kCreateFile, FileHeader(2, Ascii("kept.yp1"), 0)));
+      program.Signal(SIGUSR1);
+      ASSERT_TRUE(FallsQuiet(pc, milliseconds(300), milliseconds(5000)));
+      pc.Send(Command::kCreateFile, FileHeader(2, Ascii("lost.yp1"), 0));
+      std::this_thread::sleep_for(milliseconds(100));
+      program.Signal(SIGUSR2);
+      const auto directory = pc.Insist(Command::kDirectory);
+      ASSERT_TRUE(directory);
+      EXPECT_EQ(directory->data, Bytes{static_cast<std::uint8_t>(c.files_after)});
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(milliseconds(5000)), 0);
+    sim::DeviceState saved;
+    ASSERT_TRUE(sim::LoadState(File("state.json"), saved, &error)) << error;
+    EXPECT_EQ(saved.files.size(), c.files_after);
+  }
+}
+
+TEST_F(SimProgram, StartsWithNoModemUntilSigusr2) {
+  Program program({"--start-unplugged", "--poll-interval-us", "200"});
+  PcPort pc(program.FirstLine());
+  EXPECT_TRUE(pc.ReadRaw(1, milliseconds(300)).empty());
+  program.Signal(SIGUSR2);
+  EXPECT_TRUE(pc.NextPoll(milliseconds(3000)));
+}
+
 }  // namespace
 }  // namespace orvane::testing

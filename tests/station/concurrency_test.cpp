@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "station/record_store.h"
+#include "tests/station/store_version1.h"
 #include "tests/station/test_database.h"
 
 extern char** environ;
@@ -120,6 +121,9 @@ TEST_P(ConcurrencyTest, KilledTakersNeverCauseADuplicate) {
   TestDatabase database(GetParam());
   ASSERT_FALSE(database.location().empty()) << database.error();
   const SerialRange range{1, 1000000};
+  // Made beforehand, so that the kills fall on takers taking numbers
+  // rather than on ones still making the tables.
+  ASSERT_TRUE(RecordStore::Open(database.location(), StoreMode::kCreate));
   std::vector<Taker> running, ended;
   for (int i = 0; i < kTakers; ++i) running.push_back(Spawn(database.location(), range, 100000, files_->folder()));
   std::mt19937 random(std::random_device{}());
@@ -147,7 +151,7 @@ TEST_P(ConcurrencyTest, KilledTakersNeverCauseADuplicate) {
   // Every number in the store went to one run only, with no gap; the ones
   // the killed takers had not printed yet are taken all the same, and the
   // counter goes on after them.
-  auto store = RecordStore::Open(database.location());
+  auto store = RecordStore::Open(database.location(), StoreMode::kExisting);
   ASSERT_TRUE(store) << store.error;
   const auto history = (*store.value)->History({});
   ASSERT_TRUE(history) << history.error;
@@ -174,7 +178,7 @@ TEST_P(ConcurrencyTest, OneOfSeveralModemsReportingANumberGetsItAgain) {
   constexpr int kRounds = 5, kTakers = 6;
   TestDatabase database(GetParam());
   ASSERT_FALSE(database.location().empty()) << database.error();
-  auto store = RecordStore::Open(database.location());
+  auto store = RecordStore::Open(database.location(), StoreMode::kCreate);
   ASSERT_TRUE(store) << store.error;
   const SerialRange range{1, 1000};
   std::int64_t taken = 0;
@@ -226,6 +230,34 @@ TEST_P(ConcurrencyTest, OneOfSeveralModemsReportingANumberGetsItAgain) {
     }
     taken += static_cast<std::int64_t>(fresh.size());
   }
+}
+
+// Takers that open a store of the first layout at the same moment: one of
+// them upgrades it, the others wait and find it done, and every number
+// still goes once, above the old ones.
+TEST_P(ConcurrencyTest, TakersOpeningAnOldStoreAtOnceUpgradeItOnce) {
+  constexpr int kTakers = 5, kEach = 4;
+  TestDatabase database(GetParam());
+  ASSERT_FALSE(database.location().empty()) << database.error();
+  {
+    RawStore raw(database.location());
+    ASSERT_TRUE(raw.MakeVersion1()) << raw.error();
+  }
+  std::vector<Taker> takers;
+  for (int i = 0; i < kTakers; ++i) takers.push_back(Spawn(database.location(), {100, 999}, kEach, files_->folder()));
+  std::vector<std::int64_t> all;
+  for (const Taker& taker : takers) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(taker.pid, &status, 0), taker.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(taker.errors);
+    const auto numbers = NumbersOf(taker);
+    all.insert(all.end(), numbers.begin(), numbers.end());
+  }
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(all, Consecutive(102, kTakers * kEach));
+  RawStore raw(database.location());
+  EXPECT_EQ(raw.Value("SELECT COUNT(*) FROM station_schema"), "1") << raw.error();
+  EXPECT_EQ(raw.Value("SELECT version FROM station_schema"), "2") << raw.error();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ConcurrencyTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),

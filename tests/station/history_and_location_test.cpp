@@ -117,41 +117,59 @@ std::vector<RunRecord> SampleRuns() {
   done.constants = Constants{"Пульт-7", 180};
   done.result = RunResult::kDone;
   done.version = "1.0";
+  done.station = "bench-2";
+  done.position = "Место 1";
+  done.socket = "pci-1";
+  done.trace = "/t/r.trace";
+  done.image_action = ImageAction::kAlreadyHeld;
+  done.holds_json = "{\"plans\":[\"a\"]}";
+  done.serial_kind = SerialKind::kKept;
   RunRecord running;
   running.id = 2;
   running.started = "2024-05-01T10:02:00.000Z";
   running.port = "/dev/ttyUSB1";
   running.reason = "line 1, \"quoted\"\nline 2";
   running.version = "1.0";
+  running.station = "bench-2";
+  running.lease_until = "2024-05-01T10:05:00.000Z";
   return {done, running};
 }
 
 TEST(History, FormatsATableJsonLinesAndCsv) {
   const auto runs = SampleRuns();
-  EXPECT_EQ(
-      FormatHistoryTable(runs),
-      "run  started                   finished                  port          usb serial  serial  result   reason\n"
-      "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000  done\n"
-      "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -       running  "
-      "line 1, \"quoted\" line 2\n");
+  EXPECT_EQ(FormatHistoryTable(runs),
+            "run  started                   finished                  port          usb serial  serial       result   "
+            "reason                   station  position\n"
+            "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000 kept  done     "
+            "                         bench-2  Место 1\n"
+            "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -            running  "
+            "line 1, \"quoted\" line 2  bench-2  -\n");
   EXPECT_EQ(
       FormatHistoryJson(runs),
-      "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"finished\":\"2024-05-01T10:01:00.000Z\","
-      "\"image_sha256\":\"ab\",\"plans\":[{\"name\":\"plan 12.yp1\",\"sha256\":\"cd\"}],\"port\":\"COM5\","
-      "\"reason\":\"\",\"result\":\"done\",\"run\":1,\"serial\":100000,\"serial_again\":false,"
-      "\"started\":\"2024-05-01T10:00:00.000Z\",\"usb_serial\":\"A10K3Z9\",\"version\":\"1.0\"}\n"
-      "{\"constants\":{},\"finished\":null,\"image_sha256\":\"\",\"plans\":[],\"port\":\"/dev/ttyUSB1\","
-      "\"reason\":\"line 1, \\\"quoted\\\"\\nline 2\",\"result\":\"running\",\"run\":2,\"serial\":null,"
-      "\"serial_again\":false,\"started\":\"2024-05-01T10:02:00.000Z\",\"usb_serial\":\"\",\"version\":\"1.0\"}\n");
+      "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"failed_plan\":0,\"failed_step\":\"none\","
+      "\"finished\":\"2024-05-01T10:01:00.000Z\",\"holds\":{\"plans\":[\"a\"]},\"image_action\":\"already_held\","
+      "\"image_sha256\":\"ab\",\"lease_until\":\"\",\"plans\":[{\"name\":\"plan 12.yp1\",\"sha256\":\"cd\"}],"
+      "\"port\":\"COM5\",\"position\":\"Место 1\",\"reason\":\"\",\"result\":\"done\",\"run\":1,\"serial\":100000,"
+      "\"serial_again\":false,\"serial_kind\":\"kept\",\"socket\":\"pci-1\",\"started\":\"2024-05-01T10:00:00.000Z\","
+      "\"station\":\"bench-2\",\"trace\":\"/t/r.trace\",\"usb_serial\":\"A10K3Z9\",\"version\":\"1.0\"}\n"
+      "{\"constants\":{},\"failed_plan\":0,\"failed_step\":\"none\",\"finished\":null,\"holds\":{},"
+      "\"image_action\":\"none\",\"image_sha256\":\"\",\"lease_until\":\"2024-05-01T10:05:00.000Z\",\"plans\":[],"
+      "\"port\":\"/dev/ttyUSB1\",\"position\":\"\",\"reason\":\"line 1, \\\"quoted\\\"\\nline 2\",\"result\":\"running\","
+      "\"run\":2,\"serial\":null,\"serial_again\":false,\"serial_kind\":null,\"socket\":\"\","
+      "\"started\":\"2024-05-01T10:02:00.000Z\",\"station\":\"bench-2\",\"trace\":\"\",\"usb_serial\":\"\","
+      "\"version\":\"1.0\"}\n");
   EXPECT_EQ(
       FormatHistoryCsv(runs),
       "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,"
-      "version\r\n"
+      "version,station,position,socket,trace,image_action,failed_step,failed_plan,holds,lease_until,serial_kind\r\n"
       "1,2024-05-01T10:00:00.000Z,2024-05-01T10:01:00.000Z,COM5,A10K3Z9,100000,false,done,,ab,"
       "\"[{\"\"name\"\":\"\"plan 12.yp1\"\",\"\"sha256\"\":\"\"cd\"\"}]\",\"{\"\"id\"\":\"\"Пульт-7\"\","
-      "\"\"tz\"\":180}\",1.0\r\n"
-      "2,2024-05-01T10:02:00.000Z,,/dev/ttyUSB1,,,false,running,\"line 1, \"\"quoted\"\"\nline 2\",,[],{},1.0\r\n");
-  EXPECT_EQ(FormatHistoryTable({}), "run  started  finished  port  usb serial  serial  result  reason\n");
+      "\"\"tz\"\":180}\",1.0,bench-2,Место 1,pci-1,/t/r.trace,already_held,none,0,\"{\"\"plans\"\":[\"\"a\"\"]}\",,"
+      "kept\r\n"
+      "2,2024-05-01T10:02:00.000Z,,/dev/ttyUSB1,,,false,running,\"line 1, \"\"quoted\"\"\nline 2\",,[],{},1.0,bench-2,,,,"
+      "none,none,0,{},2024-05-01T10:05:00.000Z,\r\n");
+  EXPECT_EQ(FormatHistoryTable({}),
+            "run  started  finished  port  usb serial  serial  result  reason  station  position\n");
   EXPECT_EQ(FormatHistoryJson({}), "");
 }
 

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QSysInfo>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -20,7 +22,7 @@ class RecordStoreTest : public ::testing::TestWithParam<Backend> {
     if (const std::string missing = BackendMissing(GetParam()); !missing.empty()) GTEST_SKIP() << missing;
     database_ = std::make_unique<TestDatabase>(GetParam());
     ASSERT_FALSE(database_->location().empty()) << database_->error();
-    auto opened = RecordStore::Open(database_->location());
+    auto opened = RecordStore::Open(database_->location(), StoreMode::kCreate);
     ASSERT_TRUE(opened) << opened.error;
     store_ = std::move(*opened.value);
   }
@@ -55,16 +57,23 @@ TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {
                  std::string(64, 'a'),
                  {{"plan 12.yp1", std::string(64, 'b')}, {"ring.R0", std::string(64, 'c')}},
                  Constants{"Пульт-7", 180, 1, 12, 3456},
-                 "1.0"};
+                 "1.0",
+                 "bench-2",
+                 "Место 1",
+                 "pci-0000:00:14.0-usb-0:3.1:1.0-port0",
+                 "/var/log/orvane/run.trace"};
   const auto run = store_->StartRun(start);
   ASSERT_TRUE(run) << run.error;
   const auto grant = store_->TakeSerial(*run.value, {100000, 199999}, 12);
   ASSERT_TRUE(grant) << grant.error;
   EXPECT_EQ(grant.value->serial, 100000);
   EXPECT_FALSE(grant.value->again);
+  EXPECT_EQ(grant.value->kind, SerialKind::kFresh);
   // Asked again, the run keeps its number.
   EXPECT_EQ(store_->TakeSerial(*run.value, {100000, 199999}, std::nullopt).value->serial, 100000);
-  EXPECT_EQ(store_->FinishRun(*run.value, RunResult::kFailed, "plan, \"ring.R0\": no answer"), std::nullopt);
+  const RunEnd end{RunResult::kFailed, "plan, \"ring.R0\": no answer", StepKind::kPlan, 2, ImageAction::kAlreadyHeld,
+                   "{\"plans\":[\"plan 12.yp1\"]}", "2026-12-09T20:00:00.000Z"};
+  EXPECT_EQ(store_->FinishRun(*run.value, end), std::nullopt);
 
   const auto history = store_->History({});
   ASSERT_TRUE(history) << history.error;
@@ -79,7 +88,17 @@ TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {
   EXPECT_EQ(r.version, "1.0");
   EXPECT_EQ(r.serial, 100000);
   EXPECT_EQ(r.result, RunResult::kFailed);
-  EXPECT_EQ(r.reason, "plan, \"ring.R0\": no answer");
+  EXPECT_EQ(r.reason, end.reason);
+  EXPECT_EQ(r.station, start.station);
+  EXPECT_EQ(r.position, start.position);
+  EXPECT_EQ(r.socket, start.socket);
+  EXPECT_EQ(r.trace, start.trace);
+  EXPECT_EQ(r.failed_step, StepKind::kPlan);
+  EXPECT_EQ(r.failed_plan, 2);
+  EXPECT_EQ(r.image_action, ImageAction::kAlreadyHeld);
+  EXPECT_EQ(r.holds_json, end.holds_json);
+  EXPECT_EQ(r.lease_until, end.lease_until);
+  EXPECT_EQ(r.serial_kind, SerialKind::kFresh);
   EXPECT_EQ(r.started.size(), 24u) << r.started;  // 2024-05-01T12:34:56.789Z
   EXPECT_EQ(r.started.back(), 'Z');
   EXPECT_LE(r.started, r.finished);
@@ -110,7 +129,7 @@ TEST_P(RecordStoreTest, HandsOutEachNumberOnceAndNamesAUsedUpRange) {
   EXPECT_FALSE(store_->TakeSerial(run, {2147483646, 2147483647}, std::nullopt));
   // A store opened again, as after a restart, goes on where the counter was.
   store_.reset();
-  store_ = std::move(*RecordStore::Open(database_->location()).value);
+  store_ = std::move(*RecordStore::Open(database_->location(), StoreMode::kExisting).value);
   EXPECT_EQ(Take({5, 20}, std::nullopt, RunResult::kDone).serial, 11);
 }
 
@@ -141,6 +160,7 @@ TEST_P(RecordStoreTest, GivesANumberAgainOnlyToTheModemThatAlreadyHoldsIt) {
     const SerialGrant grant = Take(range, step.modem, step.end);
     EXPECT_EQ(grant.serial, step.serial);
     EXPECT_EQ(grant.again, step.again);
+    EXPECT_EQ(grant.kind, step.again ? SerialKind::kAgain : SerialKind::kFresh);
   }
   // Number 50 went to three runs of one modem; none of them ended done
   // while another held it, and no number ended done twice.
@@ -182,13 +202,44 @@ TEST_P(RecordStoreTest, HistoryFiltersBySerialAndStartTime) {
 }
 
 TEST_P(RecordStoreTest, SeveralStoresInOneProcessShareTheDatabase) {
-  auto second = RecordStore::Open(database_->location());
+  auto second = RecordStore::Open(database_->location(), StoreMode::kExisting);
   ASSERT_TRUE(second) << second.error;
   EXPECT_EQ(Take({1, 9}, std::nullopt, RunResult::kDone).serial, 1);
   const auto run = (*second.value)->StartRun(RunStart{"COM6", "", "", {}, {}, "1.0"});
   ASSERT_TRUE(run);
   EXPECT_EQ((*second.value)->TakeSerial(*run.value, {1, 9}, std::nullopt).value->serial, 2);
   EXPECT_EQ(store_->History({}).value->size(), 2u);
+}
+
+// A store that is not there is made only on request: opening it as an
+// existing one leaves nothing behind and says how to start one.
+TEST_P(RecordStoreTest, OpensOnlyAnExistingStoreUnlessAskedToCreateOne) {
+  TestDatabase empty(GetParam());
+  ASSERT_FALSE(empty.location().empty()) << empty.error();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const auto refused = RecordStore::Open(empty.location(), StoreMode::kExisting);
+    ASSERT_FALSE(refused);
+    EXPECT_THAT(refused.error, HasSubstr("there is no record store at "));
+    EXPECT_THAT(refused.error, HasSubstr("--new-records"));
+    const std::string password = ParseStoreLocation(empty.location()).value->password;
+    if (!password.empty()) {
+      EXPECT_THAT(refused.error, Not(HasSubstr(password)));
+    }
+    EXPECT_EQ(RecordStore::Exists(empty.location()).value, false) << RecordStore::Exists(empty.location()).error;
+  }
+  if (GetParam() == Backend::kSqlite) {
+    EXPECT_FALSE(std::filesystem::exists(empty.location())) << "a refused store left a file";
+  }
+  const auto created = RecordStore::Open(empty.location(), StoreMode::kCreate);
+  ASSERT_TRUE(created) << created.error;
+  EXPECT_EQ(RecordStore::Exists(empty.location()).value, true);
+  ASSERT_TRUE((*created.value)->StartRun({}));
+  // Creating again where the store is harms nothing.
+  const auto again = RecordStore::Open(empty.location(), StoreMode::kCreate);
+  ASSERT_TRUE(again) << again.error;
+  const auto reopened = RecordStore::Open(empty.location(), StoreMode::kExisting);
+  ASSERT_TRUE(reopened) << reopened.error;
+  EXPECT_EQ((*reopened.value)->History({}).value->size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecordStoreTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
@@ -214,7 +265,10 @@ TEST(RecordStore, SaysWhyItCannotOpen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.location);
-    const auto store = RecordStore::Open(c.location);
+    const auto store = RecordStore::Open(c.location, StoreMode::kCreate);
+    const auto existing = RecordStore::Open(c.location, StoreMode::kExisting);
+    EXPECT_FALSE(existing);
+    EXPECT_FALSE(RecordStore::Exists(c.location).value.value_or(false));
     ASSERT_FALSE(store);
     EXPECT_THAT(store.error, HasSubstr(c.error));
     EXPECT_THAT(store.error, Not(HasSubstr("secret")));
@@ -226,7 +280,7 @@ TEST(RecordStore, PostgresServerThatGoesAwayGivesAnError) {
   TestDatabase database(Backend::kPostgres);
   ASSERT_FALSE(database.location().empty()) << database.error();
   const std::string name = "orvane-gone-" + std::to_string(::getpid());
-  auto store = RecordStore::Open(database.location() + "&application_name=" + name);
+  auto store = RecordStore::Open(database.location() + "&application_name=" + name, StoreMode::kCreate);
   ASSERT_TRUE(store) << store.error;
   ASSERT_TRUE((*store.value)->StartRun({}));
   ASSERT_TRUE(database.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
@@ -256,6 +310,8 @@ TEST(RecordStore, DescribesAJobsFilesByTheirHashes) {
   EXPECT_EQ(start.value->constants, job.constants);
   EXPECT_EQ(start.value->port, "COM5");
   EXPECT_EQ(start.value->usb_serial, "A10K3Z9");
+  EXPECT_EQ(start.value->position, "COM5") << "a position is named by its port unless told otherwise";
+  EXPECT_EQ(start.value->station, QSysInfo::machineHostName().toStdString());
 
   for (const std::string& unreadable : {folder.folder() + "/none", folder.folder()}) {
     job.plans = {unreadable};

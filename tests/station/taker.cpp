@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   const int count = std::atoi(argv[4]);
   const std::optional<std::int64_t> reported =
       argc == 6 ? std::optional<std::int64_t>(std::atoll(argv[5])) : std::nullopt;
-  auto store = RecordStore::Open(argv[1]);
+  auto store = RecordStore::Open(argv[1], StoreMode::kCreate);
   if (!store) {
     std::fprintf(stderr, "%s\n", store.error.c_str());
     return 1;
