@@ -135,6 +135,7 @@ StationWindow::StationWindow(StationSession& session, Dialogs& dialogs, StationW
   connect(&session_, &StationSession::SessionEnded, this, &StationWindow::OnEnded);
   ShowPhase();
   RefreshDay();
+  if (!setup_.store_error.empty()) ShowRefusal(Text(setup_.store_error));
 }
 
 StationWindow::~StationWindow() = default;
@@ -160,7 +161,7 @@ bool StationWindow::LoadJob(const std::string& path) {
   }
   job_ = std::move(*job.value);
   job_path_ = path;
-  refusal_->hide();
+  if (setup_.store_error.empty()) refusal_->hide();
   RefreshDay();
   ShowPhase();
   return true;
@@ -184,6 +185,10 @@ void StationWindow::StartConfirmed() {
   if (!control_.CanStart()) return;
   if (!job_) {
     ShowRefusal(QStringLiteral("Сначала выберите задание"));
+    return;
+  }
+  if (!setup_.store_error.empty()) {
+    ShowRefusal(Text(setup_.store_error));
     return;
   }
   if (const auto refusal = session_.Start(job_path_)) {

@@ -32,6 +32,7 @@ struct StationWindowSetup {
   std::string station;         // the station's name in the records
   std::string store_location;  // as the title names it (no password)
   station::RecordStore* store = nullptr;  // for the day's figures and the records; not owned
+  std::string store_error = {};  // why the store would not open: no session starts
 };
 
 // The lines of a job's summary: image, erase, plans, constants, range and

@@ -118,6 +118,17 @@ TEST_F(StationWindowTest, RefusalsAreShownAsRefusals) {
   EXPECT_EQ(window->SessionLine()->text(), "Сессия не начата");
 }
 
+// A record store that would not open is said at once and no session starts.
+TEST_F(StationWindowTest, NoSessionStartsWithoutItsRecordStore) {
+  StationWindow refused(session, dialogs, {"Стенд 2", "/srv/none.sqlite", nullptr, "no record store at /srv/none.sqlite"});
+  EXPECT_TRUE(refused.Refusal()->text().contains("no record store at /srv/none.sqlite"));
+  ASSERT_TRUE(refused.LoadJob(GoodJob()));
+  EXPECT_FALSE(refused.Refusal()->isHidden());
+  refused.StartConfirmed();
+  EXPECT_TRUE(session.started.empty());
+  EXPECT_EQ(refused.Control().Phase(), SessionPhase::kIdle);
+}
+
 // The whole session: started, lines shown on their tiles, totals counted,
 // stopped in two steps with a question before running jobs are stopped.
 TEST_F(StationWindowTest, SessionRunsAndStopsInTwoSteps) {
