@@ -1,7 +1,7 @@
 #include "cli/scan.h"
 
-#include <algorithm>
-#include <map>
+#include <filesystem>
+#include <set>
 
 #include "cli/port_result.h"
 #include "cli/report.h"
@@ -51,8 +51,8 @@ std::string LeftOutNote(const serial::LeftOut& left_out) {
 // found is not opened again.
 std::vector<std::string> ScanForPorts(bool quiet, const Console& console, const serial::LineProbe& probe) {
   std::vector<std::string> ports = ScanComNames(quiet, console);
-  std::map<std::string, bool> found_devices;
-  for (const std::string& name : ports) found_devices[serial::DeviceFileForPort(name)] = true;
+  std::set<std::string> found_devices;
+  for (const std::string& name : ports) found_devices.insert(serial::DeviceFileForPort(name));
   const serial::StationLines station = serial::FindStationLines([&](const std::string& device) {
     return found_devices.contains(device) ? serial::LineCheck::kTakesSettings : probe(device);
   });

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <array>
@@ -51,12 +52,8 @@ void SignalWatch::Deliver() {
 }
 
 std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "signal " + std::to_string(signal);
-  }
+  const char* abbreviation = ::sigabbrev_np(signal);
+  return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
 }  // namespace orvane::cli

@@ -17,8 +17,8 @@
 namespace orvane::serial {
 
 // A worker thread: created idle, started by Start, and waited for with a
-// time-out. The terminate request is kept for the owner but never consulted:
-// the bodies end on the close event.
+// time-out. The bodies end on the close event; there is no other way to
+// stop one.
 class CommThread {
  public:
   virtual ~CommThread() = default;
@@ -27,7 +27,6 @@ class CommThread {
 
   void Start();  // throws std::system_error when no thread can be created
   bool WaitFor(std::chrono::milliseconds limit);
-  void Terminate() { terminate_requested_ = true; }
   virtual void Execute() = 0;  // the thread body; tests also run it directly
 
  protected:
@@ -39,7 +38,6 @@ class CommThread {
   std::mutex mutex_;
   std::condition_variable finished_changed_;
   bool finished_ = false;
-  bool terminate_requested_ = false;
 };
 
 class TReadThread final : public CommThread {

@@ -9,11 +9,6 @@
 #include "serial/port_names.h"
 
 namespace orvane::serial {
-namespace {
-
-constexpr auto kThreadEndLimit = std::chrono::milliseconds(10000);
-
-}  // namespace
 
 // ---- NotifyWindow: PostMessage to the hidden window ----
 
@@ -216,13 +211,12 @@ void TSerialComm::Close() {
   closed_at_ = std::chrono::steady_clock::now();
 }
 
-// Waiting for a thread's end uses the limit; releasing the thread object
-// then joins it, so no thread outlives the port it uses.
+// The close event ends the thread's body; releasing the thread object joins
+// it, so no thread outlives the port it uses.
 void TSerialComm::StopReader() {
   if (!reader_) return;
   close_event_->Set();
   port_->Purge(true);
-  if (!reader_->WaitFor(kThreadEndLimit)) reader_->Terminate();
   reader_.reset();
 }
 
@@ -230,7 +224,6 @@ void TSerialComm::StopWriter() {
   if (!writer_) return;
   close_event_->Set();
   port_->Purge(false);
-  if (!writer_->WaitFor(kThreadEndLimit)) writer_->Terminate();
   writer_.reset();
 }
 

@@ -20,6 +20,8 @@
 #include <system_error>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "l10n/l10n.h"
 #include "sim/simulator.h"
 
@@ -44,6 +46,7 @@ constexpr const char* kUsage = N_(
     "                                     first frame, drop the rest of that read\n"
     "                              queue  answer one frame per poll, keep the rest (4096 bytes)\n"
     "                              flush  empty the receive buffer before each poll, then first\n"
+    "  --poll-with-answer        send the next poll with each answer, in the same write\n"
     "  --copies skip|apply       a frame identical to the last one taken up is answered\n"
     "                            again but not applied (skip), or applied again (apply);\n"
     "                            default skip\n"
@@ -185,51 +188,56 @@ std::vector<Option> Options(Settings& settings) {
   };
 }
 
-// Every option takes a value, as "--name value" or "--name=value".
+void Refuse(const std::string& message) { std::fprintf(stderr, "orvane-sim: %s\n", message.c_str()); }
+
+// CLI11 says "--answer: 1 required TEXT missing" for an option without its
+// value and "samples was given a disallowed flag override" for a flag given
+// one.
+std::string MismatchText(const std::string& what) {
+  std::string name = what.substr(0, what.find_first_of(": "));
+  if (!name.starts_with("-")) name = (name.size() == 1 ? "-" : "--") + name;
+  return Format(what.find("flag override") != std::string::npos ? Tr("%s takes no value") : Tr("%s needs a value"),
+                name.c_str());
+}
+
+// CLI11 takes every value as text, as "--name value" or "--name=value"; the
+// value is checked here so that a refusal names the option and the value the
+// way the user wrote them.
 bool ParseArguments(int argc, char** argv, Settings& settings, bool& help, bool& version) {
   const std::vector<Option> options = Options(settings);
-  for (int i = 1; i < argc; ++i) {
-    std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      help = true;
-      return true;
-    }
-    if (argument == "--version") {
-      version = true;
-      return true;
-    }
-    if (argument == "--samples" || argument == "--start-unplugged" || argument == "--plug-fresh") {
-      (argument == "--samples" ? settings.samples
-       : argument == "--plug-fresh" ? settings.plug_fresh
-                                     : settings.start_unplugged) = true;
-      continue;
-    }
-    std::string_view value;
-    const bool inline_value = argument.find('=') != std::string_view::npos;
-    if (inline_value) {
-      value = argument.substr(argument.find('=') + 1);
-      argument = argument.substr(0, argument.find('='));
-    }
-    const auto option = std::find_if(options.begin(), options.end(),
-                                     [&](const Option& candidate) { return candidate.name == argument; });
-    if (option == options.end()) {
-      std::fprintf(stderr, "orvane-sim: %s\n", Format(Tr("unknown option %s (see --help)"), argv[i]).c_str());
-      return false;
-    }
-    if (!inline_value) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "orvane-sim: %s\n", Format(Tr("%s needs a value"), argv[i]).c_str());
-        return false;
-      }
-      value = argv[++i];
-    }
-    if (!option->apply(value)) {
-      std::fprintf(stderr, "orvane-sim: %s\n",
-                   Format(Tr("bad value for %1$s: %2$s (expected %3$s)"), std::string(option->name).c_str(),
-                          std::string(value).c_str(), option->expected.c_str())
-                       .c_str());
-      return false;
-    }
+  std::vector<std::string> texts(options.size());
+  std::vector<CLI::Option*> given(options.size());
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  for (std::size_t i = 0; i < options.size(); ++i) given[i] = app.add_option(std::string(options[i].name), texts[i]);
+  const std::pair<const char*, bool*> flags[] = {{"-h,--help", &help},
+                                                 {"--version", &version},
+                                                 {"--samples", &settings.samples},
+                                                 {"--start-unplugged", &settings.start_unplugged},
+                                                 {"--plug-fresh", &settings.plug_fresh},
+                                                 {"--poll-with-answer", &settings.sim.poll_with_answer}};
+  for (const auto& [names, target] : flags) app.add_flag(names, *target)->disable_flag_override();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    Refuse(MismatchText(mismatch.what()));
+    return false;
+  } catch (const CLI::ParseError& failure) {
+    Refuse(Format(Tr("the command line cannot be read: %s"), failure.what()));
+    return false;
+  }
+  if (help || version) return true;
+  if (!app.remaining().empty()) {
+    Refuse(Format(Tr("unknown option %s (see --help)"), app.remaining().front().c_str()));
+    return false;
+  }
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    if (given[i]->count() == 0 || options[i].apply(texts[i])) continue;
+    Refuse(Format(Tr("bad value for %1$s: %2$s (expected %3$s)"), std::string(options[i].name).c_str(),
+                  texts[i].c_str(), options[i].expected.c_str()));
+    return false;
   }
   return true;
 }

@@ -85,6 +85,8 @@ struct Simulator::Impl {
   std::optional<Clock::time_point> PhaseDeadline() const;
   bool EndPhase();
   void Poll();
+  void PollWritten(bool heard);
+  bool PollsUsedUp() const;
   void Wait(Clock::time_point deadline);
   bool ReadFromPc();
   void TakeUp(std::span<const Bytes> pieces, Clock::time_point sent);
@@ -92,8 +94,11 @@ struct Simulator::Impl {
   bool PeerListening();
   void ReachDevice(Clock::time_point due);
   void TakeFrames();
-  void OnFrame(const ConsoleInput::Taken& taken);
+  bool OnFrame(const ConsoleInput::Taken& taken);
   bool SendFrame(Bytes frame, bool answer);
+  void SendAnswerAndPoll(Bytes answer);
+  std::optional<Bytes> Faulted(Bytes frame, bool answer);
+  bool WriteCounted(const Bytes& bytes, long answers, long polls);
   void Count(long ExchangeStats::*counter, long delta);
   void UpdateInputCounts();
   microseconds PollPause();
@@ -276,6 +281,12 @@ bool Simulator::Impl::EndPhase() {
   return true;
 }
 
+// Past --hangup-after or --silent-after: the next poll is not made.
+bool Simulator::Impl::PollsUsedUp() const {
+  const auto reached = [this](long limit) { return limit > 0 && polls_heard >= limit; };
+  return reached(options.hangup_after) || reached(options.silent_after);
+}
+
 // The pause before the next poll: the interval and, with --poll-jitter-us,
 // a part drawn evenly from [0, jitter], so polls come at irregular times.
 microseconds Simulator::Impl::PollPause() {
@@ -288,13 +299,17 @@ microseconds Simulator::Impl::PollPause() {
 void Simulator::Impl::Poll() {
   input.BeforePoll();
   UpdateInputCounts();
-  const bool heard = SendFrame(link::BuildFrame(link::kPoll, {}), false);
+  PollWritten(SendFrame(link::BuildFrame(link::kPoll, {}), false));
+  TakeFrames();
+}
+
+// The reply window of a poll starts when the poll has been written.
+void Simulator::Impl::PollWritten(bool heard) {
   poll_written = Clock::now();
   polls_heard += heard;
   turnaround_pending = heard;
   phase = Phase::kWindow;
   window_end = poll_written + Micros(options.reply_window_us);
-  TakeFrames();
 }
 
 // Sleeps until the deadline, a stop, bytes from the PC or a close of the
@@ -391,13 +406,19 @@ void Simulator::Impl::ReachDevice(Clock::time_point due) {
   TakeFrames();
 }
 
+// A poll sent with an answer opens a new window, in which the frames still
+// held may be taken up at once.
 void Simulator::Impl::TakeFrames() {
-  for (const auto& taken : input.Take(phase == Phase::kWindow)) {
-    const bool answers_poll = phase == Phase::kWindow;
-    OnFrame(taken);
-    if (answers_poll) {
-      phase = Phase::kPause;
-      next_poll = Clock::now() + PollPause();
+  for (bool polled = true; polled;) {
+    polled = false;
+    for (const auto& taken : input.Take(phase == Phase::kWindow)) {
+      const bool answers_poll = phase == Phase::kWindow;
+      if (OnFrame(taken)) {
+        polled = true;
+      } else if (answers_poll) {
+        phase = Phase::kPause;
+        next_poll = Clock::now() + PollPause();
+      }
     }
   }
   UpdateInputCounts();
@@ -409,14 +430,20 @@ void Simulator::Impl::UpdateInputCounts() {
   stats.bytes_overflowed = input.overflowed();
 }
 
-void Simulator::Impl::OnFrame(const ConsoleInput::Taken& taken) {
+// True when the next poll went with the answer (--poll-with-answer).
+bool Simulator::Impl::OnFrame(const ConsoleInput::Taken& taken) {
   std::optional<Bytes> answer;
   {
     std::lock_guard lock(device_mutex);
     answer = device.Answer(link::FrameView(taken.frame));
   }
-  if (!answer) return;
-  SendFrame(std::move(*answer), true);
+  if (!answer) return false;
+  if (!options.poll_with_answer || PollsUsedUp()) {
+    SendFrame(std::move(*answer), true);
+    return false;
+  }
+  SendAnswerAndPoll(std::move(*answer));
+  return true;
 }
 
 // Counted before the write, so that whatever the PC has read is already in
@@ -433,21 +460,51 @@ void Simulator::Impl::Count(long ExchangeStats::*counter, long delta) {
 // how long the console polled before the PC opened the port. True when the
 // frame went to an open port.
 bool Simulator::Impl::SendFrame(Bytes frame, bool answer) {
-  const auto heard = answer ? &ExchangeStats::answers : &ExchangeStats::polls;
   if (!PeerListening()) {
     Count(answer ? &ExchangeStats::answers_unheard : &ExchangeStats::polls_unheard, 1);
     return false;
   }
-  if (answer && dice.Roll(options.drop)) return false;
+  const std::optional<Bytes> sent = Faulted(std::move(frame), answer);
+  return sent && WriteCounted(*sent, answer, !answer);
+}
+
+// The answer and then the next poll in one write, each with its own faults;
+// the poll's reply window starts with it. A lost answer leaves the poll.
+void Simulator::Impl::SendAnswerAndPoll(Bytes answer) {
+  input.BeforePoll();
+  UpdateInputCounts();
+  if (!PeerListening()) {
+    Count(&ExchangeStats::answers_unheard, 1);
+    Count(&ExchangeStats::polls_unheard, 1);
+    PollWritten(false);
+    return;
+  }
+  Bytes bytes = Faulted(std::move(answer), true).value_or(Bytes{});
+  const bool answered = !bytes.empty();
+  const Bytes poll = *Faulted(link::BuildFrame(link::kPoll, {}), false);
+  bytes.insert(bytes.end(), poll.begin(), poll.end());
+  PollWritten(WriteCounted(bytes, answered, 1));
+}
+
+// Nothing for an answer lost on the line; otherwise the frame as it goes
+// out, maybe with a bit flipped or noise before it.
+std::optional<Bytes> Simulator::Impl::Faulted(Bytes frame, bool answer) {
+  if (answer && dice.Roll(options.drop)) return std::nullopt;
   if (dice.Roll(options.corrupt)) dice.FlipOneBit(frame);
   if (dice.Roll(options.noise)) {
     Bytes noise(1 + dice.Below(kMaxNoiseBytes));
     for (auto& byte : noise) byte = dice.Byte();
     frame.insert(frame.begin(), noise.begin(), noise.end());
   }
-  Count(heard, 1);
-  if (port.Write(frame)) return true;
-  Count(heard, -1);
+  return frame;
+}
+
+bool Simulator::Impl::WriteCounted(const Bytes& bytes, long answers, long polls) {
+  Count(&ExchangeStats::answers, answers);
+  Count(&ExchangeStats::polls, polls);
+  if (port.Write(bytes)) return true;
+  Count(&ExchangeStats::answers, -answers);
+  Count(&ExchangeStats::polls, -polls);
   return false;
 }
 

@@ -64,6 +64,9 @@ struct SimOptions {
   std::uint64_t seed = 1;
   std::string link_path;    // optional symlink to the port side
   int exit_after_idle_ms = 0;  // 0 = off: stop once the PC has been quiet this long
+  // Each answer is followed, in the same write, by the next poll, whose
+  // reply window starts then: a console that polls again at once.
+  bool poll_with_answer = false;
 };
 
 // turnaround_us: one sample per poll the PC answered, from the poll's last

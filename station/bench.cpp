@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -69,19 +70,26 @@ Check ReadPosition(const toml::node& node, Position& out) {
                 : ReadText(*adapter, "position.adapter", out.adapter_serial);
 }
 
-// A name, socket or adapter that an earlier position has already.
+// What no two positions may share, and what is said when two do.
+struct Unique {
+  std::string Position::*field;
+  const char* twice;
+};
+constexpr Unique kUnique[] = {
+    {&Position::name, N_("the name \"%s\" is given twice")},
+    {&Position::socket, N_("the socket \"%s\" is given twice")},
+    {&Position::adapter_serial, N_("the adapter \"%s\" is given twice")},
+};
+
 Check FirstRepeat(const std::vector<Position>& positions, const toml::array& nodes) {
   for (std::size_t i = 0; i < positions.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
-      const Position &a = positions[i], &b = positions[j];
-      const char* what = a.name == b.name                             ? Tr("the name \"%s\" is given twice")
-                         : !a.socket.empty() && a.socket == b.socket ? Tr("the socket \"%s\" is given twice")
-                         : !a.adapter_serial.empty() && a.adapter_serial == b.adapter_serial
-                             ? Tr("the adapter \"%s\" is given twice")
-                             : nullptr;
-      if (!what) continue;
-      const std::string& value = a.name == b.name ? a.name : a.socket.empty() ? a.adapter_serial : a.socket;
-      return At(*nodes.get(i), Format(what, value.c_str()));
+      for (const Unique& unique : kUnique) {
+        const std::string& value = positions[i].*unique.field;
+        if (!value.empty() && value == positions[j].*unique.field) {
+          return At(*nodes.get(i), Format(Tr(unique.twice), value.c_str()));
+        }
+      }
     }
   }
   return std::nullopt;
@@ -131,6 +139,8 @@ Outcome<Bench> ParseBench(std::string_view text, const std::string& path) {
 }
 
 Outcome<Bench> ReadBench(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return Outcome<Bench>::Failed(CannotRead(path, Tr("it is a folder")));
   std::ifstream in(path, std::ios::binary);
   if (!in) return Outcome<Bench>::Failed(CannotRead(path, std::strerror(errno)));
   std::ostringstream text;

@@ -430,12 +430,6 @@ void TForm1::zqIntEdit4Change(TzqNumEdit*) {
   session_.model().fields.global_address = zqIntEdit4->Value();
 }
 
-void TForm1::Timer1Timer() { session_.link().WatchdogExpired(); }
-
-void TForm1::SerialComm1ReceiveData(const std::uint8_t* buffer, std::uint16_t length) {
-  session_.link().ReceiveData(buffer, length);
-}
-
 void TForm1::ShowError(const char* text) { dialogs_.ShowError(this, Q(text)); }
 
 void TForm1::AppendLog(const std::string& line) {

@@ -77,8 +77,6 @@ class TForm1 : public QMainWindow, public device::Host {
   void zqIntEdit1Change(TzqNumEdit* sender);
   void zqIntEdit3Change(TzqNumEdit* sender);
   void zqIntEdit4Change(TzqNumEdit* sender);
-  void Timer1Timer();
-  void SerialComm1ReceiveData(const std::uint8_t* buffer, std::uint16_t length);
 
   // device::Host
   void AppendLog(const std::string& line) override;

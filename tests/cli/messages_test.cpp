@@ -1,6 +1,7 @@
 // What the operator reads in either language: the tool's refusals with the
 // system's reason and the limits, and its own confirmation question.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "cli/console.h"
 #include "cli/input_checks.h"
+#include "cli/signals.h"
 #include "device/session.h"
 #include "l10n/l10n.h"
 
@@ -68,8 +70,6 @@ TEST(Messages, EachInTheOperatorsLanguage) {
       {"en", [&] { return Refusal(Command::kFlash, largest); }, ""},
       {"en", [] { return Asked("y\n"); },
        "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <yes>"},
-      {"en", [] { return Asked("\n"); },
-       "Все данные в пульте будут утеряны!\nПодтвердите операцию\nGo on? [y/N] <no>"},
       {"ru", [] { return Asked("да\n"); }, "Все данные в пульте будут утеряны!\nПодтвердите операцию [д/Н] <yes>"},
   };
   for (const auto& [language, said, expected] : table) {
@@ -78,6 +78,13 @@ TEST(Messages, EachInTheOperatorsLanguage) {
   }
   l10n::SetUpFor(nullptr, "en");
   fs::remove_all(folder);
+}
+
+// The name a stop's reason gives its signal, as the shell's kill names it.
+TEST(Messages, SignalsByTheirNames) {
+  const std::pair<int, const char*> cases[] = {
+      {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGKILL, "SIGKILL"}, {0, "signal 0"}};
+  for (const auto& [signal, name] : cases) EXPECT_EQ(SignalName(signal), name);
 }
 
 }  // namespace

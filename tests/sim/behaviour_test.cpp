@@ -118,6 +118,52 @@ INSTANTIATE_TEST_SUITE_P(
                       BehaviourCase{&kAfterTheWindow, AnswerMode::kFlush, "P P"}),
     CaseName);
 
+// With --poll-with-answer the PC reads each answer and the next poll in one
+// read, and the poll opens a window of its own: the timed polls are far
+// apart, yet every request is answered at once.
+struct PollWithAnswerCase {
+  AnswerMode answer;
+  bool poll_with_answer;
+};
+
+std::string PollWithAnswerName(const ::testing::TestParamInfo<PollWithAnswerCase>& info) {
+  static const char* const kModes[] = {"All", "First", "Queue", "Flush"};
+  return std::string(kModes[static_cast<int>(info.param.answer)]) +
+         (info.param.poll_with_answer ? "WithPoll" : "Alone");
+}
+
+class SimPollWithAnswer : public ::testing::TestWithParam<PollWithAnswerCase> {};
+
+TEST_P(SimPollWithAnswer, TheNextPollComesInTheSameWriteAsTheAnswer) {
+  const PollWithAnswerCase& c = GetParam();
+  auto options = Cycle(2'000'000, 5'000'000, c.answer);
+  options.poll_with_answer = c.poll_with_answer;
+  Rig rig(options);
+  ASSERT_TRUE(rig.pc.NextPoll(milliseconds(3000)));
+  const int exchanges = c.poll_with_answer ? 3 : 1;
+  Bytes expected = FrameBytes(Command::kDirectory, {0});
+  if (c.poll_with_answer) {
+    const Bytes poll = FrameBytes(link::kPoll);
+    expected.insert(expected.end(), poll.begin(), poll.end());
+  }
+  for (int i = 0; i < exchanges; ++i) {
+    rig.pc.Send(Command::kDirectory);
+    EXPECT_EQ(rig.pc.ReadOnce(milliseconds(3000)), expected) << "exchange " << i;
+  }
+  const auto stats = rig.simulator.Stats();
+  EXPECT_EQ(stats.polls, 1 + (c.poll_with_answer ? exchanges : 0));
+  EXPECT_EQ(stats.answers, exchanges);
+  EXPECT_EQ(stats.turnaround_us.size(), static_cast<std::size_t>(exchanges));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SimPollWithAnswer,
+                         ::testing::Values(PollWithAnswerCase{AnswerMode::kAll, true},
+                                           PollWithAnswerCase{AnswerMode::kFirst, true},
+                                           PollWithAnswerCase{AnswerMode::kQueue, true},
+                                           PollWithAnswerCase{AnswerMode::kFlush, true},
+                                           PollWithAnswerCase{AnswerMode::kAll, false}),
+                         PollWithAnswerName);
+
 // Only lower bounds: the machine may always be slower.
 TEST(SimLatency, ThePcsBytesArriveLateAndInOrder) {
   auto options = Responsive();

@@ -75,6 +75,15 @@ class PcPort {
     return out;
   }
 
+  // What one read returns once something has come (empty at the timeout).
+  Bytes ReadOnce(milliseconds timeout) {
+    if (!WaitReadable(Clock::now() + timeout)) return {};
+    Bytes out(4096);
+    const ssize_t got = ::read(fd_, out.data(), out.size());
+    out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return out;
+  }
+
   std::optional<Frame> Next(milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (frames_.empty()) {

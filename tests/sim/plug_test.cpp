@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "tests/sim/sim_rig.h"
 
@@ -18,6 +20,12 @@ sim::DeviceState WithFiles(std::size_t count) {
   sim::DeviceState state;
   for (std::size_t i = 0; i < count; ++i) state.files.push_back(sim::SimFile{2, Ascii("f" + std::to_string(i)), {1}});
   return state;
+}
+
+bool WaitFor(const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + milliseconds(3000);
+  while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(5));
+  return done();
 }
 
 enum class Modem { kSame, kFresh, kOther };
@@ -79,6 +87,21 @@ TEST(SimPlug, APortWithNoModemYetPollsOnlyOncePlugged) {
   EXPECT_TRUE(pc.ReadRaw(1, kQuiet).empty());
   simulator.Plug();
   EXPECT_TRUE(pc.NextPoll(milliseconds(2000)));
+}
+
+// Once the console has hung up there is no device thread to make the change.
+TEST(SimPlug, ChangesAfterAHangUpDoNotWaitForTheEndedConsole) {
+  auto options = Responsive();
+  options.hangup_after = 1;
+  options.reply_window_us = 5'000;
+  Rig rig(options);
+  ASSERT_TRUE(rig.pc.WaitHangup(milliseconds(3000)));
+  ASSERT_TRUE(WaitFor([&] { return !rig.simulator.Running(); }));
+  rig.simulator.Unplug();
+  EXPECT_FALSE(rig.simulator.Plugged());
+  rig.simulator.Plug(WithFiles(2));
+  EXPECT_TRUE(rig.simulator.Plugged());
+  EXPECT_EQ(rig.simulator.State().files.size(), 2u);
 }
 
 }  // namespace

@@ -185,6 +185,23 @@ TEST_F(SimProgram, RefusesBadValuesOfTheBehaviourLatencyAndLineFaultOptions) {
   }
 }
 
+TEST_F(SimProgram, RefusesValuesOfFlagsAndWordsThatAreNoOption) {
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"--poll-with-answer=yes"}, "--poll-with-answer takes no value"},
+      {{"--seed", "3", "stray"}, "unknown option stray (see --help)"},
+      {{"--seed", "3", "--seed=x"}, "bad value for --seed: x"},
+  };
+  for (const Case& c : cases) {
+    Program program(c.arguments);
+    EXPECT_EQ(program.Wait(milliseconds(5000)), 2) << c.message;
+    EXPECT_NE(program.ErrorText().find(c.message), std::string::npos) << c.message;
+  }
+}
+
 // The new options reach the console: a repeated create is applied twice, and
 // the counts of the PC's frames are saved with the timings.
 TEST_F(SimProgram, TakesTheBehaviourLatencyAndLineFaultOptions) {

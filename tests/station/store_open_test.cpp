@@ -60,9 +60,9 @@ TEST(OpenStationStore, MakesAMissingStoreOnlyWhenTheOperatorSaysSo) {
     std::fclose(err);
     EXPECT_EQ(static_cast<bool>(store), c.created) << store.error;
     EXPECT_EQ(std::filesystem::exists(folder.location()), c.created);
-    EXPECT_EQ(said.find("create a new record store at \"" + folder.location() + "\"? [y/N]") != std::string::npos,
-              c.asked)
-        << said;
+    const bool asked = said.find("create a new record store at \"" + folder.location() + "\"?") != std::string::npos &&
+                       said.find("[y/N]") != std::string::npos;
+    EXPECT_EQ(asked, c.asked) << said;
     if (!c.created) {
       EXPECT_THAT(store.error, HasSubstr("give --new-records"));
     }

@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include "link/cp1251.h"
+#include "link/outcome.h"
 #include "sim/simulator.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/zqedit.h"
@@ -171,6 +172,26 @@ TEST_F(WindowOnConsoleTest, UploadDeleteAndReflashChangeTheDevice) {
   EXPECT_FALSE(form->Timer1().isActive());
   QTest::qWait(3 * form->Timer1().interval());
   EXPECT_FALSE(Log().contains("Модем не подключен!"));
+  EXPECT_EQ(Log().constLast(), "Порт связи закрыт");
+}
+
+// A console that polls again at once after each answer: the poll that came
+// with the last answer finds the port closed, and the watchdog stays quiet.
+TEST_F(WindowOnConsoleTest, AConsolePollingWithItsAnswerIsNotReportedSilentAfterTheClose) {
+  sim::SimOptions options;
+  options.poll_with_answer = true;
+  console = std::make_unique<sim::Simulator>(options, console->State());
+  serial::SaveComPort(console->Start());
+  CreateAndShow();
+  ASSERT_TRUE(Finished(0)) << Log().join(u'\n').toStdString();
+  form->Timer1().setInterval(300);  // the watchdog, shortened for the test
+  QTest::mouseClick(form->ToolButton1, Qt::LeftButton);
+  ASSERT_TRUE(Finished(1)) << Log().join(u'\n').toStdString();
+
+  ASSERT_TRUE(WaitUntil([&] { return !form->SerialComm1().PortOpen(); }));
+  EXPECT_FALSE(form->Timer1().isActive());
+  QTest::qWait(3 * form->Timer1().interval());
+  EXPECT_FALSE(Log().contains(link::kLogNotConnected)) << Log().join(u'\n').toStdString();
   EXPECT_EQ(Log().constLast(), "Порт связи закрыт");
 }
 
