@@ -17,6 +17,7 @@
 #include "app/arguments.h"
 #include "app/demo_files.h"
 #include "app/screenshot_tour.h"
+#include "app/station_mode.h"
 #include "l10n/l10n.h"
 #include "serial/link_port.h"
 #include "sim/simulator.h"
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
                          "(Debian package qt6-translations-l10n); its own buttons stay English\n");
   }
 
+  if (arguments.station) return orvane::app::RunStation(arguments);
   std::unique_ptr<Demo> demo;
   if (arguments.demo) {
     demo = std::make_unique<Demo>();

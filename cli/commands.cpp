@@ -88,6 +88,10 @@ void ProvisionArguments(const Options& options, std::vector<std::string>& words)
 void HistoryArguments(const Options& options, std::vector<std::string>& words) {
   if (options.history_serial) words.insert(words.end(), {"--serial", std::to_string(*options.history_serial)});
   if (options.since) words.insert(words.end(), {"--since", *options.since});
+  if (options.until) words.insert(words.end(), {"--until", *options.until});
+  if (options.station_name) words.insert(words.end(), {"--station", *options.station_name});
+  if (options.position_name) words.insert(words.end(), {"--position", *options.position_name});
+  if (options.result_word) words.insert(words.end(), {"--result", *options.result_word});
   if (options.csv) words.push_back("--csv");
 }
 
@@ -145,10 +149,13 @@ const std::vector<CommandSpec>& Table() {
        "                        --force as for flash\n"),
        {"--watch", "--new-records", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
       {Command::kHistory, "history", nullptr,
-       N_("  history [--serial N] [--since DATE] [--csv]\n"
+       N_("  history [--serial N] [--since DATE] [--until DATE] [--station NAME] [--position NAME]\n"
+       "          [--result WORD] [--csv]\n"
        "                        the records of provision runs in --db, oldest first: a table,\n"
-       "                        one JSON object a line with --json, or CSV\n"),
-       {"--serial", "--since", "--csv"}, NoCheck, nullptr, nullptr, HistoryArguments, RunHistory},
+       "                        one JSON object a line with --json, or CSV; --until keeps the\n"
+       "                        runs started up to that day or time, --result those that ended\n"
+       "                        so (running, done, failed, interrupted)\n"),
+       {"--serial", "--since", "--until", "--station", "--position", "--result", "--csv"}, NoCheck, nullptr, nullptr, HistoryArguments, RunHistory},
   };
   return table;
 }

@@ -14,21 +14,29 @@ bool IsYes(std::string answer) {
          answer == "Д" || answer == "да" || answer == "Да";
 }
 
+bool Answer(const std::string& prompt, const Console& console) {
+  std::fputs(prompt.c_str(), console.err);
+  std::fflush(console.err);
+  char answer[64] = {};
+  return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);
+}
+
 }  // namespace
 
 bool AskOnTerminal(const std::string& warning, const Console& console) {
   // The box's line break is "\n\r"; a terminal wants "\n".
-  std::string question;
+  std::string text;
   for (std::size_t i = 0; i < warning.size(); ++i) {
     if (warning[i] == '\r' && i > 0 && warning[i - 1] == '\n') continue;
-    question += warning[i];
+    text += warning[i];
   }
   // The warning is the console's own text and stays Russian; the question
   // after it is the tool's.
-  std::fputs(l10n::Format(l10n::Tr("%s\nGo on? [y/N] "), question.c_str()).c_str(), console.err);
-  std::fflush(console.err);
-  char answer[64] = {};
-  return std::fgets(answer, sizeof answer, console.in) != nullptr && IsYes(answer);
+  return Answer(l10n::Format(l10n::Tr("%s\nGo on? [y/N] "), text.c_str()), console);
+}
+
+bool AskQuestionOnTerminal(const std::string& question, const Console& console) {
+  return Answer(question + " " + l10n::Tr("[y/N]") + " ", console);
 }
 
 void PrintError(const Console& console, const std::string& text) {

@@ -20,6 +20,8 @@ struct Console {
 // the tool's question in the messages' language; true for a yes in English
 // or Russian.
 bool AskOnTerminal(const std::string& warning, const Console& console);
+// A question of the tool's own, in the messages' language, then [y/N].
+bool AskQuestionOnTerminal(const std::string& question, const Console& console);
 
 // "orvane-cli: TEXT" on stderr.
 void PrintError(const Console& console, const std::string& text);

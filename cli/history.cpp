@@ -16,6 +16,15 @@ int RunHistory(const Options& options, const Console& console) {
     }
     filter.since = *options.since;
   }
+  if (options.until) {
+    if (auto until = station::UntilToUtc(*options.until); !until) {
+      return refuse("--" + until.error);
+    }
+    filter.until = *options.until;
+  }
+  filter.station = options.station_name.value_or("");
+  filter.position = options.position_name.value_or("");
+  if (options.result_word) filter.result = station::RunResultFromText(*options.result_word);
   auto location = StoreLocationOf(options);
   if (!location) return refuse(location.error);
   auto store = station::RecordStore::Open(*location.value, station::StoreMode::kExisting);

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "l10n/l10n.h"
 #include "link/cp1251.h"
+#include "station/record_store.h"
 
 namespace orvane::cli {
 
@@ -68,6 +69,10 @@ class Parser {
     Flag(app_, "--new-records", options_.new_records);
     Flag(app_, "--csv", options_.csv);
     since_ = app_.add_option("--since", since_text_);
+    until_ = app_.add_option("--until", until_text_);
+    station_ = app_.add_option("--station", station_text_);
+    position_ = app_.add_option("--position", position_text_);
+    result_ = app_.add_option("--result", result_text_);
   }
 
   ParseResult Run(const std::vector<std::string>& arguments) {
@@ -251,6 +256,24 @@ class Parser {
       if (since_text_.empty()) return std::string(Tr("--since needs a date (YYYY-MM-DD) or a time"));
       options_.since = since_text_;
     }
+    if (until_->count() > 0) {
+      if (until_text_.empty()) return std::string(Tr("--until needs a date (YYYY-MM-DD) or a time"));
+      options_.until = until_text_;
+    }
+    if (station_->count() > 0) {
+      if (station_text_.empty()) return std::string(Tr("--station needs a name"));
+      options_.station_name = station_text_;
+    }
+    if (position_->count() > 0) {
+      if (position_text_.empty()) return std::string(Tr("--position needs a name"));
+      options_.position_name = position_text_;
+    }
+    if (result_->count() > 0) {
+      if (!station::RunResultFromText(result_text_)) {
+        return Format(Tr("--result is one of running, done, failed, interrupted, not \"%s\""), result_text_.c_str());
+      }
+      options_.result_word = result_text_;
+    }
     if (options_.csv && options_.json) return std::string(Tr("--csv and --json exclude each other"));
     return std::nullopt;
   }
@@ -263,6 +286,14 @@ class Parser {
   std::string db_text_;
   CLI::Option* since_ = nullptr;
   std::string since_text_;
+  CLI::Option* until_ = nullptr;
+  std::string until_text_;
+  CLI::Option* station_ = nullptr;
+  std::string station_text_;
+  CLI::Option* position_ = nullptr;
+  std::string position_text_;
+  CLI::Option* result_ = nullptr;
+  std::string result_text_;
   CLI::Option* result_fd_ = nullptr;
   std::string result_fd_text_;
   std::vector<CLI::Option*> argument_options_;

@@ -57,6 +57,10 @@ struct Options {
   bool new_records = false;                    // provision --new-records: the store may be made
   std::optional<std::int32_t> history_serial;  // history --serial N
   std::optional<std::string> since;            // history --since DATE
+  std::optional<std::string> until;            // history --until DATE
+  std::optional<std::string> station_name;     // history --station NAME
+  std::optional<std::string> position_name;    // history --position NAME
+  std::optional<std::string> result_word;      // history --result WORD: running, done, failed, interrupted
   bool csv = false;                            // history --csv
 
   // Runs on several modems at once: --port more than once, or --port all.

@@ -30,14 +30,15 @@ _orvane_cli() {
         --trace | --db) _orvane_cli_files ''; return ;;
         --from) _orvane_cli_files '*.[jJ][sS][oO][nN]'; return ;;
         --summer) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
-        --id | --tz | --local | --global | --serial | --serial-from | --since) return ;;
+        --result) COMPREPLY=($(compgen -W "running done failed interrupted" -- "$cur")); return ;;
+        --id | --tz | --local | --global | --serial | --serial-from | --since | --until | --station | --position) return ;;
     esac
 
     local i command=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
             --port | --trace | --db | --from | --id | --tz | --summer | --local | --global | --serial | --serial-from | \
-                --since)
+                --since | --until | --station | --position | --result)
                 ((i++)) ;;
             -*) ;;
             *) command=${COMP_WORDS[i]}; break ;;
@@ -58,7 +59,7 @@ _orvane_cli() {
             constants) COMPREPLY=($(compgen -W "$global $constants" -- "$cur")) ;;
             flash | verify) COMPREPLY=($(compgen -W "$global --force" -- "$cur")) ;;
             provision) COMPREPLY=($(compgen -W "$global --watch --new-records --force" -- "$cur")) ;;
-            history) COMPREPLY=($(compgen -W "$global --serial --since --csv" -- "$cur")) ;;
+            history) COMPREPLY=($(compgen -W "$global --serial --since --until --station --position --result --csv" -- "$cur")) ;;
             *) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
         esac
         return

@@ -16,15 +16,19 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/directory_check.h"
 #include "cli/port_result.h"
 #include "cli/progress.h"
 #include "cli/trace.h"
 #include "device/host.h"
 #include "device/session.h"
 #include "serial/connection.h"
+#include "station/directory_check.h"
 
 namespace orvane::cli {
+
+using station::DirectoryCheck;
+using station::Listing;
+using station::ListingOf;
 
 class OnePortRun final : public device::Host, private link::LinkTracer {
  public:

@@ -1,10 +1,11 @@
 // orvane-cli provision JOB: a station job file run on each modem in one
-// connection, as the steps flash (write and verify the image), erase, put
-// (each plan in order) and constants (the job's constants with a serial
-// number from the station counter), each ending on its own postcondition,
-// and the last refresh checked against the whole job. Each modem's run is
-// one record in the station store (--db): started as `running` before the
-// port is opened, finished `done`, `failed` or `interrupted`.
+// connection by the station engine (station/station_engine.h): the job's
+// files are read once, each unit is read and decided on before anything is
+// written, then flashed (write and verify), erased, given each plan in
+// order and the job's constants with a serial number from the station
+// counter, and the last refresh checked against the whole job. Each job's
+// run is one record in the station store (--db), started `running` once
+// the unit has been read, finished `done`, `failed` or `interrupted`.
 //
 // Everything the job names, and the store, is checked before any modem is
 // touched; the image's question is asked once. The result is one table (a
@@ -20,7 +21,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "cli/several_ports.h"
+#include "cli/port_result.h"
 #include "station/job.h"
 #include "station/record_store.h"
 
@@ -29,7 +30,7 @@ namespace orvane::cli {
 int RunProvision(const Options& options, const Console& console);
 
 // A job ready to run: read and checked, its store open (see
-// OpenStationStore, which sets options.db for the children).
+// OpenStationStore, which sets options.db for the workers).
 struct PreparedJob {
   station::Job job;
   std::unique_ptr<station::RecordStore> store;
@@ -50,8 +51,6 @@ struct ProvisionRow {
   std::optional<std::int64_t> serial;
   std::string reason;
 };
-// From a child's end: its result line carries the serial number given.
-ProvisionRow RowOf(const ChildEnd& end);
 std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows);
 std::string ProvisionJsonLine(const ProvisionRow& row);
 

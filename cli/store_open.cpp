@@ -24,7 +24,7 @@ station::Outcome<std::unique_ptr<RecordStore>> OpenStationStore(Options& options
   const auto exists = RecordStore::Exists(*options.db);
   if (!exists || *exists.value) return opened;
   const auto described = station::ParseStoreLocation(*options.db).value->Describe();
-  if (!AskOnTerminal(l10n::Format(l10n::Tr("create a new record store at %s?"), described.c_str()), console)) {
+  if (!AskQuestionOnTerminal(l10n::Format(l10n::Tr("create a new record store at %s?"), described.c_str()), console)) {
     return opened;
   }
   return RecordStore::Open(*options.db, StoreMode::kCreate);

@@ -10,7 +10,7 @@
 namespace orvane::device {
 namespace {
 
-using Chunk = std::array<std::uint8_t, 3 + kChunkSize>;
+using Chunk = FirmwareChunk;
 
 // One chunk buffer serves every chunk: the bytes past the end of a short last
 // chunk repeat what the chunk before it carried there (or the filler value
@@ -32,6 +32,11 @@ std::vector<Chunk> ChunksOf(const std::vector<std::uint8_t>& image) {
   return chunks;
 }
 
+std::optional<std::vector<Chunk>> ChunksOfImage(const std::vector<std::uint8_t>& image) {
+  if (image.size() >= kFirmwareLimit) return std::nullopt;
+  return ChunksOf(image);
+}
+
 // The image is read whole; its length decides before anything is queued.
 // Nothing for an image too big for 16-bit offsets.
 std::optional<std::vector<Chunk>> ImageChunks(const std::string& path) {
@@ -40,9 +45,7 @@ std::optional<std::vector<Chunk>> ImageChunks(const std::string& path) {
       static_cast<std::uint64_t>(info.st_size) >= kFirmwareLimit) {
     return std::nullopt;
   }
-  const std::vector<std::uint8_t> image = ReadWholeFile(path);
-  if (image.size() >= kFirmwareLimit) return std::nullopt;
-  return ChunksOf(image);
+  return ChunksOfImage(ReadWholeFile(path));
 }
 
 }  // namespace
@@ -64,8 +67,13 @@ void Session::Reflash() {
   host_.AppendLog(kLogFlashing);
 }
 
-bool Session::UploadFirmware(const std::string& path) {
-  const auto chunks = ImageChunks(path);
+bool Session::UploadFirmware(const std::string& path) { return QueueFirmware(ImageChunks(path), path); }
+
+bool Session::UploadFirmwareBytes(const std::vector<std::uint8_t>& image, const std::string& path) {
+  return QueueFirmware(ChunksOfImage(image), path);
+}
+
+bool Session::QueueFirmware(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path) {
   if (!chunks) {
     Refuse(link::Refusal::kFirmwareTooBig, path);
     return false;

@@ -3,6 +3,7 @@
 // link reaches the program through the same Host the actions use.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -54,6 +55,9 @@ inline constexpr std::uint8_t kFirmwareFiller = 0xFF;
 
 // The status-bar text of a refused file or image.
 const char* RefusalText(link::Refusal refusal);
+
+// One 32-byte firmware chunk as queued: offset (2 bytes), length, data.
+using FirmwareChunk = std::array<std::uint8_t, 3 + kChunkSize>;
 
 // What an upload queued: the file as the device is to store it.
 struct QueuedFile {
@@ -107,8 +111,12 @@ class Session : public link::ResponseHandlers {
   // Queues the file, or refuses it (status bar, and a refusal reported to the
   // host) and returns nothing.
   std::optional<QueuedFile> AddFile(const std::string& path);
+  // The same for a file already read: `path` names it (stored name, type,
+  // refusals); its bytes are what is sent.
+  std::optional<QueuedFile> AddFileBytes(const std::string& path, std::vector<std::uint8_t> data);
   // Queues both passes; false when the image was refused.
   bool UploadFirmware(const std::string& path);
+  bool UploadFirmwareBytes(const std::vector<std::uint8_t>& image, const std::string& path);
   // Only the verify pass of UploadFirmware (command 2, the same chunks and
   // size rule): the device compares the image with what it holds and
   // nothing is written.
@@ -125,6 +133,7 @@ class Session : public link::ResponseHandlers {
   void BeginAction();
   void Refuse(link::Refusal refusal, const std::string& path);
   void FillBlockFromFields();
+  bool QueueFirmware(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path);
 
   Host& host_;
   DeviceModel model_;

@@ -105,8 +105,9 @@ std::optional<QueuedFile> Session::AddFileAction() {
   return queued;
 }
 
-std::optional<QueuedFile> Session::AddFile(const std::string& path) {
-  std::vector<std::uint8_t> data = ReadWholeFile(path);
+std::optional<QueuedFile> Session::AddFile(const std::string& path) { return AddFileBytes(path, ReadWholeFile(path)); }
+
+std::optional<QueuedFile> Session::AddFileBytes(const std::string& path, std::vector<std::uint8_t> data) {
   const std::uint16_t type = FileTypeForPath(path);
   if (type == 0x5256) {
     // A ring plan needs its length field at 1029-1030, inside the file.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,6 +57,9 @@ struct PositionEvent {
   std::string done_at;       // kAlreadyDone: when its done run ended (UTC ISO 8601)
   std::chrono::milliseconds took{0};  // kDone, kFailed: how long the job took
   std::string adapter_serial;         // the USB adapter's serial number, may be empty
+  // A file of the job changed on disk since the session read it (told once
+  // per position; the session goes on with the bytes it read).
+  std::string job_changed;
 };
 
 }  // namespace orvane::station

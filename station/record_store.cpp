@@ -88,6 +88,8 @@ constexpr const char* kCreateSchemaTable = "CREATE TABLE IF NOT EXISTS station_s
 constexpr const char* kReadVersion = "SELECT MAX(version) FROM station_schema";
 constexpr const char* kClearVersion = "DELETE FROM station_schema";
 constexpr const char* kWriteVersion = "INSERT INTO station_schema (version) VALUES (:version)";
+// A write that changes nothing, to see that the store takes writes.
+constexpr const char* kTouchVersion = "UPDATE station_schema SET version = version";
 
 constexpr const char* kSqliteHasTable = "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = :name";
 // The table the search path finds, as the store's own statements do.
@@ -133,6 +135,23 @@ constexpr const char* kSerialFresh =
     "  FROM station_serials WHERE serial BETWEEN CAST(:low AS BIGINT) AND CAST(:high AS BIGINT)) AS counter"
     " WHERE next_serial <= CAST(:last AS BIGINT)"
     " RETURNING serial";
+
+// A number the unit carries, kept for a rework: only one this store gave,
+// and only while no run given it is running.
+constexpr const char* kSerialKept =
+    "INSERT INTO station_serials (serial, turn, run_id, given, kind)"
+    " SELECT serial, MAX(turn) + 1, CAST(:run AS BIGINT), CAST(:given AS TEXT), 'kept'"
+    " FROM station_serials"
+    " WHERE serial = :kept AND NOT EXISTS ("
+    "  SELECT 1 FROM station_serials held JOIN station_runs r ON r.id = held.run_id"
+    "  WHERE held.serial = :held AND r.result = 'running')"
+    " GROUP BY serial"
+    " RETURNING serial";
+
+// How many runs were given the number, and how many of them are running.
+constexpr const char* kSerialHolders =
+    "SELECT COUNT(*), COALESCE(SUM(CASE WHEN r.result = 'running' THEN 1 ELSE 0 END), 0)"
+    " FROM station_serials g JOIN station_runs r ON r.id = g.run_id WHERE g.serial = :serial";
 
 constexpr const char* kHighestTaken =
     "SELECT MAX(serial) FROM station_serials WHERE serial BETWEEN CAST(:low AS BIGINT) AND CAST(:high AS BIGINT)";
@@ -603,6 +622,24 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
     conditions.push_back("r.started >= :since");
     bindings.emplace_back(":since", Q(*since.value));
   }
+  if (!filter.until.empty()) {
+    const auto until = UntilToUtc(filter.until);
+    if (!until) return Listed::Failed(until.error);
+    conditions.push_back("r.started < :until");
+    bindings.emplace_back(":until", Q(*until.value));
+  }
+  if (!filter.station.empty()) {
+    conditions.push_back("r.station = :station");
+    bindings.emplace_back(":station", Q(filter.station));
+  }
+  if (!filter.position.empty()) {
+    conditions.push_back("r.position = :position");
+    bindings.emplace_back(":position", Q(filter.position));
+  }
+  if (filter.result) {
+    conditions.push_back("r.result = :result");
+    bindings.emplace_back(":result", QString::fromLatin1(RunResultText(*filter.result)));
+  }
   for (std::size_t i = 0; i < conditions.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + conditions[i];
   sql += " ORDER BY r.started, r.id";
   const StatementResult result = Retrying([&] { return connection_->Execute(sql.c_str(), bindings); });
@@ -639,6 +676,81 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
     runs.push_back(std::move(r));
   }
   return Listed::Done(std::move(runs));
+}
+
+Outcome<std::vector<RunRecord>> RecordStore::RunsWithSerial(std::int64_t serial) {
+  HistoryFilter filter;
+  filter.serial = serial;
+  return History(filter);
+}
+
+Outcome<SerialGrant> RecordStore::KeepSerial(std::int64_t run, std::int64_t serial) {
+  using Granted = Outcome<SerialGrant>;
+  const QVariant run_id = QVariant::fromValue<qlonglong>(run);
+  const QVariant number = QVariant::fromValue<qlonglong>(serial);
+  const std::string where = location_.Describe();
+  struct Attempt {
+    Granted outcome;
+    bool transient = false;
+  };
+  auto failed = [&](const StatementResult& r) {
+    return Attempt{Granted::Failed(Format(Tr("cannot keep the serial number %1$lld for run %2$lld in %3$s: %4$s"),
+                                          static_cast<long long>(serial), static_cast<long long>(run), where.c_str(),
+                                          r.error.c_str())),
+                   r.transient};
+  };
+  auto kept = [serial] {
+    return Attempt{Granted::Done(SerialGrant{static_cast<std::int32_t>(serial), false, SerialKind::kKept})};
+  };
+  const Attempt attempt = Retrying([&]() -> Attempt {
+    const StatementResult held = connection_->Execute(kSerialOfRun, {{":run", run_id}});
+    if (!held.error.empty()) return failed(held);
+    if (!held.rows.empty()) {
+      if (held.rows.front().at(0).toLongLong() == serial && TextOf(held.rows.front().at(1)) == "kept") return kept();
+      return Attempt{Granted::Failed(Format(Tr("run %1$lld already has the serial number %2$lld"),
+                                            static_cast<long long>(run), held.rows.front().at(0).toLongLong()))};
+    }
+    const StatementResult state = connection_->Execute(kRunResult, {{":id", run_id}});
+    if (!state.error.empty()) return failed(state);
+    if (state.rows.empty()) return Attempt{Granted::Failed(NoRun(run, where))};
+    if (state.rows.front().at(0).toString() != QLatin1String("running")) {
+      return Attempt{Granted::Failed(AlreadyEnded(run, S(state.rows.front().at(0).toString())))};
+    }
+    const StatementResult holders = connection_->Execute(kSerialHolders, {{":serial", number}});
+    if (!holders.error.empty()) return failed(holders);
+    const Row counts = holders.rows.empty() ? Row{0, 0} : holders.rows.front();
+    if (counts.at(0).toLongLong() == 0) {
+      return Attempt{Granted::Failed(Format(Tr("the serial number %1$lld was never given in %2$s, so it cannot be kept"),
+                                            static_cast<long long>(serial), where.c_str()))};
+    }
+    if (counts.at(1).toLongLong() > 0) {
+      return Attempt{Granted::Failed(Format(Tr("the serial number %1$lld cannot be kept: a run given it is still running"),
+                                            static_cast<long long>(serial)))};
+    }
+    const StatementResult stored = connection_->Execute(
+        kSerialKept, {{":run", run_id}, {":given", Now()}, {":kept", number}, {":held", number}});
+    if (!stored.error.empty()) return failed(stored);
+    // A run given the number in the meantime: the next attempt says which.
+    if (stored.rows.empty()) return Attempt{Granted::Failed(""), true};
+    return kept();
+  });
+  return attempt.outcome;
+}
+
+std::optional<std::string> RecordStore::Probe() {
+  StatementResult result = connection_->Execute(kTouchVersion, {});
+  if (result.error.empty()) result = connection_->Execute(kReadVersion, {});
+  if (result.error.empty() && !result.rows.empty() && result.rows.front().at(0).toInt() == kVersion) {
+    return std::nullopt;
+  }
+  const std::string where = Format(Tr("the station records at %s"), location_.Describe().c_str());
+  return Format(Tr("%1$s cannot be used now: %2$s"), where.c_str(),
+                result.error.empty() ? Tr("the store's version cannot be read back") : result.error.c_str());
+}
+
+bool SameJob(const RunRecord& done, const RunStart& session) {
+  return done.image_sha256 == session.image_sha256 && done.plans == session.plans &&
+         done.constants == session.constants;
 }
 
 Outcome<std::string> FileSha256(const std::string& path) {
@@ -700,6 +812,6 @@ Outcome<std::string> Bound(const char* name, const std::string& given, bool next
 }  // namespace
 
 Outcome<std::string> SinceToUtc(const std::string& since) { return Bound("since", since, false); }
-
+Outcome<std::string> UntilToUtc(const std::string& until) { return Bound("until", until, true); }
 
 }  // namespace orvane::station

@@ -155,10 +155,14 @@ struct SerialGrant {
 };
 
 struct HistoryFilter {
-  std::optional<std::int64_t> serial;
+  std::optional<std::int64_t> serial = {};
   // "YYYY-MM-DD" (the start of that day, local time) or an ISO 8601 time
   // (local time unless it has Z or an offset); empty for all.
-  std::string since;
+  std::string since = {};
+  std::string station = {}, position = {};  // exact names; empty for all
+  std::optional<RunResult> result = {};
+  // The same forms as since; a day counts whole. Empty for all.
+  std::string until = {};
 };
 
 // kExisting refuses a store that is not there (no SQLite file, or a
@@ -192,8 +196,19 @@ class RecordStore {
   // How many fresh numbers the counter still has in the range (numbers
   // below the highest one taken stay behind it).
   Outcome<std::int64_t> NumbersLeft(SerialRange range);
+  // A rework: the unit already carries `serial`, which this store gave to
+  // a run that ended done (with another job); the number is stored for this
+  // run with the next turn, kind kKept. Refused while a run holding it is
+  // still running, and for a number this store never gave. Asked again for
+  // the same run, the same grant.
+  Outcome<SerialGrant> KeepSerial(std::int64_t run, std::int64_t serial);
+  // Every run this store gave the number to, of any kind, oldest first.
+  Outcome<std::vector<RunRecord>> RunsWithSerial(std::int64_t serial);
   // The runs that match, oldest first.
   Outcome<std::vector<RunRecord>> History(const HistoryFilter& filter);
+  // One cheap write and read: why the store cannot be used right now, or
+  // nothing when it can.
+  std::optional<std::string> Probe();
 
   const StoreLocation& Location() const { return location_; }
 
@@ -216,9 +231,16 @@ Outcome<std::string> FileSha256(const std::string& path);
 Outcome<RunStart> RunStartFor(const Job& job, const std::string& port, const std::string& usb_serial,
                               const std::string& version);
 
+// Whether a run done earlier ran the same job as the session starts: the
+// same image, the same plans in the same order, the same constants.
+bool SameJob(const RunRecord& done, const RunStart& session);
+
 // "since" as the stored times are written (UTC, see HistoryFilter); an
 // error for a text that is neither form.
 Outcome<std::string> SinceToUtc(const std::string& since);
+// "until" as the first stored time after it: the start of the next day for
+// a day, a millisecond later for a time.
+Outcome<std::string> UntilToUtc(const std::string& until);
 
 // History for people and programs: a plain table (line ends in a reason
 // shown as spaces); one JSON object a line

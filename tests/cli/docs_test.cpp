@@ -212,7 +212,8 @@ TEST(Docs, CompletionOffersCommandsPortsAndTheOptionsOfTheCommand) {
   EXPECT_EQ(complete("orvane-cli --port a"), "all\n");
   EXPECT_EQ(complete("orvane-cli constants --ser"), "--serial --serial-from\n");
   EXPECT_EQ(complete("orvane-cli status --su"), "\n") << "--summer belongs to constants";
-  EXPECT_EQ(complete("orvane-cli history --s"), "--serial --since\n");
+  EXPECT_EQ(complete("orvane-cli history --s"), "--serial --since --station\n");
+  EXPECT_EQ(complete("orvane-cli history --result f"), "failed\n");
   EXPECT_EQ(complete("orvane-cli provision --w"), "--watch\n");
 }
 

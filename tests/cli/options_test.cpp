@@ -139,6 +139,12 @@ TEST(Options, ProvisionAndHistoryTakeTheirOwnOptions) {
   const Options history = Parsed({"history", "--serial", "100007", "--since", "2026-12-01", "--csv"});
   EXPECT_EQ(history.history_serial, 100007);
   EXPECT_FALSE(history.constants.serial_number) << "history's --serial is no constant";
+  const Options narrowed = Parsed(
+      {"history", "--until", "2026-12-31", "--station", "bench-2", "--position", "Место 1", "--result", "failed"});
+  EXPECT_EQ(narrowed.until, "2026-12-31");
+  EXPECT_EQ(narrowed.station_name, "bench-2");
+  EXPECT_EQ(narrowed.position_name, "Место 1");
+  EXPECT_EQ(narrowed.result_word, "failed");
   EXPECT_TRUE(Parsed({"provision", "--new-records", "j.toml"}).new_records);
   EXPECT_FALSE(Parsed({"provision", "j.toml"}).new_records);
   const std::pair<std::vector<std::string>, std::string> refused[] = {
@@ -151,6 +157,10 @@ TEST(Options, ProvisionAndHistoryTakeTheirOwnOptions) {
       {{"constants", "--since", "2026-01-01", "--tz", "1"}, "--since belongs to the history command"},
       {{"--db", "", "history"}, "--db needs a file name or a postgresql:// URL"},
       {{"history", "--new-records"}, "--new-records belongs to the provision command"},
+      {{"history", "--result", "ok"}, "--result is one of running, done, failed, interrupted, not \"ok\""},
+      {{"history", "--station", ""}, "--station needs a name"},
+      {{"history", "--until", ""}, "--until needs a date (YYYY-MM-DD) or a time"},
+      {{"status", "--position", "Место 1"}, "--position belongs to the history command"},
   };
   for (const auto& [arguments, message] : refused) EXPECT_EQ(Refusal(arguments), message);
 }

@@ -212,6 +212,13 @@ TEST_P(Provision, TwoToolsAtOnceOnOneDatabaseNeverGiveANumberTwice) {
   const std::string job = WriteJob();
   std::vector<std::int64_t> serials;
   for (int round = 0; round < 3; ++round) {
+    if (round > 0) {
+      for (std::size_t i = 0; i < 4; ++i) {  // four new modems on the cables
+        StopConsole(i);
+        std::filesystem::remove(StateOf(i));
+        StartConsole(i);
+      }
+    }
     std::vector<std::unique_ptr<Background>> tools;
     for (const auto& ports : {PortsOf({0, 1}), PortsOf({2, 3})}) {
       std::vector<std::string> arguments = ports;
@@ -230,8 +237,8 @@ TEST_P(Provision, TwoToolsAtOnceOnOneDatabaseNeverGiveANumberTwice) {
   EXPECT_EQ(History().size(), 12u);
 }
 
-// Modems appear one after another; one goes and comes back and is provisioned
-// again; the first Ctrl-C lets a slow one go on and starts no new one, the
+// Modems appear one after another; a port goes and comes back with another
+// modem, which is provisioned; the first Ctrl-C lets a slow one go on and starts no new one, the
 // second stops it; the totals close the session.
 TEST_P(Provision, WatchRunsEachPortAsItAppearsAndEndsInTwoStepsOnCtrlC) {
   const std::string ports = Path("ports");
@@ -247,6 +254,7 @@ TEST_P(Provision, WatchRunsEachPortAsItAppearsAndEndsInTwoStepsOnCtrlC) {
   ASSERT_TRUE(tool.WaitForOutput("COM4: done, serial ", 20s)) << tool.out();
   StopConsole(0);
   ASSERT_TRUE(tool.WaitForOutput("COM3: gone", 10s)) << tool.out();
+  std::filesystem::remove(StateOf(0));  // another modem on that cable
   StartConsole(0, link("COM3"));
   ASSERT_TRUE(tool.WaitForOutput("COM3: done, serial ", 20s, 2)) << tool.out();
 

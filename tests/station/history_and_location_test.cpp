@@ -62,6 +62,31 @@ TEST(StoreLocation, ReadsFilePathsAndPostgresUrls) {
   }
 }
 
+// Each refusal names the part at fault and never the password.
+TEST(StoreLocation, NamesWhatIsWrongWithAUrl) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"postgresql://u:secret@h/d%zz", "has a broken percent escape in the database name"},
+      {"postgresql://u%4:secret@h/d", "has a broken percent escape in the user"},
+      {"postgresql://u:secret%@h/d", "has a broken percent escape in the password"},
+      {"postgresql://u:secret@h%g1/d", "has a broken percent escape in the host"},
+      {"postgresql://u:secret@[::1/d", "has a '[' without ']' around its host"},
+      {"postgresql://u:secret@[::1]x/d", "has something other than :port after its host"},
+      {"postgresql://u:secret@h:65536/d", "has the port \"65536\", not a number from 1 to 65535"},
+      {"postgresql://u:secret@h:0/d", "has the port \"0\""},
+      {"postgresql://u:secret@h/d?port=x", "has the port \"x\""},
+      {"postgresql://u:secret@h/d?=x", "has a query part that is not key=value: \"=x\""},
+      {"postgresql://u:secret@h/d?a=%zz", "has a query part that is not key=value"},
+      {"postgresql://u:secret@h/d?sslmode=a;b", "option sslmode holds a ';'"},
+  };
+  for (const auto& [url, why] : cases) {
+    SCOPED_TRACE(url);
+    const auto got = ParseStoreLocation(url);
+    ASSERT_FALSE(got);
+    EXPECT_THAT(got.error, HasSubstr(std::string("the PostgreSQL URL ") + why));
+    EXPECT_EQ(got.error.find("secret"), std::string::npos);
+  }
+}
+
 TEST(StoreLocation, DefaultPathFollowsXdgDataHome) {
   const std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
   const std::filesystem::path base =

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
+#include "tests/station/store_version1.h"
 #include "tests/station/test_database.h"
 
 namespace orvane::station {
@@ -211,6 +213,131 @@ TEST_P(RecordStoreTest, SeveralStoresInOneProcessShareTheDatabase) {
   EXPECT_EQ(store_->History({}).value->size(), 2u);
 }
 
+// A rework keeps the number the unit carries from a done run: only a
+// number this store gave, never while a run given it is running, and the
+// counter does not move for it.
+TEST_P(RecordStoreTest, KeepsTheNumberOfAReworkedUnitOnlyWhenItIsSafe) {
+  const SerialRange range{10, 19};
+  ASSERT_EQ(Take(range, std::nullopt, RunResult::kDone).serial, 10);
+  const std::int64_t ended = Start();
+  ASSERT_EQ(store_->FinishRun(ended, RunResult::kFailed, ""), std::nullopt);
+  struct Step {
+    const char* what;
+    std::int64_t serial;
+    RunResult end;           // how the run ends afterwards; kRunning leaves it running
+    const char* refusal;     // empty when the number is kept
+  };
+  const Step steps[] = {
+      {"the done unit reworked", 10, RunResult::kRunning, ""},
+      {"while that rework runs", 10, RunResult::kFailed, "a run given it is still running"},
+      {"a number never given", 15, RunResult::kFailed, "was never given in "},
+  };
+  std::int64_t rework = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    const std::int64_t run = Start();
+    const auto kept = store_->KeepSerial(run, step.serial);
+    if (*step.refusal == '\0') {
+      ASSERT_TRUE(kept) << kept.error;
+      EXPECT_EQ(kept.value->serial, step.serial);
+      EXPECT_EQ(kept.value->kind, SerialKind::kKept);
+      EXPECT_FALSE(kept.value->again);
+      rework = run;
+    } else {
+      EXPECT_THAT(kept.error, HasSubstr(step.refusal));
+    }
+    if (step.end != RunResult::kRunning) {
+      ASSERT_EQ(store_->FinishRun(run, step.end, ""), std::nullopt);
+    }
+  }
+  // Asked again, the rework keeps its grant, from either call.
+  EXPECT_EQ(store_->KeepSerial(rework, 10).value->kind, SerialKind::kKept);
+  EXPECT_EQ(store_->TakeSerial(rework, range, std::nullopt).value->kind, SerialKind::kKept);
+  EXPECT_THAT(store_->KeepSerial(rework, 11).error, HasSubstr("already has the serial number 10"));
+  EXPECT_THAT(store_->KeepSerial(ended, 10).error, HasSubstr("has already ended (failed)"));
+  EXPECT_THAT(store_->KeepSerial(999, 10).error, HasSubstr("there is no run 999"));
+  ASSERT_EQ(store_->FinishRun(rework, RunResult::kDone, ""), std::nullopt);
+  const std::int64_t second = Start();
+  EXPECT_EQ(store_->KeepSerial(second, 10).value->kind, SerialKind::kKept) << "once more after the rework is done";
+  ASSERT_EQ(store_->FinishRun(second, RunResult::kDone, ""), std::nullopt);
+  // The counter went on from 10, and a modem reporting a kept number that
+  // ended done gets a fresh one.
+  EXPECT_EQ(Take(range, 10, RunResult::kDone).serial, 11);
+
+  const auto given = store_->RunsWithSerial(10);
+  ASSERT_TRUE(given) << given.error;
+  std::vector<std::pair<std::int64_t, SerialKind>> runs;
+  for (const RunRecord& r : *given.value) runs.emplace_back(r.id, r.serial_kind);
+  EXPECT_EQ(runs, (std::vector<std::pair<std::int64_t, SerialKind>>{
+                      {1, SerialKind::kFresh}, {rework, SerialKind::kKept}, {second, SerialKind::kKept}}));
+  EXPECT_EQ(store_->RunsWithSerial(15).value->size(), 0u);
+}
+
+TEST_P(RecordStoreTest, ProbeTellsWhetherTheStoreTakesWritesNow) {
+  EXPECT_EQ(store_->Probe(), std::nullopt);
+  RawStore raw(database_->location());
+  ASSERT_TRUE(raw.Execute("DROP TABLE station_schema")) << raw.error();
+  const auto broken = store_->Probe();
+  ASSERT_TRUE(broken);
+  EXPECT_THAT(*broken, HasSubstr("cannot be used now"));
+}
+
+TEST_P(RecordStoreTest, HistoryFiltersByStationPositionResultAndUntil) {
+  struct Made {
+    const char* station;
+    const char* position;
+    RunResult end;
+  };
+  const Made made[] = {{"bench-1", "Место 1", RunResult::kDone},
+                       {"bench-1", "Место 2", RunResult::kFailed},
+                       {"bench-2", "Место 1", RunResult::kDone},
+                       {"bench-2", "Место 1", RunResult::kRunning}};
+  for (const Made& m : made) {
+    RunStart start;
+    start.station = m.station;
+    start.position = m.position;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // each run its own start time
+    const auto run = store_->StartRun(start);
+    ASSERT_TRUE(run) << run.error;
+    if (m.end != RunResult::kRunning) {
+      ASSERT_EQ(store_->FinishRun(*run.value, m.end, ""), std::nullopt);
+    }
+  }
+  const auto all = store_->History({});
+  ASSERT_TRUE(all) << all.error;
+  ASSERT_EQ(all.value->size(), 4u);
+  const std::string second_started = all.value->at(1).started;
+  auto ids = [&](HistoryFilter filter) {
+    std::vector<std::int64_t> found;
+    const auto runs = store_->History(filter);
+    EXPECT_TRUE(runs) << runs.error;
+    for (const RunRecord& r : runs.value.value_or(std::vector<RunRecord>{})) found.push_back(r.id);
+    return found;
+  };
+  struct Case {
+    const char* what;
+    HistoryFilter filter;
+    std::vector<std::int64_t> ids;
+  };
+  const Case cases[] = {
+      {"station", {.station = "bench-1"}, {1, 2}},
+      {"position", {.position = "Место 1"}, {1, 3, 4}},
+      {"station and position", {.station = "bench-2", .position = "Место 1"}, {3, 4}},
+      {"result", {.result = RunResult::kDone}, {1, 3}},
+      {"running", {.result = RunResult::kRunning}, {4}},
+      {"an unknown station", {.station = "bench-9"}, {}},
+      {"until a day that ended long ago", {.until = "2000-01-01"}, {}},
+      {"until a day far ahead", {.until = "2999-01-01"}, {1, 2, 3, 4}},
+      {"until the second run's start, which counts", {.until = second_started}, {1, 2}},
+      {"since and until the same time", {.since = second_started, .until = second_started}, {2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ids(c.filter), c.ids);
+  }
+  EXPECT_THAT(store_->History({.until = "soon"}).error, HasSubstr("until: \"soon\" is neither a date"));
+}
+
 // A store that is not there is made only on request: opening it as an
 // existing one leaves nothing behind and says how to start one.
 TEST_P(RecordStoreTest, OpensOnlyAnExistingStoreUnlessAskedToCreateOne) {
@@ -244,6 +371,41 @@ TEST_P(RecordStoreTest, OpensOnlyAnExistingStoreUnlessAskedToCreateOne) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecordStoreTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          [](const auto& info) { return std::string(BackendName(info.param)); });
+
+TEST(RecordStore, SameJobComparesImagePlansInOrderAndConstants) {
+  const RunStart session{"COM5", "A1", "aa", {{"p.yp1", "11"}, {"r.R0", "22"}}, Constants{"Пульт-7", 180}, "1.0"};
+  RunRecord same;
+  same.image_sha256 = "aa";
+  same.plans = session.plans;
+  same.constants = session.constants;
+  same.port = "COM9";  // where and by which tool a run was made plays no part
+  same.version = "0.9";
+  same.station = "bench-7";
+  struct Case {
+    const char* what;
+    void (*change)(RunRecord&);
+    bool same;
+  };
+  const Case cases[] = {
+      {"the same job", [](RunRecord&) {}, true},
+      {"another image", [](RunRecord& r) { r.image_sha256 = "ab"; }, false},
+      {"no image", [](RunRecord& r) { r.image_sha256.clear(); }, false},
+      {"plans in another order", [](RunRecord& r) { std::swap(r.plans[0], r.plans[1]); }, false},
+      {"a plan of other content", [](RunRecord& r) { r.plans[1].sha256 = "23"; }, false},
+      {"a plan of another name", [](RunRecord& r) { r.plans[0].name = "q.yp1"; }, false},
+      {"one plan more", [](RunRecord& r) { r.plans.push_back({"s.l7q", "33"}); }, false},
+      {"one plan less", [](RunRecord& r) { r.plans.pop_back(); }, false},
+      {"another time zone", [](RunRecord& r) { r.constants.time_zone = 120; }, false},
+      {"a constant the job leaves alone", [](RunRecord& r) { r.constants.local_address = 3; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunRecord record = same;
+    c.change(record);
+    EXPECT_EQ(SameJob(record, session), c.same);
+  }
+}
+
 
 TEST(RecordStore, SaysWhyItCannotOpen) {
   TestDatabase database(Backend::kSqlite);

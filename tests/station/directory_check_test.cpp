@@ -1,9 +1,9 @@
-#include "cli/directory_check.h"
+#include "station/directory_check.h"
 
 #include <gtest/gtest.h>
 
 
-namespace orvane::cli {
+namespace orvane::station {
 namespace {
 
 const ListedFile kA{"a.yp1", 2, 10};
@@ -64,4 +64,4 @@ TEST(DirectoryCheck, ListingKeepsEmptyRowsSoNumbersStayInPlace) {
 }
 
 }  // namespace
-}  // namespace orvane::cli
+}  // namespace orvane::station

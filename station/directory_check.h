@@ -11,7 +11,7 @@
 
 #include "device/model.h"
 
-namespace orvane::cli {
+namespace orvane::station {
 
 // A file as the directory check compares it: where it stands does not count.
 struct ListedFile {
@@ -54,4 +54,4 @@ class DirectoryCheck {
   ListedFile changed_;  // put: the file expected; delete: the file to go
 };
 
-}  // namespace orvane::cli
+}  // namespace orvane::station

@@ -1,10 +1,10 @@
-#include "cli/directory_check.h"
+#include "station/directory_check.h"
 
 #include <algorithm>
 
 #include "l10n/l10n.h"
 
-namespace orvane::cli {
+namespace orvane::station {
 namespace {
 
 using l10n::Format;
@@ -103,4 +103,4 @@ std::optional<std::string> DirectoryCheck::DeleteFailure(const Listing& after) c
   return Format(Tr("the console removed another file than %s"), Describe(changed_).c_str());
 }
 
-}  // namespace orvane::cli
+}  // namespace orvane::station

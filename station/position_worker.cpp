@@ -1,0 +1,488 @@
+#include "station/position_worker.h"
+
+#include <sys/stat.h>
+
+#include "l10n/l10n.h"
+#include "link/commands.h"
+#include "serial/port_diagnosis.h"
+#include "serial/port_names.h"
+#include "station/engine_records.h"
+#include "station/job_check.h"
+#include "station/step_text.h"
+
+namespace orvane::station {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using l10n::Tr;
+
+// The link's own line for the way an operation was cut short.
+const char* CauseLine(link::EndCause cause) {
+  switch (cause) {
+    case link::EndCause::kVerifyFailed: return link::kLogVerifyError;
+    case link::EndCause::kNoAnswer: return link::kLogNoAnswer;
+    case link::EndCause::kNotConnected: return link::kLogNotConnected;
+    case link::EndCause::kPortLost: return link::kLogPortLost;
+    case link::EndCause::kCancelled: return link::kLogCancelled;
+    default: return link::kLogQueueCleared;
+  }
+}
+
+bool DeviceFilePresent(const std::string& port) {
+  struct stat info{};
+  return ::stat(serial::DeviceFileForPort(port).c_str(), &info) == 0;
+}
+
+}  // namespace
+
+PositionWorker::PositionWorker(std::size_t index, StationPosition position,
+                               std::shared_ptr<const JobSnapshot> snapshot, std::string store_location,
+                               EngineOptions options, Sinks sinks)
+    : index_(index),
+      position_(std::move(position)),
+      snapshot_(std::move(snapshot)),
+      store_location_(std::move(store_location)),
+      options_(std::move(options)),
+      sinks_(std::move(sinks)),
+      port_(&comm_, choice_,
+            {.append_log = [this](const std::string& line) { AppendLog(line); },
+             .clear_queue =
+                 [this] {
+                   if (session_) session_->link().ClearQueue();
+                 },
+             .rearm_watchdog = nullptr}),
+      rule_(options_.times) {
+  serial::ConfigureLinkComm(comm_);
+  choice_.SetText(position_.port);
+  comm_.OnReceiveData = [this](const std::uint8_t* bytes, std::uint16_t count) {
+    if (session_) session_->link().ReceiveData(bytes, count);
+  };
+  comm_.OnRequestHangup = [this] { Later([this] { PortLost(); }); };
+  QObject::connect(&ticker_, &QTimer::timeout, &context_, [this] { Tick(); });
+}
+
+PositionWorker::~PositionWorker() {
+  ticker_.stop();
+  comm_.OnReceiveData = nullptr;
+  comm_.OnRequestHangup = nullptr;
+  if (session_) session_->link().SetTracer(nullptr);
+  comm_.Close();
+}
+
+void PositionWorker::Begin() {
+  began_ = Clock::now();
+  auto store = RecordStore::Open(store_location_, StoreMode::kExisting);
+  if (!store) {
+    UnitEnd end;
+    end.cause = FailureCause::kRecords;
+    end.detail = store.error;
+    return EndUnit(std::move(end));
+  }
+  store_ = std::move(*store.value);
+  ResetSession();
+  if (OpenPort()) {
+    Emit(Event());
+  } else if (options_.once) {
+    UnitEnd end;
+    end.step = JobStep::kConnect;
+    end.cause = FailureCause::kPortLost;
+    end.detail = serial::DiagnosePort(position_.port).Text();
+    end.port_failed = true;
+    return EndUnit(std::move(end));
+  } else {
+    Apply(rule_.PortGone());
+  }
+  ticker_.start(static_cast<int>(options_.tick.count()));
+}
+
+bool PositionWorker::OpenPort() {
+  last_open_try_ = Clock::now();
+  if (port_.OpenLinkPort() != serial::LinkPort::Opened::kOpened) return false;
+  Apply(rule_.PortBack());
+  return true;
+}
+
+void PositionWorker::OpenLinkPort() {
+  if (!comm_.PortOpen()) OpenPort();
+}
+
+bool PositionWorker::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
+  return comm_.WriteData(bytes, count);
+}
+
+void PositionWorker::AppendLog(const std::string& line) {
+  if (sinks_.log) sinks_.log(line);
+}
+
+// The adapter went away: the port is closed, a job on it has failed, and
+// the port is opened again once its device file is back.
+void PositionWorker::PortLost() {
+  if (!comm_.PortOpen()) return;
+  comm_.Close();
+  if (phase_ == Phase::kRunning) FailJob(FailureCause::kPortLost, link::kLogPortLost);
+  if (phase_ != Phase::kFinished) phase_ = Phase::kIdle;
+  Apply(rule_.PortGone());
+  ResetSession();
+}
+
+void PositionWorker::Tick() {
+  const auto now = Clock::now();
+  if (!comm_.PortOpen()) {
+    if (phase_ != Phase::kFinished && now - last_open_try_ >= options_.reopen && DeviceFilePresent(position_.port)) {
+      if (OpenPort()) Emit(Event());
+    }
+    return;
+  }
+  Apply(rule_.Tick(now));
+  if (options_.once && phase_ == Phase::kIdle && !ever_polled_ && now - began_ >= options_.no_modem_wait) NoModem();
+}
+
+void PositionWorker::FrameReceived(const link::FrameView& frame) {
+  if (frame.command() != link::kPoll) return;
+  ever_polled_ = true;
+  Apply(rule_.Poll(Clock::now()));
+}
+
+void PositionWorker::Apply(const LineChange& change) {
+  if (change.job_lost && phase_ == Phase::kRunning) FailJob(FailureCause::kModemLeft, "");
+  if (change.state) {
+    if (*change.state == LineState::kNoModem && phase_ != Phase::kFinished) {
+      phase_ = Phase::kIdle;
+      unit_serial_.reset();
+      Later([this] { ResetSession(); });
+    }
+    Emit(Event());
+  }
+  if (change.identify) Identify();
+}
+
+// A fresh session answers the next poll with the connecting refresh: the
+// unit's directory and constants, nothing written.
+void PositionWorker::ResetSession() {
+  if (phase_ == Phase::kRunning) return;
+  if (session_) session_->link().SetTracer(nullptr);
+  session_ = std::make_unique<device::Session>(*this);
+  session_->link().SetTracer(this);
+  session_->FillTimeZoneFromSystem();
+  session_->ResetFileTable();
+}
+
+void PositionWorker::Identify() {
+  if (phase_ == Phase::kFinished || phase_ == Phase::kRunning) return;
+  const bool connected = session_->link().LinkConnected();
+  phase_ = Phase::kIdentifying;
+  if (connected) Later([this] { ResetSession(); });
+}
+
+void PositionWorker::OperationEnded(const link::Outcome& outcome) {
+  if (outcome.kind == link::Outcome::Kind::kRefused) return;
+  if (phase_ == Phase::kIdentifying) {
+    // A refresh that did not come through is tried again while the unit polls.
+    if (outcome.kind == link::Outcome::Kind::kDone) return Later([this] { Decide(); });
+    return Later([this] { ResetSession(); });
+  }
+  if (phase_ != Phase::kRunning) return;
+  if (outcome.kind == link::Outcome::Kind::kCleared) {
+    const link::EndCause cause = outcome.cause;
+    return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
+  }
+  Later([this] {
+    if (phase_ != Phase::kRunning) return;
+    ++step_;
+    RunStep();
+  });
+}
+
+void PositionWorker::Decide() {
+  if (phase_ != Phase::kIdentifying) return;
+  if (stop_new_) {
+    phase_ = Phase::kIdle;
+    if (options_.once) FailJob(FailureCause::kStopped, "");
+    return;
+  }
+  TellJobChanged();
+  const std::int64_t serial = session_->model().fields.serial_number;
+  unit_serial_ = serial;
+  auto runs = RunsWithSerial(*store_, serial);
+  if (!runs) {
+    UnitEnd end;
+    end.step = JobStep::kIdentify;
+    end.cause = FailureCause::kRecords;
+    end.detail = runs.error;
+    return EndUnit(std::move(end));
+  }
+  const RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  const UnitVerdict verdict = DecideUnit(serial, snapshot_->job.serial, *runs.value, start);
+  if (verdict.kind == UnitVerdict::Kind::kAlreadyDone) {
+    UnitEnd end;
+    end.state = LineState::kAlreadyDone;
+    end.result = RunResult::kDone;
+    end.serial = serial;
+    return EndUnit(std::move(end), verdict.done_at);
+  }
+  if (verdict.kind == UnitVerdict::Kind::kForeign) {
+    UnitEnd end;
+    end.step = JobStep::kIdentify;
+    end.cause = FailureCause::kForeignSerial;
+    end.serial = serial;
+    end.detail = l10n::Format(Tr("the unit carries %lld, a number of the job's range another record store counted"),
+                              static_cast<long long>(serial));
+    return EndUnit(std::move(end));
+  }
+  StartJob(verdict);
+}
+
+// Said once for the session on this position, and the session goes on
+// with the bytes it read.
+void PositionWorker::TellJobChanged() {
+  if (job_change_told_) return;
+  const auto changed = snapshot_->ChangedOnDisk();
+  if (!changed) return;
+  job_change_told_ = true;
+  PositionEvent event = Event();
+  event.job_changed = *changed;
+  Emit(std::move(event));
+}
+
+void PositionWorker::StartJob(const UnitVerdict& verdict) {
+  const RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  auto run = store_->StartRun(start);
+  if (!run) {
+    UnitEnd end;
+    end.step = JobStep::kIdentify;
+    end.cause = FailureCause::kRecords;
+    end.detail = run.error;
+    return EndUnit(std::move(end));
+  }
+  run_ = *run.value;
+  verdict_ = verdict;
+  image_written_ = false;
+  given_serial_.reset();
+  steps_.clear();
+  const Job& job = snapshot_->job;
+  if (snapshot_->image) steps_.push_back({JobStep::kImage});
+  if (job.erase) steps_.push_back({JobStep::kErase});
+  for (std::size_t i = 0; i < snapshot_->plans.size(); ++i) steps_.push_back({JobStep::kPlan, static_cast<int>(i + 1)});
+  if (!job.constants.Empty() || job.serial) steps_.push_back({JobStep::kConstants});
+  steps_.push_back({JobStep::kCheck});
+  step_ = 0;
+  phase_ = Phase::kRunning;
+  job_began_ = Clock::now();
+  Apply(rule_.JobStarted());
+  RunStep();
+}
+
+void PositionWorker::RunStep() {
+  if (phase_ != Phase::kRunning) return;
+  if (step_ >= steps_.size()) return;
+  const Step& step = steps_[step_];
+  if (step.kind == JobStep::kCheck) return Check();
+  percent_ = 0;
+  Emit(Event());
+  if (!QueueStep(step)) return;
+  if (session_->link().queue().empty()) FailJob(FailureCause::kRefused, Tr("nothing was sent to the console"));
+}
+
+// The step's commands, as the window's actions queue them; false when the
+// step failed already.
+bool PositionWorker::QueueStep(const Step& step) {
+  device::Session& session = *session_;
+  switch (step.kind) {
+    case JobStep::kImage:
+      if (!session.UploadFirmwareBytes(snapshot_->image->bytes, snapshot_->image->path)) {
+        FailJob(FailureCause::kRefused, device::kStatusFirmwareTooBig);
+        return false;
+      }
+      session.link().QueueRefresh();
+      AppendLog(device::kLogFlashing);
+      image_written_ = true;
+      return true;
+    case JobStep::kErase:
+      session.EraseAll();
+      return true;
+    case JobStep::kPlan: {
+      const SnapshotFile& plan = snapshot_->plans[static_cast<std::size_t>(step.plan - 1)];
+      if (!session.AddFileBytes(plan.path, plan.bytes)) {
+        FailJob(FailureCause::kRefused, session.model().status_panel);
+        return false;
+      }
+      AppendLog(device::kLogAddingFile);
+      return true;
+    }
+    case JobStep::kConstants:
+      return QueueConstants();
+    default:
+      return true;
+  }
+}
+
+// The job's constants replace what the unit holds, with the serial number
+// the decision gave it.
+bool PositionWorker::QueueConstants() {
+  const Job& job = snapshot_->job;
+  device::ConstantsFields& fields = session_->model().fields;
+  if (job.serial) {
+    const auto grant = verdict_.kind == UnitVerdict::Kind::kKeep
+                           ? KeepSerial(*store_, run_, *unit_serial_)
+                           : store_->TakeSerial(run_, *job.serial, unit_serial_);
+    if (!grant) {
+      FailJob(FailureCause::kRecords, grant.error);
+      return false;
+    }
+    given_serial_ = grant.value->serial;
+    fields.serial_number = grant.value->serial;
+  }
+  const Constants& c = job.constants;
+  if (c.identifier) fields.identifier = *c.identifier;
+  if (c.time_zone) fields.time_zone = *c.time_zone;
+  if (c.summer) fields.summer_index = *c.summer;
+  if (c.local_address) fields.local_address = device::LimitLocalAddress(*c.local_address);
+  if (c.global_address) fields.global_address = device::LimitGlobalAddress(*c.global_address);
+  session_->SaveConstants();
+  return true;
+}
+
+void PositionWorker::Check() {
+  if (auto mismatch = JobMismatch(*snapshot_, session_->model(), given_serial_)) {
+    return FailJob(FailureCause::kCheckFailed, *mismatch);
+  }
+  RunEnd record{RunResult::kDone, ""};
+  record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
+  if (auto error = store_->FinishRun(run_, record)) {
+    return FailJob(FailureCause::kRecords, *error);
+  }
+  phase_ = Phase::kHolding;
+  UnitEnd end;
+  end.state = LineState::kDone;
+  end.result = RunResult::kDone;
+  end.serial = given_serial_ ? given_serial_ : (snapshot_->job.serial ? unit_serial_ : std::nullopt);
+  EndUnit(std::move(end));
+}
+
+std::string PositionWorker::ReasonOf(JobStep step, int plan, const std::string& detail) const {
+  const std::string name = StepText(snapshot_->job, step, plan);
+  if (name.empty()) return detail;
+  return detail.empty() ? name : name + ": " + detail;
+}
+
+// The running job ends short of done: its record says why, the link's queue
+// is dropped, and the unit waits to be removed.
+void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int signal) {
+  UnitEnd end;
+  end.cause = cause;
+  end.signal = signal;
+  end.detail = detail;
+  if (cause == FailureCause::kModemLeft && detail.empty()) end.detail = Tr("the modem stopped polling");
+  const bool stopped = cause == FailureCause::kStopped;
+  end.state = stopped ? LineState::kStopped : LineState::kFailed;
+  end.result = stopped ? RunResult::kInterrupted : RunResult::kFailed;
+  if (phase_ == Phase::kRunning) {
+    const Step step = step_ < steps_.size() ? steps_[step_] : Step{JobStep::kNone};
+    end.step = step.kind;
+    end.plan = step.plan;
+    end.serial = given_serial_;
+    phase_ = Phase::kHolding;
+    if (!session_->link().queue().empty()) {
+      if (stopped) {
+        session_->link().Cancel();
+      } else {
+        session_->link().ClearQueue(link::EndCause::kCancelled);
+      }
+    }
+    end.reason = ReasonOf(end.step, end.plan, end.detail);
+    RunEnd record{end.result, end.reason};
+    record.failed_step = StepKindOf(end.step);
+    record.failed_plan = end.plan;
+    record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
+    if (auto error = store_->FinishRun(run_, record)) end.reason += "; " + *error;
+  }
+  EndUnit(std::move(end));
+}
+
+void PositionWorker::EndUnit(UnitEnd end, const std::string& done_at) {
+  if (phase_ == Phase::kFinished) return;
+  end.position = index_;
+  end.port = position_.port;
+  if (end.reason.empty()) end.reason = ReasonOf(end.step, end.plan, end.detail);
+  if (phase_ != Phase::kIdle || end.state != LineState::kStopped) rule_.UnitEnded(end.state);
+  phase_ = options_.once ? Phase::kFinished : Phase::kHolding;
+  PositionEvent event = Event();
+  event.state = end.state;
+  event.step = end.step;
+  event.plan = end.plan;
+  event.serial = end.serial;
+  event.cause = end.cause;
+  event.detail = end.detail;
+  event.done_at = done_at;
+  if (end.state == LineState::kDone || end.state == LineState::kFailed || end.state == LineState::kStopped) {
+    event.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job_began_);
+  }
+  Emit(std::move(event));
+  if (sinks_.unit_ended) sinks_.unit_ended(end);
+  if (options_.once) {
+    ticker_.stop();
+    if (sinks_.finished) sinks_.finished();
+  }
+}
+
+// A single run's line that never polled ends as the window's watchdog ends
+// it, with a record of its own.
+void PositionWorker::NoModem() {
+  UnitEnd end;
+  end.step = JobStep::kConnect;
+  end.cause = FailureCause::kLinkCleared;
+  end.detail = link::kLogNotConnected;
+  AppendLog(link::kLogNotConnected);
+  const RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  if (auto run = store_->StartRun(start)) store_->FinishRun(*run.value, RunResult::kFailed, end.detail);
+  end.reason = end.detail;
+  EndUnit(std::move(end));
+}
+
+void PositionWorker::StopNewJobs() {
+  stop_new_ = true;
+  if (options_.once && phase_ != Phase::kRunning && phase_ != Phase::kFinished) {
+    FailJob(FailureCause::kStopped, "");
+  }
+  if (sinks_.stop_taken) sinks_.stop_taken();
+}
+
+void PositionWorker::StopRunning(int signal, const std::string& why) {
+  stop_new_ = true;
+  if (phase_ == Phase::kRunning || (options_.once && phase_ != Phase::kFinished)) {
+    FailJob(FailureCause::kStopped, why, signal);
+  }
+  if (sinks_.stop_taken) sinks_.stop_taken();
+}
+
+void PositionWorker::SetProgressPosition(int position) {
+  if (phase_ != Phase::kRunning || progress_maximum_ <= 0) return;
+  const int percent = std::clamp(100 * (progress_maximum_ - position) / progress_maximum_, 0, 100);
+  if (percent == percent_) return;
+  percent_ = percent;
+  Emit(Event());
+}
+
+PositionEvent PositionWorker::Event() const {
+  PositionEvent event;
+  event.position = index_;
+  event.state = rule_.state();
+  event.adapter_serial = position_.adapter_serial;
+  if (phase_ == Phase::kRunning && step_ < steps_.size()) {
+    event.step = steps_[step_].kind;
+    event.plan = steps_[step_].plan;
+    event.step_index = static_cast<int>(step_ + 1);
+    event.steps = static_cast<int>(steps_.size()) - 1;  // the check sends nothing
+    event.percent = percent_;
+    event.serial = given_serial_;
+  }
+  return event;
+}
+
+void PositionWorker::Emit(PositionEvent event) {
+  if (sinks_.event) sinks_.event(event);
+}
+
+void PositionWorker::Later(std::function<void()> work) { QTimer::singleShot(0, &context_, std::move(work)); }
+
+}  // namespace orvane::station

@@ -1,0 +1,168 @@
+// One station position for the whole session: it holds its port open,
+// follows the line by the modem's polls (LineRule), reads each unit that
+// arrives, decides whether it gets the job (DecideUnit) and runs the job in
+// one connection, from the bytes the session read. Everything it does is
+// told as typed values through its sinks; it lives in one thread, which
+// also owns its record store connection.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/host.h"
+#include "device/session.h"
+#include "serial/link_port.h"
+#include "serial/serial_comm.h"
+#include "station/events.h"
+#include "station/job_snapshot.h"
+#include "station/line_rule.h"
+#include "station/record_store.h"
+#include "station/unit_decision.h"
+
+namespace orvane::station {
+
+struct StationPosition {
+  std::string port;            // COM3, or a device path
+  std::string adapter_serial;  // the USB adapter's serial number, may be empty
+};
+
+struct EngineOptions {
+  LineTimes times;
+  // Each position runs one unit's job and ends; a line with no polls for
+  // `no_modem_wait` ends failed, as a single run without a modem does.
+  bool once = false;
+  std::chrono::milliseconds no_modem_wait{10000};
+  std::chrono::milliseconds tick{20};
+  std::chrono::milliseconds reopen{500};  // a lost port is looked for this often
+  std::string version;
+};
+
+// A unit's end on a position, for the session's rows and totals.
+struct UnitEnd {
+  std::size_t position = 0;
+  std::string port;
+  LineState state = LineState::kFailed;  // kDone, kAlreadyDone, kFailed, kStopped
+  RunResult result = RunResult::kFailed;
+  JobStep step = JobStep::kNone;  // the step it failed in
+  int plan = 0;
+  FailureCause cause = FailureCause::kNone;
+  std::string detail;
+  std::string reason;  // as the record says it: "step: detail"
+  std::optional<std::int64_t> serial;
+  bool port_failed = false;  // the port would not open (a run with --once)
+  int signal = 0;            // kStopped: the signal that stopped it, if any
+};
+
+class PositionWorker final : public device::Host, private link::LinkTracer {
+ public:
+  struct Sinks {
+    std::function<void(const PositionEvent&)> event;
+    std::function<void(const UnitEnd&)> unit_ended;
+    std::function<void(const std::string&)> log;
+    std::function<void()> finished;  // once: this position is through
+    // A stop has been taken: no job starts after it, and the end of any job
+    // it stopped has been told before.
+    std::function<void()> stop_taken;
+  };
+
+  PositionWorker(std::size_t index, StationPosition position, std::shared_ptr<const JobSnapshot> snapshot,
+                 std::string store_location, EngineOptions options, Sinks sinks);
+  ~PositionWorker() override;
+
+  void Begin();
+  void StopNewJobs();
+  // `why` goes into the record's reason ("stopped by SIGINT").
+  void StopRunning(int signal, const std::string& why);
+
+  // device::Host
+  void AppendLog(const std::string& line) override;
+  void OpenLinkPort() override;
+  // The station keeps its port open for the session: an operation's end
+  // does not close it (the link has emptied its queue already).
+  void CloseLinkPort() override {}
+  bool WriteData(const std::uint8_t* bytes, std::uint16_t count) override;
+  // The line rule stands for the watchdog.
+  void StopWatchdog() override {}
+  void StartWatchdog() override {}
+  void SetProgressMaximum(int maximum) override { progress_maximum_ = maximum; }
+  void SetProgressPosition(int position) override;
+  void SetQueueCounter(const std::string&) override {}
+  bool ConfirmWarning(const std::string&) override { return true; }  // asked once for the session
+  std::optional<std::string> ChooseFile(const device::FileChoice&) override { return std::nullopt; }
+  void ModelChanged(device::ModelPart) override {}
+  void OperationEnded(const link::Outcome& outcome) override;
+
+ private:
+  enum class Phase { kIdle, kIdentifying, kRunning, kHolding, kFinished };
+  struct Step {
+    JobStep kind;
+    int plan = 0;  // 1-based for kPlan
+  };
+
+  // link::LinkTracer: polls feed the line rule.
+  void FrameSent(std::span<const std::uint8_t>) override {}
+  void FrameReceived(const link::FrameView& frame) override;
+  void Decision(link::LinkDecision, const link::QueueEntry*) override {}
+
+  bool OpenPort();
+  void PortLost();
+  void Tick();
+  void Apply(const LineChange& change);
+  void ResetSession();
+  void Identify();
+  void Decide();
+  void StartJob(const UnitVerdict& verdict);
+  void RunStep();
+  bool QueueStep(const Step& step);
+  bool QueueConstants();
+  void Check();
+  void FailJob(FailureCause cause, const std::string& detail, int signal = 0);
+  void EndUnit(UnitEnd end, const std::string& done_at = {});
+  void NoModem();
+  void TellJobChanged();
+  void Emit(PositionEvent event);
+  PositionEvent Event() const;
+  void Later(std::function<void()> work);
+  std::string ReasonOf(JobStep step, int plan, const std::string& detail) const;
+
+  std::size_t index_;
+  StationPosition position_;
+  std::shared_ptr<const JobSnapshot> snapshot_;
+  std::string store_location_;
+  EngineOptions options_;
+  Sinks sinks_;
+
+  QObject context_;
+  QTimer ticker_;
+  std::unique_ptr<RecordStore> store_;
+  serial::TSerialComm comm_;
+  serial::SimplePortChoice choice_;
+  serial::LinkPort port_;
+  std::unique_ptr<device::Session> session_;
+  LineRule rule_;
+  Phase phase_ = Phase::kIdle;
+  bool stop_new_ = false;
+  bool job_change_told_ = false;
+  bool ever_polled_ = false;
+  std::chrono::steady_clock::time_point began_{}, job_began_{}, last_open_try_{};
+
+  // The current unit's job.
+  UnitVerdict verdict_;
+  std::optional<std::int64_t> unit_serial_;
+  std::optional<std::int64_t> given_serial_;
+  std::int64_t run_ = 0;
+  bool image_written_ = false;  // the image's write pass was queued
+  std::vector<Step> steps_;
+  std::size_t step_ = 0;
+  int progress_maximum_ = 0;
+  int percent_ = 0;
+};
+
+}  // namespace orvane::station

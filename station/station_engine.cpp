@@ -1,0 +1,123 @@
+#include "station/station_engine.h"
+
+#include <algorithm>
+
+namespace orvane::station {
+
+struct StationEngine::Slot {
+  QThread thread;
+  QObject context;  // lives in the thread; runs the worker's calls there
+  std::unique_ptr<PositionWorker> worker;
+};
+
+StationEngine::StationEngine(QObject* parent) : QObject(parent) {}
+
+// Each worker is deleted in its own thread, where its port and store live.
+StationEngine::~StationEngine() {
+  for (auto& slot : slots_) {
+    QMetaObject::invokeMethod(&slot->context, [&slot] { slot->worker.reset(); }, Qt::BlockingQueuedConnection);
+    slot->thread.quit();
+    slot->thread.wait();
+  }
+}
+
+template <class Work>
+void StationEngine::OnWorker(Slot& slot, Work work) {
+  QMetaObject::invokeMethod(&slot.context, [&slot, work] {
+    if (slot.worker) work(*slot.worker);
+  });
+}
+
+void StationEngine::Start(std::vector<StationPosition> positions, std::shared_ptr<const JobSnapshot> snapshot,
+                          std::string store_location, EngineOptions options) {
+  once_ = options.once;
+  running_.assign(positions.size(), false);
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    auto slot = std::make_unique<Slot>();
+    slot->context.moveToThread(&slot->thread);
+    slot->thread.setObjectName(QString::fromStdString("position " + positions[i].port));
+    slot->thread.start();
+    // The sinks run in the worker's thread and post to this one.
+    PositionWorker::Sinks sinks{
+        .event = [this](const PositionEvent& event) {
+          QMetaObject::invokeMethod(this, [this, event] { Received(event); });
+        },
+        .unit_ended = [this](const UnitEnd& end) { QMetaObject::invokeMethod(this, [this, end] { Ended(end); }); },
+        .log = [this, i](const std::string& line) {
+          QMetaObject::invokeMethod(this, [this, i, line] { emit LogLine(i, line); });
+        },
+        .finished = [this] { QMetaObject::invokeMethod(this, [this] { Finished(); }); },
+        .stop_taken = [this] { QMetaObject::invokeMethod(this, [this] { StopTaken(); }); },
+    };
+    Slot* raw = slot.get();
+    QMetaObject::invokeMethod(&raw->context, [raw, i, position = positions[i], snapshot, store_location, options,
+                                              sinks]() mutable {
+      raw->worker = std::make_unique<PositionWorker>(i, std::move(position), snapshot, store_location, options,
+                                                     std::move(sinks));
+      raw->worker->Begin();
+    });
+    slots_.push_back(std::move(slot));
+  }
+  if (positions.empty()) QMetaObject::invokeMethod(this, [this] { EndIfIdle(); }, Qt::QueuedConnection);
+}
+
+void StationEngine::StopNewJobs() {
+  stopping_ = true;
+  stops_taken_ = 0;
+  for (auto& slot : slots_) OnWorker(*slot, [](PositionWorker& worker) { worker.StopNewJobs(); });
+  EndIfIdle();
+}
+
+void StationEngine::StopRunning(int signal, const std::string& why) {
+  stopping_ = true;
+  stops_taken_ = 0;
+  for (auto& slot : slots_) {
+    OnWorker(*slot, [signal, why](PositionWorker& worker) { worker.StopRunning(signal, why); });
+  }
+  EndIfIdle();
+}
+
+// A position runs from its first running event until its unit's end.
+void StationEngine::Received(const PositionEvent& event) {
+  if (event.position < running_.size() && event.state == LineState::kRunning) running_[event.position] = true;
+  emit PositionChanged(event);
+}
+
+void StationEngine::Ended(const UnitEnd& end) {
+  if (end.position < running_.size()) running_[end.position] = false;
+  ends_.push_back(end);
+  switch (end.state) {
+    case LineState::kDone: ++totals_.done; break;
+    case LineState::kAlreadyDone: ++totals_.already_done; break;
+    case LineState::kStopped: ++totals_.interrupted; break;
+    default: ++totals_.failed; break;
+  }
+  if (end.state == LineState::kDone && end.serial) {
+    totals_.serials.insert(std::upper_bound(totals_.serials.begin(), totals_.serials.end(), *end.serial),
+                           *end.serial);
+  }
+  emit UnitEnded(end);
+  EndIfIdle();
+}
+
+void StationEngine::StopTaken() {
+  ++stops_taken_;
+  EndIfIdle();
+}
+
+void StationEngine::Finished() {
+  ++finished_;
+  EndIfIdle();
+}
+
+void StationEngine::EndIfIdle() {
+  if (ended_) return;
+  const bool through = once_ ? finished_ == slots_.size()
+                             : stopping_ && stops_taken_ == slots_.size() &&
+                                   std::none_of(running_.begin(), running_.end(), [](bool r) { return r; });
+  if (!through) return;
+  ended_ = true;
+  emit SessionEnded(totals_);
+}
+
+}  // namespace orvane::station
