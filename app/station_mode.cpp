@@ -92,7 +92,7 @@ int RunStation(const Arguments& arguments) {
   if (arguments.demo) {
     try {
       // Six modems; the fourth has too little memory for the plans.
-      demo = std::make_unique<StationDemo>(std::vector<DemoModem>{{}, {}, {}, {2048}, {}, {}});
+      demo = std::make_unique<StationDemo>(std::vector<DemoModem>{{}, {}, {}, {512}, {}, {}});
     } catch (const std::exception& error) {
       std::fprintf(stderr, "orvane: the demo cannot start: %s\n", error.what());
       return 1;
