@@ -131,6 +131,9 @@ StationWindow::StationWindow(StationSession& session, Dialogs& dialogs, StationW
   connect(choose_, &QPushButton::clicked, this, [this] { ChooseJobPressed(); });
   connect(start_, &QPushButton::clicked, this, [this] { StartPressed(); });
   connect(stop_, &QPushButton::clicked, this, [this] { StopPressed(); });
+  connect(tabs_, &QTabWidget::currentChanged, this, [this](int tab) {
+    if (tabs_->widget(tab) == history_) history_->Refresh();
+  });
   connect(&session_, &StationSession::PositionChanged, this, &StationWindow::OnPosition);
   connect(&session_, &StationSession::SessionEnded, this, &StationWindow::OnEnded);
   ShowPhase();

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "device/session.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/station_charts.h"
+#include "ui/station_history.h"
 #include "ui/station_tile.h"
 
 namespace orvane::ui::testing {
@@ -83,6 +85,10 @@ TEST_F(StationWindowTest, TilesFollowThePositionsAndTheTitleNamesTheRecords) {
   EXPECT_TRUE(window->windowTitle().contains("/srv/records/station.sqlite"));
   EXPECT_TRUE(window->windowTitle().contains("Стенд 2"));
   EXPECT_FALSE(window->StartButton()->isEnabled());  // no job yet
+  // The records are read when their tab is opened.
+  EXPECT_TRUE(window->History()->Status()->text().isEmpty());
+  window->Tabs()->setCurrentIndex(1);
+  EXPECT_EQ(window->History()->Status()->text(), "Записи не прочитаны: Нет базы записей");
 }
 
 TEST_F(StationWindowTest, JobIsChosenWithTheOpenDialogAndSummed) {
