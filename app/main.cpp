@@ -9,12 +9,15 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/arguments.h"
 #include "app/demo_files.h"
 #include "app/screenshot_tour.h"
+#include "app/station_mode.h"
 #include "l10n/l10n.h"
 #include "serial/link_port.h"
 #include "sim/simulator.h"
@@ -28,31 +31,6 @@ namespace {
 bool HasDisplay() {
   return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
          !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
-
-struct Arguments {
-  bool demo = false;
-  QString screenshot;   // with --demo: the picture of the window after the first refresh
-  QString screenshots;  // with --demo: a folder for the pictures of the whole tour
-  bool valid = true;
-};
-
-Arguments ParseArguments(int argc, char** argv) {
-  Arguments arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--demo") == 0) {
-      arguments.demo = true;
-    } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
-      arguments.screenshot = QString::fromLocal8Bit(argv[++i]);
-    } else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc) {
-      arguments.screenshots = QString::fromLocal8Bit(argv[++i]);
-    } else {
-      arguments.valid = false;
-    }
-  }
-  const bool pictures = !arguments.screenshot.isEmpty() || !arguments.screenshots.isEmpty();
-  if (pictures && !arguments.demo) arguments.valid = false;
-  return arguments;
 }
 
 // Once the first refresh has filled the table and the constants, saves the
@@ -107,11 +85,15 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Answered before anything needs a display.
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("orvane %s\n", ORVANE_VERSION);
-    return 0;
+  // The command line is read before anything needs a display: --help and
+  // --version answer on any terminal, in the locale's language.
+  orvane::l10n::SetUp(argv[0]);
+  const orvane::app::ParsedArguments parsed = orvane::app::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.run) {
+    std::fputs(parsed.output.c_str(), parsed.exit_status == 0 ? stdout : stderr);
+    return parsed.exit_status;
   }
+  const orvane::app::Arguments& arguments = *parsed.run;
   if (!HasDisplay()) {
     std::fprintf(stderr, "orvane: no display to show the window on (DISPLAY is not set)\n");
     return 2;
@@ -130,11 +112,7 @@ int main(int argc, char** argv) {
                          "(Debian package qt6-translations-l10n); its own buttons stay English\n");
   }
 
-  const Arguments arguments = ParseArguments(argc, argv);
-  if (!arguments.valid) {
-    std::fprintf(stderr, "usage: orvane [--demo [--screenshot FILE.png | --screenshots FOLDER]] | --version\n");
-    return 2;
-  }
+  if (arguments.station) return orvane::app::RunStation(arguments);
   std::unique_ptr<Demo> demo;
   if (arguments.demo) {
     demo = std::make_unique<Demo>();
@@ -157,9 +135,9 @@ int main(int argc, char** argv) {
     ComCFGForm.PortChoice().SetText(demo->port);
   }
   Form1.show();
-  if (!arguments.screenshot.isEmpty()) TakeScreenshotAfterRefresh(Form1, arguments.screenshot);
-  if (!arguments.screenshots.isEmpty()) {
-    (new orvane::app::ScreenshotTour(Form1, arguments.screenshots, demo->firmware))->Start();
+  if (!arguments.screenshot.empty()) TakeScreenshotAfterRefresh(Form1, QString::fromStdString(arguments.screenshot));
+  if (!arguments.screenshots.empty()) {
+    (new orvane::app::ScreenshotTour(Form1, QString::fromStdString(arguments.screenshots), demo->firmware))->Start();
   }
   return QApplication::exec();
 }

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$root"
-mapfile -t sources < <(grep -rlE '\b(Tr|TrN|N_)\(' --include='*.cpp' --include="*.h" cli sim serial station | sort)
+mapfile -t sources < <(grep -rlE '\b(Tr|TrN|N_)\(' --include='*.cpp' --include="*.h" app cli sim serial station | sort)
 if [ ${#sources[@]} -eq 0 ]; then
   echo "no message is marked for translation yet"
   exit 0

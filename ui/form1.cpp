@@ -434,8 +434,12 @@ void TForm1::ShowError(const char* text) { dialogs_.ShowError(this, Q(text)); }
 
 void TForm1::AppendLog(const std::string& line) {
   Memo1->appendPlainText(QString::fromStdString(line));
+  // The newest line in view, from its start: a long line (a pulled cable's
+  // reason) must not leave every line cut off on the left.
   Memo1->moveCursor(QTextCursor::End);
+  Memo1->moveCursor(QTextCursor::StartOfBlock);
   Memo1->ensureCursorVisible();
+  Memo1->horizontalScrollBar()->setValue(0);
 }
 
 // Once the log holds more than its capacity, the oldest lines go, so that

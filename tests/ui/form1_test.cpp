@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -325,6 +326,24 @@ TEST_F(WindowTest, LogDropsItsOldestLinesBeyondItsCapacity) {
 
   form->AppendLog(std::string(TForm1::kLogCapacity + 10, 'y'));
   EXPECT_EQ(form->Memo1->document()->characterCount() - 1, TForm1::kLogCapacity);
+}
+
+// A pulled cable writes a reason longer than the pane; the lines after it
+// (and the long one itself) must still be read from their start.
+TEST_F(WindowTest, LogShowsTheStartOfItsLinesAfterALongLine) {
+  CreateAndShow();
+  const std::string long_line = "Порт связи потерян! " + std::string(400, 'x');
+  QScrollBar* sideways = form->Memo1->horizontalScrollBar();
+  for (const bool scrolled_by_hand : {false, true}) {
+    form->AppendLog(long_line);
+    NextTurn();
+    ASSERT_GT(sideways->maximum(), 0);
+    EXPECT_EQ(sideways->value(), 0) << "after the long line, scrolled by hand: " << scrolled_by_hand;
+    if (scrolled_by_hand) sideways->setValue(sideways->maximum());
+    form->AppendLog("Модем не подключен!");
+    NextTurn();
+    EXPECT_EQ(sideways->value(), 0) << "after a short line, scrolled by hand: " << scrolled_by_hand;
+  }
 }
 
 TEST_F(WindowTest, LinesAreAppendedAfterTextTheUserTyped) {
