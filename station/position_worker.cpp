@@ -6,7 +6,6 @@
 #include "link/commands.h"
 #include "serial/port_diagnosis.h"
 #include "serial/port_names.h"
-#include "station/engine_records.h"
 #include "station/job_check.h"
 #include "station/step_text.h"
 
@@ -235,7 +234,7 @@ void PositionWorker::Decide() {
   TellJobChanged();
   const std::int64_t serial = session_->model().fields.serial_number;
   unit_serial_ = serial;
-  auto runs = RunsWithSerial(*store_, serial);
+  auto runs = store_->RunsWithSerial(serial);
   if (!runs) {
     UnitEnd end;
     end.step = JobStep::kIdentify;
@@ -356,7 +355,7 @@ bool PositionWorker::QueueConstants() {
   device::ConstantsFields& fields = session_->model().fields;
   if (job.serial) {
     const auto grant = verdict_.kind == UnitVerdict::Kind::kKeep
-                           ? KeepSerial(*store_, run_, *unit_serial_)
+                           ? store_->KeepSerial(run_, *unit_serial_)
                            : store_->TakeSerial(run_, *job.serial, unit_serial_);
     if (!grant) {
       FailJob(FailureCause::kRecords, grant.error);
@@ -424,7 +423,7 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
     }
     end.reason = ReasonOf(end.step, end.plan, end.detail);
     RunEnd record{end.result, end.reason};
-    record.failed_step = StepKindOf(end.step);
+    record.failed_step = end.step;
     record.failed_plan = end.plan;
     record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
     if (auto error = store_->FinishRun(run_, record)) end.reason += "; " + *error;

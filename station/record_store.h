@@ -71,6 +71,7 @@
 #include <string_view>
 #include <vector>
 
+#include "station/events.h"
 #include "station/job.h"
 #include "station/outcome.h"
 #include "station/store_location.h"
@@ -87,7 +88,7 @@ enum class ImageAction { kNone, kWritten, kAlreadyHeld };
 const char* ImageActionText(ImageAction action);  // "none", "written", "already_held"
 
 // The step a run failed in; kPlan comes with the plan's 1-based index.
-enum class StepKind { kNone, kConnect, kIdentify, kImage, kErase, kPlan, kConstants, kCheck };
+using StepKind = JobStep;  // one enum for the engine and its records (station/events.h)
 const char* StepKindText(StepKind step);  // "none", "connect", ..., "check"
 
 // How a run came by its serial number: a fresh one from the counter; the

@@ -4,11 +4,6 @@
 
 namespace orvane::station {
 
-bool SameJobAs(const RunRecord& run, const RunStart& session) {
-  return run.image_sha256 == session.image_sha256 && run.plans == session.plans &&
-         run.constants == session.constants;
-}
-
 UnitVerdict DecideUnit(std::optional<std::int64_t> serial, const std::optional<SerialRange>& range,
                        const std::vector<RunRecord>& given, const RunStart& session) {
   using Kind = UnitVerdict::Kind;
@@ -20,7 +15,7 @@ UnitVerdict DecideUnit(std::optional<std::int64_t> serial, const std::optional<S
   const auto done = [](const RunRecord* run) { return run->result == RunResult::kDone; };
   // The newest done run of this job says when.
   for (auto run = mine.rbegin(); run != mine.rend(); ++run) {
-    if (done(*run) && SameJobAs(**run, session)) return {Kind::kAlreadyDone, (*run)->finished};
+    if (done(*run) && SameJob(**run, session)) return {Kind::kAlreadyDone, (*run)->finished};
   }
   if (std::any_of(mine.begin(), mine.end(), done)) return {Kind::kKeep, {}};
   if (!mine.empty()) return {Kind::kAgain, {}};

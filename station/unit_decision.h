@@ -34,8 +34,4 @@ struct UnitVerdict {
 UnitVerdict DecideUnit(std::optional<std::int64_t> serial, const std::optional<SerialRange>& range,
                        const std::vector<RunRecord>& given, const RunStart& session);
 
-// The run was of the same job: image, plans (names and SHA-256) and
-// constants as this session's.
-bool SameJobAs(const RunRecord& run, const RunStart& session);
-
 }  // namespace orvane::station
