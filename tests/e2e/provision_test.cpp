@@ -178,12 +178,14 @@ TEST_P(Provision, ARunKilledOutrightAndStartedAgainGivesNoNumberTwice) {
     SCOPED_TRACE(after_serial ? "killed once it has a number" : "killed early");
     Background tool(Tool({"--port", consoles_[0]->port(), "--yes", "provision", job}), ToolEnvironment());
     const auto deadline = std::chrono::steady_clock::now() + 30s;
+    // A unit's run is recorded once its job starts (the unit read, nothing
+    // written before): killed early means killed in its job, before a number.
     for (bool ready = false; !ready && std::chrono::steady_clock::now() < deadline;) {
-      std::this_thread::sleep_for(after_serial ? 5ms : 300ms);
+      std::this_thread::sleep_for(5ms);
       const auto runs = (*store.value)->History({});
       ASSERT_TRUE(runs) << runs.error;
-      ready = !after_serial || std::any_of(runs.value->begin(), runs.value->end(), [](const auto& r) {
-        return r.serial && r.result == station::RunResult::kRunning;
+      ready = std::any_of(runs.value->begin(), runs.value->end(), [after_serial](const auto& r) {
+        return r.result == station::RunResult::kRunning && r.serial.has_value() == after_serial;
       });
     }
     tool.Signal(SIGKILL);
