@@ -1,6 +1,7 @@
 #include "ui/look.h"
 
 #include <QFontInfo>
+#include <QLabel>
 #include <QPalette>
 #include <QWidget>
 
@@ -17,6 +18,15 @@ QFont WindowFont(bool bold) {
   font.setPixelSize(11);
   font.setBold(bold);
   return font;
+}
+
+QLabel* WrappedLabel(int pixels, bool bold, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  QFont font = WindowFont(bold);
+  font.setPixelSize(pixels);
+  label->setFont(font);
+  label->setWordWrap(true);
+  return label;
 }
 
 void FillBackground(QWidget* widget, const QColor& colour) {

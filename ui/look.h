@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 namespace orvane::ui {
@@ -19,6 +20,10 @@ inline const QColor kDialogColour{0x80, 0x00, 0x00};     // port dialog backgrou
 // the windows were laid out for. Liberation Sans has the metrics of the
 // narrow sans-serif faces that layout assumes; DejaVu Sans is the fallback.
 QFont WindowFont(bool bold = false);
+
+// A word-wrapping label in the window font at the given pixel size: the
+// station window's texts, read from a distance.
+QLabel* WrappedLabel(int pixels, bool bold, QWidget* parent);
 
 // Paints a widget's background in the given colour.
 void FillBackground(QWidget* widget, const QColor& colour);

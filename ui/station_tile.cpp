@@ -110,15 +110,6 @@ Qt::PenStyle PenOf(TileBorder border) {
   return Qt::SolidLine;
 }
 
-QLabel* Label(int pixels, bool bold, QWidget* parent) {
-  auto* label = new QLabel(parent);
-  QFont font = WindowFont(bold);
-  font.setPixelSize(pixels);
-  label->setFont(font);
-  label->setWordWrap(true);
-  return label;
-}
-
 }  // namespace
 
 QString StepName(JobStep step, int plan) {
@@ -175,14 +166,14 @@ TileLook LookOf(const station::PositionEvent& event) {
 
 StationTile::StationTile(const QString& name, const QString& socket, QWidget* parent)
     : QFrame(parent),
-      name_(Label(20, true, this)),
-      socket_(Label(11, false, this)),
-      symbol_(Label(40, true, this)),
-      headline_(Label(30, true, this)),
-      detail_(Label(16, false, this)),
+      name_(WrappedLabel(20, true, this)),
+      socket_(WrappedLabel(11, false, this)),
+      symbol_(WrappedLabel(40, true, this)),
+      headline_(WrappedLabel(30, true, this)),
+      detail_(WrappedLabel(16, false, this)),
       progress_(new QProgressBar(this)),
-      action_(Label(22, true, this)),
-      facts_(Label(12, false, this)) {
+      action_(WrappedLabel(22, true, this)),
+      facts_(WrappedLabel(12, false, this)) {
   setAutoFillBackground(true);
   setMinimumSize(260, 220);
   name_->setText(name);

@@ -45,15 +45,6 @@ int ColumnsFor(std::size_t tiles) {
   return static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
 }
 
-QLabel* BigLabel(int pixels, bool bold, QWidget* parent) {
-  auto* label = new QLabel(parent);
-  QFont font = WindowFont(bold);
-  font.setPixelSize(pixels);
-  label->setFont(font);
-  label->setWordWrap(true);
-  return label;
-}
-
 }  // namespace
 
 QStringList JobSummary(const station::Job& job, std::optional<std::int64_t> numbers_left) {
@@ -78,10 +69,10 @@ StationWindow::StationWindow(StationSession& session, Dialogs& dialogs, StationW
       session_(session),
       dialogs_(dialogs),
       setup_(std::move(setup)),
-      job_name_(BigLabel(18, true, this)),
-      summary_(BigLabel(13, false, this)),
-      refusal_(BigLabel(16, true, this)),
-      session_line_(BigLabel(16, true, this)),
+      job_name_(WrappedLabel(18, true, this)),
+      summary_(WrappedLabel(13, false, this)),
+      refusal_(WrappedLabel(16, true, this)),
+      session_line_(WrappedLabel(16, true, this)),
       choose_(new QPushButton(QStringLiteral("Задание…"), this)),
       start_(new QPushButton(QStringLiteral("Начать"), this)),
       stop_(new QPushButton(QStringLiteral("Остановить"), this)),
