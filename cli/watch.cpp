@@ -94,7 +94,10 @@ class StationRun {
     engine_options.once = !options_.watch;
     engine_options.no_modem_wait = std::chrono::milliseconds(serial::Connection::kWatchdogMs);
     engine_options.version = ORVANE_VERSION;
-    engine_.Start(std::move(positions), std::move(snapshot), *options_.db, engine_options);
+    if (auto refused = engine_.Start(std::move(positions), std::move(snapshot), *options_.db, engine_options)) {
+      view_.Close();
+      return Refuse(console_, options_.json, *refused, kExitRefused);
+    }
     if (!engine_.ended()) loop.exec();
     view_.Close();
     return Finish();
