@@ -154,7 +154,7 @@ const std::vector<CommandSpec>& Table() {
        "                        the records of provision runs in --db, oldest first: a table,\n"
        "                        one JSON object a line with --json, or CSV; --until keeps the\n"
        "                        runs started up to that day or time, --result those that ended\n"
-       "                        so (running, done, failed, interrupted)\n"),
+       "                        so (running, done, failed, interrupted, abandoned)\n"),
        {"--serial", "--since", "--until", "--station", "--position", "--result", "--csv"}, NoCheck, nullptr, nullptr, HistoryArguments, RunHistory},
   };
   return table;

@@ -270,7 +270,7 @@ class Parser {
     }
     if (result_->count() > 0) {
       if (!station::RunResultFromText(result_text_)) {
-        return Format(Tr("--result is one of running, done, failed, interrupted, not \"%s\""), result_text_.c_str());
+        return Format(Tr("--result is one of running, done, failed, interrupted, abandoned, not \"%s\""), result_text_.c_str());
       }
       options_.result_word = result_text_;
     }

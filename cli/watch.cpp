@@ -104,7 +104,10 @@ class StationRun {
         return std::unique_ptr<station::PositionTrace>(TraceWriter::Open(path, error));
       };
     }
-    engine_.Start(std::move(positions), std::move(snapshot), *options_.db, engine_options);
+    if (auto refused = engine_.Start(std::move(positions), std::move(snapshot), *options_.db, engine_options)) {
+      view_.Close();
+      return Refuse(console_, options_.json, *refused, kExitRefused);
+    }
     if (!engine_.ended()) loop.exec();
     view_.Close();
     return Finish();

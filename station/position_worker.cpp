@@ -276,8 +276,10 @@ void PositionWorker::TellJobChanged() {
 }
 
 void PositionWorker::StartJob(const UnitVerdict& verdict) {
+  if (auto told = spool_.FlushAndTell(*store_)) AppendLog(*told);
   RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
   start.trace = trace_file_;
+  start.session = options_.session;
   auto run = store_->StartRun(start);
   if (!run) {
     UnitEnd end;
@@ -380,9 +382,9 @@ void PositionWorker::Check() {
   }
   RunEnd record{RunResult::kDone, ""};
   record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
-  if (auto error = store_->FinishRun(run_, record)) {
-    return FailJob(FailureCause::kRecords, *error);
-  }
+  const EndWriting written = spool_.Record(*store_, run_, record);
+  if (written.where == EndWriting::Where::kNowhere) return FailJob(FailureCause::kRecords, written.text);
+  if (written.where == EndWriting::Where::kSpool) AppendLog(written.text);
   phase_ = Phase::kHolding;
   UnitEnd end;
   end.state = LineState::kDone;
@@ -426,7 +428,9 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
     record.failed_step = end.step;
     record.failed_plan = end.plan;
     record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
-    if (auto error = store_->FinishRun(run_, record)) end.reason += "; " + *error;
+    if (const EndWriting written = spool_.Record(*store_, run_, record); written.where != EndWriting::Where::kStore) {
+      end.reason += "; " + written.text;
+    }
   }
   EndUnit(std::move(end));
 }
@@ -465,7 +469,8 @@ void PositionWorker::NoModem() {
   end.cause = FailureCause::kLinkCleared;
   end.detail = link::kLogNotConnected;
   AppendLog(link::kLogNotConnected);
-  const RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  start.session = options_.session;
   if (auto run = store_->StartRun(start)) store_->FinishRun(*run.value, RunResult::kFailed, end.detail);
   end.reason = end.detail;
   EndUnit(std::move(end));

@@ -20,10 +20,12 @@
 #include "device/session.h"
 #include "serial/link_port.h"
 #include "serial/serial_comm.h"
+#include "station/end_spool.h"
 #include "station/events.h"
 #include "station/job_snapshot.h"
 #include "station/line_rule.h"
 #include "station/record_store.h"
+#include "station/session_lease.h"
 #include "station/unit_decision.h"
 
 namespace orvane::station {
@@ -52,6 +54,9 @@ struct EngineOptions {
   // and the reason when it cannot be.
   std::function<std::string(const std::string& port)> trace_path;
   std::function<std::unique_ptr<PositionTrace>(const std::string& path, std::string* error)> open_trace;
+  LeaseTimes lease;         // the session's hold on its positions
+  std::int64_t session = 0;  // set by the engine: the records' session id
+  std::string end_spool;     // where ends wait when the store is away; the engine fills it in
 };
 
 // A unit's end on a position, for the session's rows and totals.
@@ -176,6 +181,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::size_t step_ = 0;
   int progress_maximum_ = 0;
   int percent_ = 0;
+  EndSpool spool_{options_.end_spool};
 };
 
 }  // namespace orvane::station

@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "station/job.h"
@@ -19,6 +21,13 @@ Constants ConstantsFromJson(const QJsonObject& object);
 
 QJsonArray PlansToJson(const std::vector<PlanRecord>& plans);
 std::vector<PlanRecord> PlansFromJson(const QJsonArray& array);
+
+QJsonArray NamesToJson(const std::vector<std::string>& names);
+std::vector<std::string> NamesFromJson(const QJsonArray& array);
+
+// A run's end as a spool line keeps it; nothing for an object that is not one.
+QJsonObject RunEndToJson(const RunEnd& end);
+std::optional<RunEnd> RunEndFromJson(const QJsonObject& object);
 
 // Compact JSON text, and back (an empty object or array for broken text).
 QString CompactJson(const QJsonObject& object);

@@ -44,7 +44,7 @@ std::string AlreadyEnded(std::int64_t run, const std::string& result) {
 // statement does not fix by itself are cast, which PostgreSQL needs to
 // prepare them.
 
-constexpr int kVersion = 2;
+constexpr int kVersion = 3;
 
 // The first layout; a new store starts from it and is upgraded as an old
 // one is.
@@ -84,6 +84,43 @@ constexpr const char* kUpgradeTo2[] = {
     "UPDATE station_serials SET kind = 'again' WHERE turn > 0",
 };
 
+constexpr const char* kUpgradeTo3[] = {
+    "CREATE TABLE IF NOT EXISTS station_sessions ("
+    " id BIGINT PRIMARY KEY,"
+    " station TEXT NOT NULL,"
+    " positions TEXT NOT NULL,"
+    " host TEXT NOT NULL,"
+    " started TEXT NOT NULL,"
+    " renewed TEXT NOT NULL,"
+    " lease_until TEXT NOT NULL,"
+    " ended TEXT)",
+    "ALTER TABLE station_runs ADD COLUMN session_id BIGINT REFERENCES station_sessions (id)",
+    "CREATE INDEX IF NOT EXISTS station_runs_session ON station_runs (session_id, result)",
+};
+
+// Times are UTC ISO 8601 with milliseconds, so they compare as text.
+constexpr const char* kLiveSessions =
+    "SELECT id, host, started, lease_until, positions FROM station_sessions"
+    " WHERE station = :station AND ended IS NULL AND lease_until >= :now ORDER BY id";
+constexpr const char* kNewSession =
+    "INSERT INTO station_sessions (id, station, positions, host, started, renewed, lease_until, ended)"
+    " VALUES ((SELECT COALESCE(MAX(id), 0) + 1 FROM station_sessions), :station, :positions, :host, :started,"
+    " :renewed, :lease_until, NULL)"
+    " RETURNING id";
+constexpr const char* kRenewSession =
+    "UPDATE station_sessions SET renewed = :renewed, lease_until = :lease_until"
+    " WHERE id = :id AND ended IS NULL AND lease_until >= :now";
+constexpr const char* kSessionState = "SELECT lease_until, ended FROM station_sessions WHERE id = :id";
+constexpr const char* kReleaseSession =
+    "UPDATE station_sessions SET ended = :ended, lease_until = :lease_until WHERE id = :id AND ended IS NULL";
+constexpr const char* kLapsedSessions =
+    "SELECT s.id, s.renewed, s.host FROM station_sessions s"
+    " WHERE (s.ended IS NOT NULL OR s.lease_until < :now) AND EXISTS ("
+    "  SELECT 1 FROM station_runs r WHERE r.session_id = s.id AND r.result = 'running')";
+constexpr const char* kAbandonRuns =
+    "UPDATE station_runs SET result = 'abandoned', finished = :finished, reason = :reason"
+    " WHERE session_id = :session AND result = 'running'";
+
 constexpr const char* kCreateSchemaTable = "CREATE TABLE IF NOT EXISTS station_schema (version INTEGER NOT NULL)";
 constexpr const char* kReadVersion = "SELECT MAX(version) FROM station_schema";
 constexpr const char* kClearVersion = "DELETE FROM station_schema";
@@ -99,16 +136,17 @@ constexpr const char* kPostgresHasTable =
 constexpr const char* kStartRun =
     "INSERT INTO station_runs"
     " (id, started, finished, port, usb_serial, image_sha256, plans, constants, result, reason, version,"
-    " station, position, socket, trace)"
+    " station, position, socket, trace, session_id)"
     " VALUES ((SELECT COALESCE(MAX(id), 0) + 1 FROM station_runs), :started, NULL, :port, :usb_serial,"
-    " :image_sha256, :plans, :constants, 'running', '', :version, :station, :position, :socket, :trace)"
+    " :image_sha256, :plans, :constants, 'running', '', :version, :station, :position, :socket, :trace,"
+    " CAST(:session AS BIGINT))"
     " RETURNING id";
 
 constexpr const char* kFinishRun =
     "UPDATE station_runs SET finished = :finished, result = :result, reason = :reason,"
     " failed_step = :failed_step, failed_plan = :failed_plan, image_action = :image_action, holds = :holds,"
     " lease_until = :lease_until"
-    " WHERE id = :id AND result = 'running'";
+    " WHERE id = :id AND result IN ('running', 'abandoned')";
 
 constexpr const char* kRunResult = "SELECT result FROM station_runs WHERE id = :id";
 
@@ -159,7 +197,7 @@ constexpr const char* kHighestTaken =
 constexpr const char* kHistory =
     "SELECT r.id, r.started, r.finished, r.port, r.usb_serial, g.serial, g.turn, r.image_sha256, r.plans,"
     " r.constants, r.result, r.reason, r.version, r.station, r.position, r.socket, r.trace, r.image_action,"
-    " r.failed_step, r.failed_plan, r.holds, r.lease_until, g.kind"
+    " r.failed_step, r.failed_plan, r.holds, r.lease_until, g.kind, r.session_id"
     " FROM station_runs r LEFT JOIN station_serials g ON g.run_id = r.id";
 
 // SQLite waits this long for another process's write lock before a
@@ -237,6 +275,7 @@ const char* RunResultText(RunResult result) {
     case RunResult::kDone: return "done";
     case RunResult::kFailed: return "failed";
     case RunResult::kInterrupted: return "interrupted";
+    case RunResult::kAbandoned: return N_("abandoned");
   }
   return "?";
 }
@@ -302,6 +341,9 @@ struct RecordStore::Connection {
     if (version == 1) {
       for (const char* statement : kUpgradeTo2) step(statement);
     }
+    if (version <= 2) {
+      for (const char* statement : kUpgradeTo3) step(statement);
+    }
     if (version < kVersion) {
       step(kClearVersion);
       step(kWriteVersion, {{":version", kVersion}});
@@ -309,6 +351,26 @@ struct RecordStore::Connection {
     step("COMMIT");
     if (!failed.error.empty()) Execute("ROLLBACK", {});
     return failed;
+  }
+
+  // `body` in one transaction that holds the write lock on `table` from its
+  // start, so two processes doing the same take turns; rolled back when a
+  // statement fails.
+  template <typename Body>
+  StatementResult InTransaction(const char* table, Body body) const {
+    StatementResult result = Execute(Sqlite() ? "BEGIN IMMEDIATE" : "BEGIN", {});
+    if (!result.error.empty()) return result;
+    if (!Sqlite()) {
+      const std::string lock = std::string("LOCK TABLE ") + table + " IN SHARE ROW EXCLUSIVE MODE";
+      result = Execute(lock.c_str(), {});
+    }
+    if (result.error.empty()) result = body();
+    if (result.error.empty()) {
+      StatementResult committed = Execute("COMMIT", {});
+      if (!committed.error.empty()) result = committed;
+    }
+    if (!result.error.empty()) Execute("ROLLBACK", {});
+    return result;
   }
 
   StatementResult Execute(const char* sql, const Bindings& bindings) const {
@@ -503,7 +565,9 @@ Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
                                             {":station", Q(start.station)},
                                             {":position", Q(start.position)},
                                             {":socket", Q(start.socket)},
-                                            {":trace", Q(start.trace)}});
+                                            {":trace", Q(start.trace)},
+                                            {":session", start.session > 0 ? QVariant::fromValue<qlonglong>(start.session)
+                                                                           : QVariant(QMetaType(QMetaType::LongLong))}});
   });
   if (!result.error.empty() || result.rows.empty()) {
     return Outcome<std::int64_t>::Failed(Format(Tr("cannot record the run in %1$s: %2$s"),
@@ -517,7 +581,7 @@ std::optional<std::string> RecordStore::FinishRun(std::int64_t run, const RunEnd
   if (end.result == RunResult::kRunning) return std::string(Tr("a run cannot be finished as running"));
   const std::string where = location_.Describe();
   const StatementResult update = Retrying([&] {
-    return connection_->Execute(kFinishRun, {{":finished", Now()},
+    return connection_->Execute(kFinishRun, {{":finished", end.finished.empty() ? Now() : Q(end.finished)},
                                              {":result", QString::fromLatin1(RunResultText(end.result))},
                                              {":reason", Q(end.reason)},
                                              {":failed_step", QString::fromLatin1(StepKindText(end.failed_step))},
@@ -673,6 +737,7 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
     r.failed_plan = row[19].toInt();
     r.holds_json = S(row[20].toString());
     r.lease_until = S(row[21].toString());
+    r.session = row[23].isNull() ? 0 : row[23].toLongLong();
     runs.push_back(std::move(r));
   }
   return Listed::Done(std::move(runs));
@@ -735,6 +800,123 @@ Outcome<SerialGrant> RecordStore::KeepSerial(std::int64_t run, std::int64_t seri
     return kept();
   });
   return attempt.outcome;
+}
+
+namespace {
+
+QString LeaseEnd(std::chrono::milliseconds lapse) {
+  return QDateTime::currentDateTimeUtc().addMSecs(lapse.count()).toString(Qt::ISODateWithMs);
+}
+
+bool SharesPosition(const std::vector<std::string>& held, const std::vector<std::string>& wanted) {
+  return std::any_of(wanted.begin(), wanted.end(),
+                     [&](const std::string& name) { return std::find(held.begin(), held.end(), name) != held.end(); });
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+std::string Refusal(const SessionClaim& claim, const SessionHolder& holder) {
+  std::vector<std::string> shared;
+  for (const std::string& name : claim.positions) {
+    if (std::find(holder.positions.begin(), holder.positions.end(), name) != holder.positions.end()) {
+      shared.push_back(name);
+    }
+  }
+  return Format(Tr("station %1$s: %2$s already taken by the session on %3$s started at %4$s, its lease running "
+                   "until %5$s"),
+                claim.station.c_str(), Joined(shared).c_str(), holder.host.c_str(), holder.started.c_str(),
+                holder.lease_until.c_str());
+}
+
+}  // namespace
+
+Outcome<std::int64_t> RecordStore::ClaimSession(const SessionClaim& claim) {
+  using Claimed = Outcome<std::int64_t>;
+  std::optional<SessionHolder> holder;
+  const StatementResult result = Retrying([&] {
+    holder.reset();
+    return connection_->InTransaction("station_sessions", [&]() -> StatementResult {
+      const QString now = Now();
+      StatementResult live = connection_->Execute(kLiveSessions, {{":station", Q(claim.station)}, {":now", now}});
+      if (!live.error.empty()) return live;
+      for (const Row& row : live.rows) {
+        SessionHolder held{row[0].toLongLong(), TextOf(row[1]), TextOf(row[2]), TextOf(row[3]),
+                           NamesFromJson(ArrayFromText(row[4].toString()))};
+        if (SharesPosition(held.positions, claim.positions)) {
+          holder = std::move(held);
+          return {};
+        }
+      }
+      return connection_->Execute(kNewSession, {{":station", Q(claim.station)},
+                                                {":positions", CompactJson(NamesToJson(claim.positions))},
+                                                {":host", Q(claim.host)},
+                                                {":started", now},
+                                                {":renewed", now},
+                                                {":lease_until", LeaseEnd(claim.lapse)}});
+    });
+  });
+  if (!result.error.empty()) {
+    return Claimed::Failed(Format(Tr("cannot start the station session in %1$s: %2$s"), location_.Describe().c_str(),
+                                  result.error.c_str()));
+  }
+  if (holder) return Claimed::Failed(Refusal(claim, *holder));
+  if (result.rows.empty()) return Claimed::Failed(Tr("no id came back"));
+  return Claimed::Done(result.rows.front().at(0).toLongLong());
+}
+
+std::optional<std::string> RecordStore::RenewSession(std::int64_t session, std::chrono::milliseconds lapse) {
+  const QVariant id = QVariant::fromValue<qlonglong>(session);
+  const StatementResult renewed = Retrying([&] {
+    const QString now = Now();
+    return connection_->Execute(kRenewSession,
+                                {{":renewed", now}, {":lease_until", LeaseEnd(lapse)}, {":id", id}, {":now", now}});
+  });
+  const std::string where = location_.Describe();
+  if (!renewed.error.empty()) {
+    return Format(Tr("cannot renew the lease of station session %1$lld in %2$s: %3$s"),
+                  static_cast<long long>(session), where.c_str(), renewed.error.c_str());
+  }
+  if (renewed.affected > 0) return std::nullopt;
+  const StatementResult state = Retrying([&] { return connection_->Execute(kSessionState, {{":id", id}}); });
+  if (state.rows.empty()) return Format(Tr("there is no station session %1$lld in %2$s"), static_cast<long long>(session), where.c_str());
+  return Format(Tr("the lease of station session %1$lld lapsed at %2$s"), static_cast<long long>(session),
+                TextOf(state.rows.front().at(0)).c_str());
+}
+
+std::optional<std::string> RecordStore::ReleaseSession(std::int64_t session) {
+  const StatementResult released = Retrying([&] {
+    const QString now = Now();
+    return connection_->Execute(kReleaseSession,
+                                {{":ended", now}, {":lease_until", now}, {":id", QVariant::fromValue<qlonglong>(session)}});
+  });
+  if (released.error.empty()) return std::nullopt;
+  return Format(Tr("cannot end station session %1$lld in %2$s: %3$s"), static_cast<long long>(session),
+                location_.Describe().c_str(), released.error.c_str());
+}
+
+Outcome<std::int64_t> RecordStore::AbandonLapsedRuns() {
+  using Counted = Outcome<std::int64_t>;
+  auto failed = [&](const StatementResult& r) {
+    return Counted::Failed(Format(Tr("cannot mark the runs of lapsed sessions in %1$s: %2$s"),
+                                  location_.Describe().c_str(), r.error.c_str()));
+  };
+  const StatementResult lapsed = Retrying([&] { return connection_->Execute(kLapsedSessions, {{":now", Now()}}); });
+  if (!lapsed.error.empty()) return failed(lapsed);
+  std::int64_t marked = 0;
+  for (const Row& row : lapsed.rows) {
+    const std::string reason =
+        Format(Tr("its station %1$s stopped renewing its lease at %2$s"), TextOf(row[2]).c_str(), TextOf(row[1]).c_str());
+    const StatementResult abandoned = Retrying([&] {
+      return connection_->Execute(kAbandonRuns, {{":finished", Now()}, {":reason", Q(reason)}, {":session", row[0]}});
+    });
+    if (!abandoned.error.empty()) return failed(abandoned);
+    marked += abandoned.affected;
+  }
+  return Counted::Done(marked);
 }
 
 std::optional<std::string> RecordStore::Probe() {

@@ -9,7 +9,12 @@
 //                    image_sha256, plans (JSON), constants (JSON), result,
 //                    reason, version; from version 2 on also station,
 //                    position, socket, trace, image_action, failed_step,
-//                    failed_plan, holds (JSON), lease_until
+//                    failed_plan, holds (JSON), lease_until; from version 3
+//                    on also session_id (the station session that ran it;
+//                    NULL for runs of older tools)
+//   station_sessions from version 3: one row per station session: id,
+//                    station, positions (JSON), host, started, renewed,
+//                    lease_until, ended
 //   station_serials  one row per serial number given to a run:
 //                    (serial, turn) is the primary key, run_id is unique;
 //                    from version 2 on also kind (fresh, again, kept)
@@ -64,6 +69,7 @@
 // loads its drivers as plugins and needs a QCoreApplication to exist.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -78,8 +84,9 @@
 
 namespace orvane::station {
 
-enum class RunResult { kRunning, kDone, kFailed, kInterrupted };
-const char* RunResultText(RunResult result);  // "running", "done", "failed", "interrupted"
+// kAbandoned: the run was `running` when its session's lease lapsed.
+enum class RunResult { kRunning, kDone, kFailed, kInterrupted, kAbandoned };
+const char* RunResultText(RunResult result);  // "running", "done", "failed", "interrupted", "abandoned"
 std::optional<RunResult> RunResultFromText(std::string_view text);
 
 // What became of the job's image: none in the job; written and verified; a
@@ -114,6 +121,7 @@ struct RunStart {
   std::string position = {};  // the position's name, such as "Место 1" (RunStartFor: the port)
   std::string socket = {};    // the hub socket's /dev/serial/by-path name, may be empty
   std::string trace = {};     // the run's frame-trace file, may be empty
+  std::int64_t session = 0;   // the station session running it, 0 for none
 };
 
 // How a run ended. holds_json (what the unit holds afterwards, a JSON
@@ -126,6 +134,7 @@ struct RunEnd {
   ImageAction image_action = ImageAction::kNone;
   std::string holds_json = "{}";
   std::string lease_until = {};
+  std::string finished = {};  // UTC ISO 8601 when it ended; empty for now
 };
 
 struct RunRecord {
@@ -147,6 +156,22 @@ struct RunRecord {
   int failed_plan = 0;
   std::string holds_json = "{}";
   std::string lease_until;  // a live session's lease, empty when none
+  std::int64_t session = 0;  // 0 for a run without a session
+};
+
+// A station session asking for its positions.
+struct SessionClaim {
+  std::string station;
+  std::vector<std::string> positions;
+  std::string host;
+  std::chrono::milliseconds lapse{60000};  // the lease lasts this long unless renewed
+};
+
+// A live session, as a refused claim names it.
+struct SessionHolder {
+  std::int64_t id = 0;
+  std::string host, started, lease_until;
+  std::vector<std::string> positions;
 };
 
 struct SerialGrant {
@@ -207,6 +232,20 @@ class RecordStore {
   Outcome<std::vector<RunRecord>> RunsWithSerial(std::int64_t serial);
   // The runs that match, oldest first.
   Outcome<std::vector<RunRecord>> History(const HistoryFilter& filter);
+  // A session for the claim's positions, its lease running from now; an
+  // error naming the holder when a live session of the same station holds
+  // any of them. A session whose lease lapsed or that ended holds nothing.
+  Outcome<std::int64_t> ClaimSession(const SessionClaim& claim);
+  // The lease runs `lapse` from now; an error once it has lapsed or ended.
+  std::optional<std::string> RenewSession(std::int64_t session, std::chrono::milliseconds lapse);
+  // The session ends and holds nothing any more.
+  std::optional<std::string> ReleaseSession(std::int64_t session);
+  // Every run still `running` whose session lapsed or ended becomes
+  // `abandoned`, its reason saying when the lease was last renewed; how
+  // many. Runs without a session are left as they are: nothing tells
+  // whether their tool still lives.
+  Outcome<std::int64_t> AbandonLapsedRuns();
+
   // One cheap write and read: why the store cannot be used right now, or
   // nothing when it can.
   std::optional<std::string> Probe();

@@ -26,7 +26,8 @@ inline constexpr Word<SerialKind> kSerialKindWords[] = {
 inline constexpr Word<RunResult> kRunResultWords[] = {{RunResult::kRunning, "running"},
                                                       {RunResult::kDone, "done"},
                                                       {RunResult::kFailed, "failed"},
-                                                      {RunResult::kInterrupted, "interrupted"}};
+                                                      {RunResult::kInterrupted, "interrupted"},
+                                                      {RunResult::kAbandoned, "abandoned"}};
 
 template <typename Enum, std::size_t N>
 const char* WordOf(const Word<Enum> (&words)[N], Enum value) {

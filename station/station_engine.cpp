@@ -1,5 +1,6 @@
 #include "station/station_engine.h"
 
+#include <QSysInfo>
 #include <algorithm>
 
 namespace orvane::station {
@@ -19,6 +20,7 @@ StationEngine::~StationEngine() {
     slot->thread.quit();
     slot->thread.wait();
   }
+  lease_.reset();
 }
 
 template <class Work>
@@ -28,8 +30,20 @@ void StationEngine::OnWorker(Slot& slot, Work work) {
   });
 }
 
-void StationEngine::Start(std::vector<StationPosition> positions, std::shared_ptr<const JobSnapshot> snapshot,
-                          std::string store_location, EngineOptions options) {
+std::optional<std::string> StationEngine::Start(std::vector<StationPosition> positions,
+                                                std::shared_ptr<const JobSnapshot> snapshot,
+                                                std::string store_location, EngineOptions options) {
+  SessionClaim claim;
+  claim.host = QSysInfo::machineHostName().toStdString();
+  claim.station = claim.host;
+  for (const StationPosition& position : positions) claim.positions.push_back(position.port);
+  auto lease = SessionLease::Claim(store_location, std::move(claim), options.lease,
+                                   [this](const std::string& line) { emit LogLine(0, line); });
+  if (!lease) return lease.error;
+  lease_ = std::move(*lease.value);
+  options.session = lease_->id();
+  if (options.end_spool.empty()) options.end_spool = EndSpool::DefaultPath().value.value_or("");
+  if (auto told = EndSpool(options.end_spool).FlushAndTell(lease_->store())) emit LogLine(0, *told);
   once_ = options.once;
   running_.assign(positions.size(), false);
   for (std::size_t i = 0; i < positions.size(); ++i) {
@@ -59,6 +73,7 @@ void StationEngine::Start(std::vector<StationPosition> positions, std::shared_pt
     slots_.push_back(std::move(slot));
   }
   if (positions.empty()) QMetaObject::invokeMethod(this, [this] { EndIfIdle(); }, Qt::QueuedConnection);
+  return std::nullopt;
 }
 
 void StationEngine::StopNewJobs() {
@@ -117,6 +132,7 @@ void StationEngine::EndIfIdle() {
                                    std::none_of(running_.begin(), running_.end(), [](bool r) { return r; });
   if (!through) return;
   ended_ = true;
+  lease_.reset();
   emit SessionEnded(totals_);
 }
 

@@ -9,12 +9,14 @@
 #include <QThread>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "station/events.h"
 #include "station/job_snapshot.h"
 #include "station/position_worker.h"
+#include "station/session_lease.h"
 
 namespace orvane::station {
 
@@ -30,8 +32,10 @@ class StationEngine : public QObject {
   explicit StationEngine(QObject* parent = nullptr);
   ~StationEngine() override;
 
-  void Start(std::vector<StationPosition> positions, std::shared_ptr<const JobSnapshot> snapshot,
-             std::string store_location, EngineOptions options);
+  // Claims the positions in the records first: a refusal (another live
+  // session holds one of them, or the store cannot be used) starts nothing.
+  std::optional<std::string> Start(std::vector<StationPosition> positions, std::shared_ptr<const JobSnapshot> snapshot,
+                                   std::string store_location, EngineOptions options);
   // No new job starts; the running ones finish. The session ends once none
   // runs (with `once`, once every position is through).
   void StopNewJobs();
@@ -58,6 +62,7 @@ class StationEngine : public QObject {
   template <class Work>
   void OnWorker(Slot& slot, Work work);
 
+  std::unique_ptr<SessionLease> lease_;  // released after the workers are gone
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<UnitEnd> ends_;
   SessionTotals totals_;

@@ -157,7 +157,7 @@ TEST(Options, ProvisionAndHistoryTakeTheirOwnOptions) {
       {{"constants", "--since", "2026-01-01", "--tz", "1"}, "--since belongs to the history command"},
       {{"--db", "", "history"}, "--db needs a file name or a postgresql:// URL"},
       {{"history", "--new-records"}, "--new-records belongs to the provision command"},
-      {{"history", "--result", "ok"}, "--result is one of running, done, failed, interrupted, not \"ok\""},
+      {{"history", "--result", "ok"}, "--result is one of running, done, failed, interrupted, abandoned, not \"ok\""},
       {{"history", "--station", ""}, "--station needs a name"},
       {{"history", "--until", ""}, "--until needs a date (YYYY-MM-DD) or a time"},
       {{"status", "--position", "Место 1"}, "--position belongs to the history command"},

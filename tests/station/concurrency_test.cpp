@@ -257,7 +257,7 @@ TEST_P(ConcurrencyTest, TakersOpeningAnOldStoreAtOnceUpgradeItOnce) {
   EXPECT_EQ(all, Consecutive(102, kTakers * kEach));
   RawStore raw(database.location());
   EXPECT_EQ(raw.Value("SELECT COUNT(*) FROM station_schema"), "1") << raw.error();
-  EXPECT_EQ(raw.Value("SELECT version FROM station_schema"), "2") << raw.error();
+  EXPECT_EQ(raw.Value("SELECT version FROM station_schema"), "3") << raw.error();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ConcurrencyTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),

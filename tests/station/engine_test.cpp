@@ -5,6 +5,7 @@
 #include "station/station_engine.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+using ::testing::HasSubstr;
 
 constexpr std::int64_t kFirst = 500;
 
@@ -55,7 +57,7 @@ struct Session {
     QObject::connect(&engine, &StationEngine::PositionChanged, [this](const PositionEvent& e) { events.push_back(e); });
     QObject::connect(&engine, &StationEngine::UnitEnded, [this](const UnitEnd& end) { ends.push_back(end); });
     options.version = "test";
-    engine.Start(std::move(positions), std::move(snapshot), store, std::move(options));
+    refused = engine.Start(std::move(positions), std::move(snapshot), store, std::move(options));
   }
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -70,6 +72,7 @@ struct Session {
   }
 
   StationEngine engine;
+  std::optional<std::string> refused;
   std::vector<PositionEvent> events;
   std::vector<UnitEnd> ends;
 };
@@ -137,9 +140,16 @@ TEST_F(Engine, AUnitGetsOneJobAndIsLeftAloneAfterItAlsoByANewSession) {
     EXPECT_EQ(unit.Stats().frames_received, frames);
     EXPECT_EQ(session.ends.size(), 1u);
     EXPECT_EQ(session.events.back().state, LineState::kDone);
+
+    // A second session on the same line is refused at its start.
+    Session rival({{port, ""}}, snapshot_, database_->location());
+    EXPECT_THAT(rival.refused.value_or(""), HasSubstr(port));
+    rival.Run(100ms);
+    EXPECT_TRUE(rival.events.empty());
   }
   const long firmware_writes = unit.Stats().frames_received;
   Session restarted({{port, ""}}, snapshot_, database_->location());
+  ASSERT_EQ(restarted.refused, std::nullopt) << "the first session let go of its line";
   ASSERT_TRUE(restarted.WaitFor([&] { return !restarted.ends.empty(); }));
   EXPECT_EQ(restarted.ends.front().state, LineState::kAlreadyDone);
   EXPECT_EQ(restarted.ends.front().serial, kFirst);
@@ -152,6 +162,7 @@ TEST_F(Engine, AUnitGetsOneJobAndIsLeftAloneAfterItAlsoByANewSession) {
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].result, RunResult::kDone);
   EXPECT_EQ(runs[0].image_sha256, Sha256Hex(image_));
+  EXPECT_GT(runs[0].session, 0);
 }
 
 // Two lines at once, one of them a unit another store numbered, one with

@@ -27,11 +27,11 @@ class RecordsUpgradeTest : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(RecordsUpgradeTest, AStoreOfTheFirstLayoutIsUpgradedInPlaceWithItsRows) {
-  for (StoreMode mode : {StoreMode::kExisting, StoreMode::kCreate}) {  // the second open finds version 2
+  for (StoreMode mode : {StoreMode::kExisting, StoreMode::kCreate}) {  // the second open finds version 3
     auto opened = RecordStore::Open(database_->location(), mode);
     ASSERT_TRUE(opened) << opened.error;
   }
-  EXPECT_EQ(raw_->Value("SELECT version FROM station_schema"), "2") << raw_->error();
+  EXPECT_EQ(raw_->Value("SELECT version FROM station_schema"), "3") << raw_->error();
   EXPECT_EQ(raw_->Value("SELECT COUNT(*) FROM station_schema"), "1") << raw_->error();
   auto store = std::move(*RecordStore::Open(database_->location(), StoreMode::kExisting).value);
 
@@ -65,7 +65,14 @@ TEST_P(RecordsUpgradeTest, AStoreOfTheFirstLayoutIsUpgradedInPlaceWithItsRows) {
     EXPECT_EQ(r.failed_plan, 0);
     EXPECT_EQ(r.holds_json, "{}");
     EXPECT_EQ(r.lease_until, "");
+    EXPECT_EQ(r.session, 0);
   }
+
+  // Nothing tells whether the tool of an old running run still lives.
+  const auto abandoned = store->AbandonLapsedRuns();
+  ASSERT_TRUE(abandoned) << abandoned.error;
+  EXPECT_EQ(*abandoned.value, 0);
+  EXPECT_EQ(store->History({}).value->at(2).result, RunResult::kRunning);
 
   // The counter goes on above the old numbers, and the old running run
   // still keeps 101 from being given again.
@@ -88,13 +95,13 @@ TEST_P(RecordsUpgradeTest, AStoreOfTheFirstLayoutIsUpgradedInPlaceWithItsRows) {
 
 TEST_P(RecordsUpgradeTest, AStoreOfANewerLayoutIsRefused) {
   ASSERT_TRUE(RecordStore::Open(database_->location(), StoreMode::kExisting));
-  ASSERT_TRUE(raw_->Execute("UPDATE station_schema SET version = 3")) << raw_->error();
+  ASSERT_TRUE(raw_->Execute("UPDATE station_schema SET version = 4")) << raw_->error();
   for (StoreMode mode : {StoreMode::kExisting, StoreMode::kCreate}) {
     const auto opened = RecordStore::Open(database_->location(), mode);
     ASSERT_FALSE(opened);
-    EXPECT_THAT(opened.error, HasSubstr("are of version 3, and this program knows version 2 at most"));
+    EXPECT_THAT(opened.error, HasSubstr("are of version 4, and this program knows version 3 at most"));
   }
-  EXPECT_EQ(raw_->Value("SELECT version FROM station_schema"), "3") << "left as it was";
+  EXPECT_EQ(raw_->Value("SELECT version FROM station_schema"), "4") << "left as it was";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecordsUpgradeTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),

@@ -1,0 +1,208 @@
+// Ends a worker could not write because its store went away: kept on disk,
+// one line each, and written once the store is back, with the time they
+// happened. The store goes away for real: an SQLite file whose folder is
+// taken away, or a PostgreSQL server of the test's own that is stopped.
+#include "station/end_spool.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "station/record_json.h"
+#include "tests/station/test_database.h"
+
+namespace orvane::station {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    if (::pclose(pipe) != 0) return {};
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A store that can be taken away and brought back.
+struct Outage {
+  std::string location;
+  std::function<bool()> stop, start;
+  std::string skipped;  // why this backend cannot be tested here
+};
+
+// The SQLite file stays, but its folder is moved away and a file put in its
+// place: the file cannot be found, and no journal can be made beside it.
+Outage SqliteOutage(const TestDatabase& database) {
+  const std::string folder = database.folder();
+  return {database.location(),
+          [folder] {
+            std::error_code error;
+            fs::rename(folder, folder + ".away", error);
+            std::ofstream(folder) << "not a folder";
+            return !error;
+          },
+          [folder] {
+            std::error_code error;
+            fs::remove(folder, error);
+            fs::rename(folder + ".away", folder, error);
+            return !error;
+          },
+          ""};
+}
+
+// A PostgreSQL server of the test's own, stopped and started again with
+// its data on the same port.
+class OwnServer {
+ public:
+  OwnServer() {
+    const char* bin_env = std::getenv("PG_BIN");
+    bin_ = bin_env && *bin_env ? bin_env : "/usr/lib/postgresql/15/bin";
+    if (!fs::exists(fs::path(bin_) / "pg_ctl")) {
+      skipped_ = "no pg_ctl in " + bin_ + ", so the PostgreSQL outage is not tested";
+      return;
+    }
+    std::string pattern = (fs::temp_directory_path() / "orvane-pg-outage-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+      skipped_ = "cannot make a folder for the server";
+      return;
+    }
+    dir_ = pattern;
+    fs::remove(dir_);  // the script makes it, and removes only what it made
+    url_ = Shell(std::string(ORVANE_PG_CLUSTER_SCRIPT) + " start " + dir_ + " 2>/dev/null");
+    const auto parsed = ParseStoreLocation(url_);
+    if (url_.empty() || !parsed) {
+      skipped_ = "scripts/pg_test_cluster.sh could not start a server here";
+      return;
+    }
+    port_ = parsed.value->port;
+  }
+  ~OwnServer() {
+    if (!dir_.empty()) Shell(std::string(ORVANE_PG_CLUSTER_SCRIPT) + " stop " + dir_);
+  }
+  bool Control(const std::string& action) const {
+    const std::string as = ::getuid() == 0 ? "runuser -u postgres -- " : "";
+    const std::string options = " -o '-p " + std::to_string(port_) + " -k " + dir_ +
+                                " -c listen_addresses=127.0.0.1 -c fsync=off'";
+    const std::string command = as + bin_ + "/pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -t 30" +
+                                (action == "start" ? options : " -m fast") + " " + action + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+  Outage AsOutage() const {
+    return {url_, [this] { return Control("stop"); }, [this] { return Control("start"); }, skipped_};
+  }
+
+ private:
+  std::string bin_, dir_, url_, skipped_;
+  int port_ = -1;
+};
+
+class EndSpoolTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-spool-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    spool_folder_ = pattern;
+    if (GetParam() == Backend::kSqlite) {
+      database_ = std::make_unique<TestDatabase>(Backend::kSqlite);
+      ASSERT_FALSE(database_->location().empty()) << database_->error();
+      outage_ = SqliteOutage(*database_);
+    } else {
+      server_ = std::make_unique<OwnServer>();
+      outage_ = server_->AsOutage();
+      if (!outage_.skipped.empty()) GTEST_SKIP() << outage_.skipped;
+    }
+  }
+  void TearDown() override {
+    if (outage_.start) outage_.start();
+    fs::remove_all(spool_folder_);
+  }
+
+  std::string spool_folder_;
+  std::unique_ptr<TestDatabase> database_;
+  std::unique_ptr<OwnServer> server_;
+  Outage outage_;
+};
+
+TEST_P(EndSpoolTest, EndsKeptWhileTheStoreIsAwayAreWrittenWhenItIsBack) {
+  auto opened = RecordStore::Open(outage_.location, StoreMode::kCreate);
+  ASSERT_TRUE(opened) << opened.error;
+  RecordStore& store = **opened.value;
+  const std::int64_t done_run = *store.StartRun({}).value;
+  const std::int64_t failed_run = *store.StartRun({}).value;
+  const std::string spool_path = spool_folder_ + "/pending-ends.jsonl";
+  EndSpool spool(spool_path);
+
+  // An end of another store in the same spool is never written here.
+  QJsonObject foreign = RunEndToJson(RunEnd{RunResult::kDone, "", StepKind::kNone, 0, ImageAction::kNone, "{}", "",
+                                            "2026-01-01T00:00:00.000Z"});
+  foreign["store"] = "elsewhere.sqlite";
+  foreign["run"] = 1;
+  std::ofstream(spool_path) << CompactJson(foreign).toStdString() << "\n";
+
+  ASSERT_TRUE(outage_.stop());
+  const QString before = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+  const EndWriting done = spool.Record(store, done_run, RunEnd{RunResult::kDone, ""});
+  RunEnd failed{RunResult::kFailed, "plan 2 (ring.l7q): no answer", StepKind::kPlan, 2, ImageAction::kWritten};
+  const EndWriting failure = spool.Record(store, failed_run, failed);
+  for (const EndWriting& written : {done, failure}) {
+    EXPECT_EQ(written.where, EndWriting::Where::kSpool) << written.text;
+    EXPECT_THAT(written.text, HasSubstr("waits to be written"));
+  }
+  EXPECT_EQ(Lines(spool_path).size(), 3u);
+  const SpoolFlush while_away = spool.Flush(store);
+  EXPECT_EQ(while_away.written, 0);
+  EXPECT_EQ(while_away.left, 2);
+  EXPECT_FALSE(while_away.error.empty());
+
+  ASSERT_TRUE(outage_.start());
+  const QString back = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+  const SpoolFlush flushed = spool.Flush(store);
+  EXPECT_EQ(flushed.written, 2) << flushed.error;
+  EXPECT_EQ(flushed.left, 0);
+  EXPECT_EQ(Lines(spool_path), std::vector<std::string>{CompactJson(foreign).toStdString()});
+
+  const auto runs = store.History({});
+  ASSERT_TRUE(runs) << runs.error;
+  ASSERT_EQ(runs.value->size(), 2u);
+  const RunRecord& first = runs.value->at(0);
+  EXPECT_EQ(first.result, RunResult::kDone);
+  EXPECT_GE(first.finished, before.toStdString());
+  EXPECT_LE(first.finished, back.toStdString()) << "the time it ended, not the time it was written";
+  const RunRecord& second = runs.value->at(1);
+  EXPECT_EQ(second.result, RunResult::kFailed);
+  EXPECT_EQ(second.reason, failed.reason);
+  EXPECT_EQ(second.failed_step, StepKind::kPlan);
+  EXPECT_EQ(second.failed_plan, 2);
+  EXPECT_EQ(second.image_action, ImageAction::kWritten);
+  EXPECT_EQ(spool.Flush(store).written, 0) << "each end is written once";
+
+  // With the store there, an end goes straight to it.
+  const std::int64_t third = *store.StartRun({}).value;
+  EXPECT_EQ(spool.Record(store, third, RunEnd{RunResult::kInterrupted, "stopped"}).where, EndWriting::Where::kStore);
+  EXPECT_EQ(Lines(spool_path).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EndSpoolTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const auto& info) { return std::string(BackendName(info.param)); });
+
+}  // namespace
+}  // namespace orvane::station
