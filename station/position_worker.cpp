@@ -180,6 +180,8 @@ void PositionWorker::Apply(const LineChange& change) {
     if (*change.state == LineState::kNoModem && phase_ != Phase::kFinished) {
       phase_ = Phase::kIdle;
       unit_serial_.reset();
+      ended_unit_.reset();
+      ended_event_.reset();
       Later([this] { ResetSession(); });
     }
     Emit(Event());
@@ -230,6 +232,11 @@ void PositionWorker::Decide() {
     phase_ = Phase::kIdle;
     if (options_.once) FailJob(FailureCause::kStopped, "");
     return;
+  }
+  if (ended_unit_ && ended_event_ && SameUnit(*ended_unit_, session_->model())) {
+    phase_ = Phase::kHolding;
+    rule_.SameUnit();
+    return Emit(*ended_event_);
   }
   TellJobChanged();
   const std::int64_t serial = session_->model().fields.serial_number;
@@ -452,6 +459,10 @@ void PositionWorker::EndUnit(UnitEnd end, const std::string& done_at) {
   event.done_at = done_at;
   if (end.state == LineState::kDone || end.state == LineState::kFailed || end.state == LineState::kStopped) {
     event.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job_began_);
+  }
+  if (session_ && phase_ == Phase::kHolding) {
+    ended_unit_ = session_->model();
+    ended_event_ = event;
   }
   Emit(std::move(event));
   if (sinks_.unit_ended) sinks_.unit_ended(end);

@@ -174,6 +174,10 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   // The current unit's job.
   UnitVerdict verdict_;
   std::optional<std::int64_t> unit_serial_;
+  // The unit whose job ended on this line, as last read, and how its line
+  // told it: a unit read again after a short silence is matched against it.
+  std::optional<device::DeviceModel> ended_unit_;
+  std::optional<PositionEvent> ended_event_;
   std::optional<std::int64_t> given_serial_;
   std::int64_t run_ = 0;
   bool image_written_ = false;  // the image's write pass was queued

@@ -23,4 +23,8 @@ UnitVerdict DecideUnit(std::optional<std::int64_t> serial, const std::optional<S
   return {Kind::kFresh, {}};
 }
 
+bool SameUnit(const device::DeviceModel& ended, const device::DeviceModel& read) {
+  return ended.fields == read.fields && ended.directory.files == read.directory.files;
+}
+
 }  // namespace orvane::station

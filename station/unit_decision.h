@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/model.h"
 #include "station/job.h"
 #include "station/record_store.h"
 
@@ -33,5 +34,11 @@ struct UnitVerdict {
 // gave that number to; `session`: what this session's runs record.
 UnitVerdict DecideUnit(std::optional<std::int64_t> serial, const std::optional<SerialRange>& range,
                        const std::vector<RunRecord>& given, const RunStart& session);
+
+// Whether the unit read after polls resumed is the one whose job ended on
+// this line a moment ago: the same constants and the same files. A silence
+// shorter than a swap (a loaded machine, a cable moved) must not make a
+// finished unit a new one.
+bool SameUnit(const device::DeviceModel& ended, const device::DeviceModel& read);
 
 }  // namespace orvane::station

@@ -74,5 +74,31 @@ TEST(UnitDecision, DecidesFromTheUnitsNumberAndTheRecords) {
   EXPECT_EQ(DecideUnit(150, std::nullopt, {}, Session()).kind, Kind::kFresh);
 }
 
+// A finished unit read again after a short silence is the same unit only
+// while its constants and files are all as they were.
+TEST(UnitDecision, TheSameUnitHasTheSameConstantsAndFiles) {
+  device::DeviceModel ended;
+  ended.fields.serial_number = 100007;
+  ended.fields.identifier = "Пульт-7";
+  ended.directory.files = {device::FileRecord{1, "plan.yp1 ", 0x5950, 120}};
+  const struct {
+    const char* name;
+    void (*change)(device::DeviceModel&);
+    bool same;
+  } cases[] = {
+      {"read again as it was", [](device::DeviceModel&) {}, true},
+      {"another serial number", [](device::DeviceModel& m) { m.fields.serial_number = 0; }, false},
+      {"another identifier", [](device::DeviceModel& m) { m.fields.identifier = "Пульт-8"; }, false},
+      {"a file more", [](device::DeviceModel& m) { m.directory.files.push_back(std::nullopt); }, false},
+      {"a file of another size", [](device::DeviceModel& m) { m.directory.files[0]->size = 121; }, false},
+      {"the free space moved", [](device::DeviceModel& m) { m.directory.free = 900; }, true},
+  };
+  for (const auto& c : cases) {
+    device::DeviceModel read = ended;
+    c.change(read);
+    EXPECT_EQ(SameUnit(ended, read), c.same) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace orvane::station
