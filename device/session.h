@@ -77,6 +77,9 @@ std::string PathExtension(const std::string& path);
 // part when longer than 200 characters), cut to 255 characters, padded with
 // one space to an odd length.
 std::vector<std::uint8_t> DeviceFileName(const std::string& path);
+// The part of the path that name is made of, in UTF-8: a character there
+// that code page 1251 lacks would be stored as '?'.
+std::string DeviceFileNameText(const std::string& path);
 // The ring payload of a circular plan file held in memory: D[i] =
 // file[(1024 + i) mod size] for i below the u16 length at 1029. Callers make
 // sure the file holds at least 1031 bytes.

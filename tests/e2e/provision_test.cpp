@@ -306,6 +306,11 @@ TEST_P(Provision, BadInputIsRefusedBeforeAnyModemIsTouched) {
       {{"--port", port, "provision", write("k.toml", "image = \"main.mts\"\ncolour = 3\n")}, "unknown key \"colour\""},
       {{"--port", port, "provision", write("n.toml", "image = \"a.yp1\"\n")}, "not named as a firmware image"},
       {{"--port", port, "provision", used_up}, "every serial number from 5 to 5 has been given"},
+      {{"--port", port, "provision", write("twice.toml", "plans = [\"a.yp1\", \"b.l7q\", \"a.yp1\"]\n")},
+       "plans[2]: \"a.yp1\" is listed twice (also plans[0])"},
+      {{"--port", port, "provision", write("jp.toml", "plans = [\"план日.yp1\"]\n")}, "\"日\" has no code page 1251 form"},
+      {{"--port", port, "provision", write("zero.toml", "erase = true\n[serial]\nfirst = 0\nlast = 9\n")},
+       "serial.first must be from 1 to 2147483647, not 0"},
       {{"--port", port, "--db", Path("no/such/folder.sqlite"), "provision", job}, "does not exist"},
       {{"--port", port, "provision", job}, "not confirmed: give --yes"},
   };
