@@ -49,6 +49,11 @@ inline constexpr std::size_t kCircularPlanLength = 1029;
 inline constexpr std::size_t kNameLimit = 255;
 inline constexpr std::size_t kNameFrameLimit = 241;  // L = 7 + n + 1 must stay within 250
 inline constexpr std::size_t kPathLimit = 200;
+// The free space a file needs: its header, stored name and data, and 20
+// bytes the device keeps free.
+constexpr std::int64_t FileSpaceNeeded(std::size_t name_bytes, std::size_t data_bytes) {
+  return static_cast<std::int64_t>(7 + name_bytes + data_bytes) + 20;
+}
 // Filler of the bytes beyond the end of an image in its last chunk when no
 // earlier chunk left bytes there (an image shorter than 32 bytes).
 inline constexpr std::uint8_t kFirmwareFiller = 0xFF;

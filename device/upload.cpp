@@ -122,8 +122,7 @@ std::optional<QueuedFile> Session::AddFileBytes(const std::string& path, std::ve
     Refuse(link::Refusal::kNameTooLong, path);
     return std::nullopt;
   }
-  const std::int64_t needed = static_cast<std::int64_t>(7 + name.size() + data.size()) + 20;
-  if (std::int64_t{model_.free_space} < needed) {
+  if (std::int64_t{model_.free_space} < FileSpaceNeeded(name.size(), data.size())) {
     Refuse(link::Refusal::kPlanTooBig, path);
     return std::nullopt;
   }
