@@ -9,6 +9,7 @@
 
 #include "device/session.h"
 #include "l10n/l10n.h"
+#include "link/cp1251.h"
 
 namespace orvane::cli {
 namespace {
@@ -39,6 +40,15 @@ std::string ImageTooBig(const std::string& path, std::uintmax_t size) {
   return Format(TrN("%1$s (\"%2$s\" has %3$ju byte; the largest image is %4$ju bytes)",
                     "%1$s (\"%2$s\" has %3$ju bytes; the largest image is %4$ju bytes)", size),
                 device::kStatusFirmwareTooBig, path.c_str(), size, std::uintmax_t{device::kFirmwareLimit - 1});
+}
+
+// The console stores the name in code page 1251; a character it lacks
+// would be stored as '?' without a word.
+std::optional<std::string> StoredNameProblem(const std::string& path) {
+  const auto gap = link::FirstCharacterWithoutCp1251(device::DeviceFileNameText(path));
+  if (!gap) return std::nullopt;
+  if (gap->malformed) return Format(Tr("the name \"%s\" is not valid UTF-8"), path.c_str());
+  return Format(Tr("the name \"%1$s\": \"%2$s\" has no code page 1251 form"), path.c_str(), gap->character.c_str());
 }
 
 }  // namespace
@@ -73,7 +83,7 @@ std::optional<std::string> CheckFileToSend(const Options& options) {
   const bool ring = device::FileTypeForPath(path) == 0x5256;
   const std::uintmax_t limit = ring ? kRingPlanFileLimit : kPlanFileLimit;
   if (size > limit) return TooBig(path, size, limit);
-  return std::nullopt;
+  return StoredNameProblem(path);
 }
 
 }  // namespace orvane::cli

@@ -1,6 +1,7 @@
 // Checks of what a command is given, made before the port is opened: a file
-// to send that is missing, unreadable or too big for the console is refused
-// at once, without reading it.
+// to send that is missing, unreadable, too big for the console or named with
+// a character the console cannot store is refused at once, without reading
+// it.
 #pragma once
 
 #include <cstdint>

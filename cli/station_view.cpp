@@ -1,6 +1,7 @@
 #include "cli/station_view.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "l10n/l10n.h"
 
@@ -18,6 +19,29 @@ const char* StepWord(station::JobStep step) {
     case station::JobStep::kConstants: return N_("constants");
     default: return N_("connecting");
   }
+}
+
+std::string LocalTimeStamp(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  const long minutes = local.tm_gmtoff / 60;
+  const long magnitude = minutes < 0 ? -minutes : minutes;
+  return Format("%s%c%02ld:%02ld", text, minutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+}
+
+std::string OneLine(const std::string& text) {
+  std::string line;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    const std::string piece = text.substr(start, end - start);
+    if (piece.find_first_not_of(" \t") != std::string::npos) line += (line.empty() ? "" : "; ") + piece;
+    start = end + 1;
+  }
+  return line;
 }
 
 StationView::StationView(std::FILE* out, std::FILE* log, std::vector<std::string> ports, bool screen,
@@ -61,9 +85,15 @@ void StationView::Event(const station::PositionEvent& event, const std::string& 
   if (!end_text.empty()) line.end_text = end_text;
   line.seen = line.seen || event.state != LineState::kNoPort;
   dirty_ = true;
+  const std::string& port = ports_[event.position];
   if (!event.job_changed.empty()) {
-    Say(ports_[event.position] + ": " +
-        Format(Tr("%s changed on disk; this session goes on with the files it read"), event.job_changed.c_str()));
+    const std::string changed =
+        Format(Tr("%s changed on disk; this session goes on with the files it read"), event.job_changed.c_str());
+    if (screen_) {
+      Say(port + ": " + changed);
+    } else {
+      PrintLine(out_, port, changed);
+    }
   }
   if (screen_ || quiet_events_ || !line.seen) return;
   // An event line for each change of state or step, not for progress.
@@ -75,34 +105,37 @@ void StationView::Event(const station::PositionEvent& event, const std::string& 
   if (event.state == before.state && !new_step && was_seen && !(ending && !end_text.empty())) return;
   std::string text;
   if (event.state == LineState::kRunning) {
-    if (before.state != LineState::kRunning) Print(ports_[event.position] + ": " + Tr("started"));
+    if (before.state != LineState::kRunning) PrintLine(out_, port, Tr("started"));
     if (event.steps == 0) return;
     text = Format(Tr("step %1$zu/%2$zu %3$s"), static_cast<std::size_t>(event.step_index),
                   static_cast<std::size_t>(event.steps), Tr(StepWord(event.step)));
   } else {
     text = StateText(event, line.end_text);
   }
-  Print(ports_[event.position] + ": " + text);
+  PrintLine(out_, port, text);
 }
 
 void StationView::Log(std::size_t position, const std::string& text) {
   if (quiet_log_) return;
-  const std::string line = ports_.size() > 1 && position < ports_.size() ? ports_[position] + ": " + text : text;
-  if (screen_ && log_ == out_) return Say(line);
-  std::fprintf(log_, "%s\n", line.c_str());
+  const std::string port = position < ports_.size() ? ports_[position] : "";
+  if (!screen_) return PrintLine(log_, port, text);
+  const std::string line = ports_.size() > 1 && !port.empty() ? port + ": " + text : text;
+  if (log_ == out_) return Say(line);
+  std::fprintf(log_, "%s\n", OneLine(line).c_str());
   std::fflush(log_);
 }
 
 void StationView::Say(const std::string& text) {
-  if (!screen_) return Print(text);
+  if (!screen_) return PrintLine(out_, "", text);
   Erase();
-  std::fprintf(out_, "%s\n", text.c_str());
+  std::fprintf(out_, "%s\n", OneLine(text).c_str());
   Draw();
 }
 
-void StationView::Print(const std::string& text) {
-  std::fprintf(out_, "%s\n", text.c_str());
-  std::fflush(out_);
+void StationView::PrintLine(std::FILE* to, const std::string& position, const std::string& text) {
+  const std::string line = LocalTimeStamp(now_()) + " " + (position.empty() ? "" : position + ": ") + OneLine(text);
+  std::fprintf(to, "%s\n", line.c_str());
+  std::fflush(to);
 }
 
 void StationView::Redraw() {
@@ -124,7 +157,7 @@ void StationView::Draw() {
     if (!lines_[i].seen) continue;
     std::string port = ports_[i];
     port.resize(std::max<std::size_t>(port.size(), 6), ' ');
-    std::string state = StateText(lines_[i].last, lines_[i].end_text);
+    std::string state = OneLine(StateText(lines_[i].last, lines_[i].end_text));
     const LineState s = lines_[i].last.state;
     if (s == LineState::kDone || s == LineState::kAlreadyDone || s == LineState::kFailed ||
         s == LineState::kStopped) {

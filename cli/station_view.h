@@ -1,11 +1,14 @@
 // The station on the terminal: a line per position (the port and where its
 // line is: waiting, reading a unit, the step and its progress, done with
 // the serial number, failed with the reason), redrawn in place; without a
-// terminal, a line per event. It renders the engine's typed events in the
-// operator's words and decides nothing.
+// terminal, a line per event, each with its time and the position's name,
+// and whatever a library said joined onto it. It renders the engine's typed
+// events in the operator's words and decides nothing.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,10 @@ class StationView {
   // there (none at all with `quiet_events`).
   StationView(std::FILE* out, std::FILE* log, std::vector<std::string> ports, bool screen, bool quiet_events,
               bool quiet_log);
+
+  using Now = std::function<std::chrono::system_clock::time_point()>;
+  // Where the time stamps of the lines come from.
+  void SetClock(Now now) { now_ = std::move(now); }
 
   void Event(const station::PositionEvent& event, const std::string& end_text = {});
   // A log line of a position, above the screen or on the log stream.
@@ -39,7 +46,8 @@ class StationView {
     station::PositionEvent last;
     std::string end_text;
   };
-  void Print(const std::string& text);
+  // Without a terminal: one line with its time, and the position's name.
+  void PrintLine(std::FILE* to, const std::string& position, const std::string& text);
   void Erase();
   void Draw();
 
@@ -50,9 +58,15 @@ class StationView {
   bool screen_, quiet_events_, quiet_log_;
   bool dirty_ = false;
   std::size_t drawn_ = 0;
+  Now now_ = [] { return std::chrono::system_clock::now(); };
 };
 
 // "flash", "erase", "put", "constants": the step as the tool's commands name it.
 const char* StepWord(station::JobStep step);
+// "2026-12-09T17:49:03+03:00": the local time with its offset from UTC.
+std::string LocalTimeStamp(std::chrono::system_clock::time_point when);
+// The lines of a text (a record store's error, a log line) as one line,
+// joined with "; ".
+std::string OneLine(const std::string& text);
 
 }  // namespace orvane::cli

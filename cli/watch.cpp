@@ -37,9 +37,8 @@ int ExitOf(const UnitEnd& end) {
     case LineState::kStopped: return kExitSignal + (end.signal ? end.signal : SIGINT);
     default: break;
   }
-  if (end.cause == station::FailureCause::kRefused || end.cause == station::FailureCause::kForeignSerial) {
-    return kExitRefused;
-  }
+  // Input is refused before the session starts; whatever a unit could not
+  // take is a failure of that unit.
   return kExitLinkFailed;
 }
 

@@ -49,6 +49,11 @@ inline constexpr std::size_t kCircularPlanLength = 1029;
 inline constexpr std::size_t kNameLimit = 255;
 inline constexpr std::size_t kNameFrameLimit = 241;  // L = 7 + n + 1 must stay within 250
 inline constexpr std::size_t kPathLimit = 200;
+// The free space a file needs: its header, stored name and data, and 20
+// bytes the device keeps free.
+constexpr std::int64_t FileSpaceNeeded(std::size_t name_bytes, std::size_t data_bytes) {
+  return static_cast<std::int64_t>(7 + name_bytes + data_bytes) + 20;
+}
 // Filler of the bytes beyond the end of an image in its last chunk when no
 // earlier chunk left bytes there (an image shorter than 32 bytes).
 inline constexpr std::uint8_t kFirmwareFiller = 0xFF;
@@ -77,6 +82,9 @@ std::string PathExtension(const std::string& path);
 // part when longer than 200 characters), cut to 255 characters, padded with
 // one space to an odd length.
 std::vector<std::uint8_t> DeviceFileName(const std::string& path);
+// The part of the path that name is made of, in UTF-8: a character there
+// that code page 1251 lacks would be stored as '?'.
+std::string DeviceFileNameText(const std::string& path);
 // The ring payload of a circular plan file held in memory: D[i] =
 // file[(1024 + i) mod size] for i below the u16 length at 1029. Callers make
 // sure the file holds at least 1031 bytes.

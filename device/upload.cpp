@@ -45,13 +45,13 @@ std::uint16_t FileTypeForPath(const std::string& path) {
 
 // Lengths count characters; in code page 1251 each is one byte, so the cuts
 // are made on the encoded name.
+std::string DeviceFileNameText(const std::string& path) {
+  return link::Utf8ToCp1251(path).size() > kPathLimit ? path.substr(NamePartStart(path)) : path;
+}
+
 std::vector<std::uint8_t> DeviceFileName(const std::string& path) {
-  std::vector<std::uint8_t> name = link::Utf8ToCp1251(path);
+  std::vector<std::uint8_t> name = link::Utf8ToCp1251(DeviceFileNameText(path));
   if (name.size() > kNameLimit) name.resize(kNameLimit);
-  if (name.size() > kPathLimit) {
-    name = link::Utf8ToCp1251(path.substr(NamePartStart(path)));
-    if (name.size() > kNameLimit) name.resize(kNameLimit);
-  }
   if (name.size() % 2 == 0) name.push_back(' ');
   return name;
 }
@@ -122,8 +122,7 @@ std::optional<QueuedFile> Session::AddFileBytes(const std::string& path, std::ve
     Refuse(link::Refusal::kNameTooLong, path);
     return std::nullopt;
   }
-  const std::int64_t needed = static_cast<std::int64_t>(7 + name.size() + data.size()) + 20;
-  if (std::int64_t{model_.free_space} < needed) {
+  if (std::int64_t{model_.free_space} < FileSpaceNeeded(name.size(), data.size())) {
     Refuse(link::Refusal::kPlanTooBig, path);
     return std::nullopt;
   }

@@ -13,7 +13,9 @@
 #include <toml++/toml.h>
 
 #include "l10n/l10n.h"
+#include "device/session.h"
 #include "link/cp1251.h"
+#include "link/payloads.h"
 
 namespace orvane::station {
 namespace {
@@ -21,7 +23,9 @@ namespace {
 using l10n::Format;
 using l10n::Tr;
 
-using Limits32 = std::numeric_limits<std::int32_t>;
+// A serial number the station gives is positive and fits the constants
+// block's field.
+constexpr std::int64_t kSerialMax = std::numeric_limits<decltype(link::ConstantsBlock::serial_number)>::max();
 
 struct NumberField {
   std::string_view key;
@@ -123,6 +127,38 @@ Check ReadPath(const toml::node& node, const std::string& name, const std::files
   return std::nullopt;
 }
 
+// The console stores a plan under a name in code page 1251; a character it
+// lacks would be stored as '?' without a word.
+Check CheckStoredName(const toml::node& node, const std::string& name, const std::string& path) {
+  const auto gap = link::FirstCharacterWithoutCp1251(device::DeviceFileNameText(path));
+  if (!gap) return std::nullopt;
+  if (gap->malformed) return At(node, Format(Tr("%s is not valid UTF-8"), name.c_str()));
+  return At(node, Format(Tr("%1$s: \"%2$s\" has no code page 1251 form"), name.c_str(), gap->character.c_str()));
+}
+
+// Each plan once: a second upload under the same stored name would leave
+// the console with one of them.
+Check ReadPlans(const toml::node& node, const std::filesystem::path& folder, std::vector<std::string>& out) {
+  const toml::array* list = node.as_array();
+  if (!list) return WrongType(node, "plans", Tr("an array of file paths"));
+  std::vector<std::vector<std::uint8_t>> stored;
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const toml::node& item = *list->get(i);
+    const std::string name = "plans[" + std::to_string(i) + "]";
+    std::string path;
+    if (auto problem = ReadPath(item, name, folder, path)) return problem;
+    if (auto problem = CheckStoredName(item, name, path)) return problem;
+    stored.push_back(device::DeviceFileName(path));
+    const auto first = std::find(stored.begin(), stored.end(), stored.back());
+    if (first != stored.end() - 1) {
+      return At(item, Format(Tr("%1$s: \"%2$s\" is listed twice (also plans[%3$zu])"), name.c_str(),
+                             item.as_string()->get().c_str(), static_cast<std::size_t>(first - stored.begin())));
+    }
+    out.push_back(path);
+  }
+  return std::nullopt;
+}
+
 Check ReadInteger(const toml::node& node, const std::string& name, std::int64_t low, std::int64_t high,
                   std::int32_t& out) {
   const auto* number = node.as_integer();
@@ -179,8 +215,8 @@ Check ReadSerial(const toml::node& node, std::optional<SerialRange>& out) {
                           : Tr("serial needs both first and last, first is missing"));
   }
   SerialRange range;
-  if (auto problem = ReadInteger(*first, "serial.first", Limits32::min(), Limits32::max(), range.first)) return problem;
-  if (auto problem = ReadInteger(*last, "serial.last", Limits32::min(), Limits32::max(), range.last)) return problem;
+  if (auto problem = ReadInteger(*first, "serial.first", 1, kSerialMax, range.first)) return problem;
+  if (auto problem = ReadInteger(*last, "serial.last", 1, kSerialMax, range.last)) return problem;
   if (range.first > range.last) {
     return At(*first, Format(Tr("serial.first (%1$d) is above serial.last (%2$d)"), range.first, range.last));
   }
@@ -201,13 +237,7 @@ Check ReadParts(const toml::table& root, const std::filesystem::path& folder, Jo
     job.erase = flag->get();
   }
   if (const toml::node* plans = root.get("plans")) {
-    const toml::array* list = plans->as_array();
-    if (!list) return WrongType(*plans, "plans", Tr("an array of file paths"));
-    for (std::size_t i = 0; i < list->size(); ++i) {
-      std::string path;
-      if (auto problem = ReadPath(*list->get(i), "plans[" + std::to_string(i) + "]", folder, path)) return problem;
-      job.plans.push_back(path);
-    }
+    if (auto problem = ReadPlans(*plans, folder, job.plans)) return problem;
   }
   if (const toml::node* constants = root.get("constants")) {
     if (auto problem = ReadConstants(*constants, job.constants)) return problem;

@@ -38,7 +38,8 @@ struct Constants {
   bool operator==(const Constants&) const = default;
 };
 
-// The serial numbers a job hands out, both ends included.
+// The serial numbers a job hands out, both ends included; positive and
+// within the constants block's field.
 struct SerialRange {
   std::int32_t first = 0;
   std::int32_t last = 0;
@@ -63,7 +64,8 @@ inline constexpr std::size_t kIdentifierLimit = 20;  // characters
 
 // Reads and checks a job file. The error names the file and, where there is
 // one, the line: a syntax error, an unknown key (with its dotted path), a
-// value of the wrong type or out of range, a job that does nothing.
+// value of the wrong type or out of range, a plan listed twice or with a
+// name the console cannot store, a job that does nothing.
 Outcome<Job> ReadJob(const std::string& path);
 // The same for a text already read; `path` names the job in errors and its
 // folder is the base of relative paths (the file need not exist).

@@ -15,12 +15,18 @@ namespace {
 using l10n::Format;
 using l10n::Tr;
 
+// The data bytes a plan is stored with; nothing for a ring plan without its
+// length field.
+std::optional<std::size_t> StoredSize(const SnapshotFile& plan) {
+  if (device::FileTypeForPath(plan.path) != 0x5256) return plan.bytes.size();
+  if (plan.bytes.size() < device::kCircularPlanLength + 2) return std::nullopt;
+  return device::ConvertCircularPlan(plan.bytes).size();
+}
+
 // A plan as the directory shows it once uploaded.
 ListedFile ExpectedFile(const SnapshotFile& plan) {
-  const std::uint16_t type = device::FileTypeForPath(plan.path);
-  const std::size_t size =
-      type == 0x5256 ? device::ConvertCircularPlan(plan.bytes).size() : plan.bytes.size();
-  return {link::Cp1251ToUtf8(device::DeviceFileName(plan.path)), type, static_cast<long>(size)};
+  return {link::Cp1251ToUtf8(device::DeviceFileName(plan.path)), device::FileTypeForPath(plan.path),
+          static_cast<long>(StoredSize(plan).value_or(0))};
 }
 
 bool Before(const ListedFile& a, const ListedFile& b) {
@@ -53,6 +59,20 @@ std::optional<std::string> JobMismatch(const JobSnapshot& snapshot, const device
     return std::string(Tr("the console does not hold every plan of the job at the end"));
   }
   return std::nullopt;
+}
+
+std::string PlanRefusal(const SnapshotFile& plan, const device::DeviceModel& model) {
+  const auto size = StoredSize(plan);
+  if (!size) return model.status_panel;
+  const std::int64_t needed = device::FileSpaceNeeded(device::DeviceFileName(plan.path).size(), *size);
+  if (model.free_space >= needed) return model.status_panel;
+  return Format(Tr("%1$s: %2$lld bytes free, the plan needs %3$lld"), device::kStatusFileTooBig,
+                static_cast<long long>(model.free_space), static_cast<long long>(needed));
+}
+
+std::string ImageRefusal(const SnapshotFile& image) {
+  return Format(Tr("%1$s: the image has %2$zu bytes, the largest is %3$zu"), device::kStatusFirmwareTooBig,
+                image.bytes.size(), device::kFirmwareLimit - 1);
 }
 
 }  // namespace orvane::station

@@ -331,7 +331,7 @@ bool PositionWorker::QueueStep(const Step& step) {
   switch (step.kind) {
     case JobStep::kImage:
       if (!session.UploadFirmwareBytes(snapshot_->image->bytes, snapshot_->image->path)) {
-        FailJob(FailureCause::kRefused, device::kStatusFirmwareTooBig);
+        FailJob(FailureCause::kRefused, ImageRefusal(*snapshot_->image));
         return false;
       }
       session.link().QueueRefresh();
@@ -344,7 +344,7 @@ bool PositionWorker::QueueStep(const Step& step) {
     case JobStep::kPlan: {
       const SnapshotFile& plan = snapshot_->plans[static_cast<std::size_t>(step.plan - 1)];
       if (!session.AddFileBytes(plan.path, plan.bytes)) {
-        FailJob(FailureCause::kRefused, session.model().status_panel);
+        FailJob(FailureCause::kRefused, PlanRefusal(plan, session.model()));
         return false;
       }
       AppendLog(device::kLogAddingFile);

@@ -76,6 +76,7 @@ TEST_F(HonestResults, InputTheConsoleCannotHoldAsGivenIsRefused) {
       {{"--yes", "flash", WriteFile("empty.mts", {})}, "is empty"},
       {{"--yes", "flash", WriteFile("plan.yp1", Pattern(64, 61))}, "*.mts"},
       {{"verify", WriteFile("image.bin", Pattern(64, 62))}, "*.mts"},
+      {{"put", WriteFile("план日.yp1", Pattern(64, 63))}, "\"日\" has no code page 1251 form"},
   };
   for (const auto& [arguments, message] : refused) {
     const RunResult run = Cli(arguments);
@@ -84,7 +85,9 @@ TEST_F(HonestResults, InputTheConsoleCannotHoldAsGivenIsRefused) {
     EXPECT_EQ(run.err.find("Открытие"), std::string::npos) << "refused before the port is opened";
   }
   EXPECT_EQ(Cli({"--yes", "--force", "flash", Path("plan.yp1")}).exit_status, 0) << "forced";
-  EXPECT_EQ(StopDevice().constants, sim::DeviceState{}.constants);
+  const sim::DeviceState state = StopDevice();
+  EXPECT_EQ(state.constants, sim::DeviceState{}.constants);
+  EXPECT_TRUE(state.files.empty());
 }
 
 }  // namespace

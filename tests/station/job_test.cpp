@@ -29,8 +29,10 @@ void ExpectSameJob(const Job& got, const Job& want) {
 
 TEST(Job, ReadsGoodJobsWithPathsFromTheJobsFolder) {
   const Constants full{"Пульт-7", 180, 1, 12, 3456};
+  // Only the file name of a long path is stored: the folder may hold anything.
+  const std::string far_folder = "日本/" + std::string(200, 'd');
   struct Case {
-    const char* text;
+    std::string text;
     Job want;
   };
   const Case cases[] = {
@@ -49,7 +51,7 @@ first = 100000
 last = 199999
 )",
        MakeJob("/jobs/main.mts", true, {"/jobs/plan 12.yp1", "/jobs/ring.R0"}, full, SerialRange{100000, 199999})},
-      {"serial = { first = -5, last = -5 }", MakeJob(std::nullopt, false, {}, {}, SerialRange{-5, -5})},
+      {"serial = { first = 5, last = 5 }", MakeJob(std::nullopt, false, {}, {}, SerialRange{5, 5})},
       {R"(image = "/opt/fw/main.mts"
 plans = ["../shared/a.yp1", "sub/./b.yp1"])",
        MakeJob("/opt/fw/main.mts", false, {"/shared/a.yp1", "/jobs/sub/b.yp1"}, {}, std::nullopt)},
@@ -59,8 +61,11 @@ plans = ["../shared/a.yp1", "sub/./b.yp1"])",
                std::nullopt)},
       {"constants.id = \"ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ\"",
        MakeJob(std::nullopt, false, {}, Constants{.identifier = "ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ"}, std::nullopt)},
-      {"serial = { first = -2147483648, last = 2147483647 }",
-       MakeJob(std::nullopt, false, {}, {}, SerialRange{-2147483648, 2147483647})},
+      {"serial = { first = 1, last = 2147483647 }", MakeJob(std::nullopt, false, {}, {}, SerialRange{1, 2147483647})},
+      {"plans = [\"a.yp1\", \"sub/a.yp1\", \"Ёлка №5.yp1\"]",
+       MakeJob(std::nullopt, false, {"/jobs/a.yp1", "/jobs/sub/a.yp1", "/jobs/Ёлка №5.yp1"}, {}, std::nullopt)},
+      {"plans = [\"" + far_folder + "/a.yp1\"]",
+       MakeJob(std::nullopt, false, {"/jobs/" + far_folder + "/a.yp1"}, {}, std::nullopt)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -105,10 +110,14 @@ TEST(Job, RefusesBadJobsSayingWhereAndWhy) {
       {"serial = 5", "serial must be a table with first and last, not an integer"},
       {"[serial]\nfirst = 1", "line 1: serial needs both first and last, last is missing"},
       {"serial = { last = 1 }", "serial needs both first and last, first is missing"},
-      {"serial = { first = 2147483648, last = 2147483649 }",
-       "serial.first must be from -2147483648 to 2147483647, not 2147483648"},
-      {"serial = { first = 0, last = -2147483649 }",
-       "serial.last must be from -2147483648 to 2147483647, not -2147483649"},
+      {"serial = { first = 2147483648, last = 2147483649 }", "serial.first must be from 1 to 2147483647, not 2147483648"},
+      {"serial = { first = 1, last = 2147483648 }", "serial.last must be from 1 to 2147483647, not 2147483648"},
+      {"serial = { first = 0, last = 5 }", "serial.first must be from 1 to 2147483647, not 0"},
+      {"serial = { first = -5, last = -5 }", "serial.first must be from 1 to 2147483647, not -5"},
+      {"plans = [\"a.yp1\", \"b.yp1\", \"./a.yp1\"]", "line 1: plans[2]: \"./a.yp1\" is listed twice (also plans[0])"},
+      {"plans = [\"/jobs/b.yp1\",\n  \"b.yp1\"]", "line 2: plans[1]: \"b.yp1\" is listed twice (also plans[0])"},
+      {"plans = [\"a.yp1\", \"план日.yp1\"]", "line 1: plans[1]: \"日\" has no code page 1251 form"},
+      {"plans = [\"€uro—ok.yp1\", \"x\u00A0\u0101.yp1\"]", "plans[1]: \"\u0101\" has no code page 1251 form"},
       {"serial = { first = 5, last = 4 }", "serial.first (5) is above serial.last (4)"},
       {"serial = { first = \"1\", last = 4 }", "serial.first must be an integer, not a text"},
       {"", "\"/jobs/station.toml\": the job does nothing"},
