@@ -2,6 +2,7 @@
 // port that stays (the adapter) while its modem comes and goes.
 //
 //   orvane_bench_station [--rounds N] [--positions N] [--spacing-ms MS] [--idle-seconds S]
+//                        [--tick-ms MS] [--idle-only 1]
 //
 // The job: a 64 KiB image (65 535 bytes, written and verified), two plans
 // of 4 096 bytes, constants and a serial number from an SQLite counter in
@@ -59,6 +60,8 @@ struct Options {
   std::size_t positions = 16;
   std::chrono::milliseconds spacing{300};
   std::chrono::seconds idle{10};
+  std::chrono::milliseconds tick{station::EngineOptions{}.tick};  // the positions' line-rule timer
+  bool idle_only = false;  // only the sixteen adapters without a modem
 };
 
 double Since(Clock::time_point from, Clock::time_point to) { return std::chrono::duration<double>(to - from).count(); }
@@ -135,7 +138,8 @@ struct Line {
 
 class Session {
  public:
-  Session(const Consoles& consoles, std::shared_ptr<const station::JobSnapshot> snapshot, const std::string& store)
+  Session(const Consoles& consoles, std::shared_ptr<const station::JobSnapshot> snapshot, const std::string& store,
+          std::chrono::milliseconds tick)
       : lines_(consoles.ports().size()) {
     using station::StationEngine;
     QObject::connect(&engine_, &StationEngine::PositionChanged, [this](const station::PositionEvent& e) { Seen(e); });
@@ -150,6 +154,7 @@ class Session {
     for (const std::string& port : consoles.ports()) positions.push_back({port, ""});
     station::EngineOptions options;
     options.version = "bench";
+    options.tick = tick;
     engine_.Start(std::move(positions), std::move(snapshot), store, options);
     waker_.start(50);
   }
@@ -247,7 +252,7 @@ class Bench {
     Consoles consoles(1, content, true);
     const std::string store = NewStore();
     const CpuMark from = Mark(consoles);
-    Session session(consoles, snapshot_, store);
+    Session session(consoles, snapshot_, store, options_.tick);
     if (!session.WaitEnded(1)) return {.error = "no end"};
     const CpuMark to = Mark(consoles);
     const Line& line = session.lines()[0];
@@ -263,7 +268,7 @@ class Bench {
     const std::string store = NewStore();
     const CpuMark from = Mark(consoles);
     const auto began = Clock::now();
-    Session session(consoles, snapshot_, store);
+    Session session(consoles, snapshot_, store, options_.tick);
     if (!session.WaitEnded(options_.positions)) return {.error = "not every unit ended"};
     const CpuMark to = Mark(consoles);
     std::vector<double> took;
@@ -281,12 +286,13 @@ class Bench {
     Arrivals figures;
     Consoles consoles(options_.positions, {}, false);
     const std::string store = NewStore();
-    Session session(consoles, snapshot_, store);
+    Session session(consoles, snapshot_, store, options_.tick);
     session.Run(1s);
     const double idle = static_cast<double>(options_.idle.count());
     CpuMark from = Mark(consoles);
     session.Run(options_.idle);
     figures.idle_cpu = ToolCpu(from, Mark(consoles)) / idle;
+    if (options_.idle_only) return figures;
     for (std::size_t i = 0; i < options_.positions; ++i) {
       consoles[i].Plug();
       session.Run(options_.spacing);
@@ -341,6 +347,8 @@ Options Parse(int argc, char** argv) {
     else if (name == "--positions") options.positions = static_cast<std::size_t>(value);
     else if (name == "--spacing-ms") options.spacing = std::chrono::milliseconds(value);
     else if (name == "--idle-seconds") options.idle = std::chrono::seconds(value);
+    else if (name == "--tick-ms") options.tick = std::chrono::milliseconds(value);
+    else if (name == "--idle-only") options.idle_only = value != 0;
     else {
       std::fprintf(stderr, "unknown option %s\n", name.c_str());
       std::exit(2);
@@ -360,6 +368,13 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const Options options = Parse(argc, argv);
   Bench bench(options);
+  if (options.idle_only) {
+    for (int round = 1; round <= options.rounds; ++round) {
+      std::printf("round %d: idle CPU %.2f %% of one core ", round, 100 * bench.RunArrivals().idle_cpu);
+      Load();
+    }
+    return 0;
+  }
   bool ok = true;
   auto report = [&ok](const std::string& what, const std::string& error) {
     if (error.empty()) return;
