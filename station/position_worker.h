@@ -25,12 +25,15 @@
 #include "station/line_rule.h"
 #include "station/record_store.h"
 #include "station/unit_decision.h"
+#include "station/unit_trace.h"
 
 namespace orvane::station {
 
 struct StationPosition {
   std::string port;            // COM3, or a device path
   std::string adapter_serial;  // the USB adapter's serial number, may be empty
+  std::string name = {};       // the bench's name for it; empty: the port
+  std::string socket = {};     // the hub socket's by-path name, may be empty
 };
 
 struct EngineOptions {
@@ -42,6 +45,7 @@ struct EngineOptions {
   std::chrono::milliseconds tick{20};
   std::chrono::milliseconds reopen{500};  // a lost port is looked for this often
   std::string version;
+  std::string station;  // the bench's station name; empty: the host name
 };
 
 // A unit's end on a position, for the session's rows and totals.
@@ -104,12 +108,21 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   struct Step {
     JobStep kind;
     int plan = 0;  // 1-based for kPlan
+    // The image's verify pass ahead of its write: a unit that holds the
+    // image already is not written again.
+    bool probe = false;
+    // Ahead of a plan's upload without an erase: the unit's copies of it
+    // are deleted, one an operation.
+    bool replace = false;
+    bool shown() const { return !probe && !replace; }
   };
 
-  // link::LinkTracer: polls feed the line rule.
-  void FrameSent(std::span<const std::uint8_t>) override {}
+  // link::LinkTracer: polls feed the line rule; a running job's trace
+  // gets everything.
+  void FrameSent(std::span<const std::uint8_t> frame) override;
   void FrameReceived(const link::FrameView& frame) override;
-  void Decision(link::LinkDecision, const link::QueueEntry*) override {}
+  void Decision(link::LinkDecision decision, const link::QueueEntry* head) override;
+  void OpenTrace(RunStart& start);
 
   bool OpenPort();
   void PortLost();
@@ -122,6 +135,10 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   void RunStep();
   bool QueueStep(const Step& step);
   bool QueueConstants();
+  std::optional<int> StoredCopyRow(int plan) const;
+  void ProbeEnded(const link::Outcome& outcome);
+  bool Probing() const;
+  ImageAction ImageActionSoFar() const;
   void Check();
   void FailJob(FailureCause cause, const std::string& detail, int signal = 0);
   void EndUnit(UnitEnd end, const std::string& done_at = {});
@@ -130,12 +147,15 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   void Emit(PositionEvent event);
   PositionEvent Event() const;
   void Later(std::function<void()> work);
+  RunStart StartFor() const;
   std::string ReasonOf(JobStep step, int plan, const std::string& detail) const;
 
   std::size_t index_;
   StationPosition position_;
   std::shared_ptr<const JobSnapshot> snapshot_;
   std::string store_location_;
+  std::string trace_folder_;  // empty: no traces
+  std::unique_ptr<UnitTrace> trace_;  // the running unit's
   EngineOptions options_;
   Sinks sinks_;
 
@@ -159,6 +179,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::optional<std::int64_t> given_serial_;
   std::int64_t run_ = 0;
   bool image_written_ = false;  // the image's write pass was queued
+  bool image_held_ = false;     // the probe found the image on the unit
   std::vector<Step> steps_;
   std::size_t step_ = 0;
   int progress_maximum_ = 0;

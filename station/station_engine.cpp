@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "station/unit_trace.h"
+
 namespace orvane::station {
 
 struct StationEngine::Slot {
@@ -31,6 +33,7 @@ void StationEngine::OnWorker(Slot& slot, Work work) {
 void StationEngine::Start(std::vector<StationPosition> positions, std::shared_ptr<const JobSnapshot> snapshot,
                           std::string store_location, EngineOptions options) {
   once_ = options.once;
+  if (auto traces = TraceFolderFor(store_location)) PruneTraces(*traces.value);
   running_.assign(positions.size(), false);
   for (std::size_t i = 0; i < positions.size(); ++i) {
     auto slot = std::make_unique<Slot>();
