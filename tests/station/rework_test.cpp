@@ -74,6 +74,7 @@ TEST(Rework, AUnitHoldingTheImageIsNotWrittenAgainAndTheOthersAre) {
     const Bytes expected = c.action == ImageAction::kAlreadyHeld ? SameWithTail(image) : image;
     EXPECT_EQ(modem.State().firmware, expected);
     EXPECT_EQ(std::count(run.log.begin(), run.log.end(), link::kLogVerifyError), 0);
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(), link::kLogQueueCleared), 0);
     EXPECT_EQ(std::count(run.log.begin(), run.log.end(), device::kLogFlashing),
               c.action == ImageAction::kWritten ? 1 : 0);
     for (const PositionEvent& event : run.events) EXPECT_EQ(event.cause, FailureCause::kNone);
