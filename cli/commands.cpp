@@ -140,14 +140,15 @@ const std::vector<CommandSpec>& Table() {
        {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
        nullptr, ConstantsSteps, ConstantsOptions, nullptr},
       {Command::kProvision, "provision", "JOB",
-       N_("  provision JOB [--watch] [--new-records] [--force]\n"
+       N_("  provision JOB [--watch] [--bench FILE] [--new-records] [--force]\n"
        "                        run a station job file on the modem: image, erase, plans, then\n"
        "                        the constants with a serial number from the station counter;\n"
        "                        one record per modem in --db; --watch (with --port all) runs it\n"
-       "                        on each port as it appears, until Ctrl-C; --new-records starts\n"
+       "                        on each position of the bench file (--bench; default: one per\n"
+       "                        adapter) as a unit arrives, until Ctrl-C; --new-records starts\n"
        "                        the record store when there is none (on a terminal it asks);\n"
        "                        --force as for flash\n"),
-       {"--watch", "--new-records", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
+       {"--watch", "--bench", "--new-records", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
       {Command::kHistory, "history", nullptr,
        N_("  history [--serial N] [--since DATE] [--until DATE] [--station NAME] [--position NAME]\n"
        "          [--result WORD] [--csv]\n"

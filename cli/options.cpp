@@ -67,6 +67,7 @@ class Parser {
     AddConstantsOptions(app_);
     Flag(app_, "--watch", options_.watch);
     Flag(app_, "--new-records", options_.new_records);
+    bench_ = app_.add_option("--bench", bench_text_);
     Flag(app_, "--csv", options_.csv);
     since_ = app_.add_option("--since", since_text_);
     until_ = app_.add_option("--until", until_text_);
@@ -130,6 +131,11 @@ class Parser {
     if (options_.command == Command::kConstants) return CheckConstants();
     if (options_.command == Command::kHistory) return CheckHistory();
     if (options_.watch && !options_.AllPorts()) return std::string(Tr("--watch needs --port all"));
+    if (bench_->count() > 0) {
+      if (bench_text_.empty()) return std::string(Tr("--bench needs a file name"));
+      if (!options_.watch) return std::string(Tr("--bench needs --watch"));
+      options_.bench_path = bench_text_;
+    }
     return std::nullopt;
   }
 
@@ -288,6 +294,8 @@ class Parser {
   std::string since_text_;
   CLI::Option* until_ = nullptr;
   std::string until_text_;
+  CLI::Option* bench_ = nullptr;
+  std::string bench_text_;
   CLI::Option* station_ = nullptr;
   std::string station_text_;
   CLI::Option* position_ = nullptr;

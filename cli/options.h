@@ -53,6 +53,7 @@ struct Options {
   // The station records: an SQLite file or a postgresql:// URL (--db);
   // provision and history use the default place when it is absent.
   std::optional<std::string> db;
+  std::optional<std::string> bench_path;       // provision --bench
   bool watch = false;                          // provision --watch
   bool new_records = false;                    // provision --new-records: the store may be made
   std::optional<std::int32_t> history_serial;  // history --serial N

@@ -58,7 +58,7 @@ _orvane_cli() {
             ports) COMPREPLY=($(compgen -W "$global -v --verbose" -- "$cur")) ;;
             constants) COMPREPLY=($(compgen -W "$global $constants" -- "$cur")) ;;
             flash | verify) COMPREPLY=($(compgen -W "$global --force" -- "$cur")) ;;
-            provision) COMPREPLY=($(compgen -W "$global --watch --new-records --force" -- "$cur")) ;;
+            provision) COMPREPLY=($(compgen -W "$global --watch --bench --new-records --force" -- "$cur")) ;;
             history) COMPREPLY=($(compgen -W "$global --serial --since --until --station --position --result --csv" -- "$cur")) ;;
             *) COMPREPLY=($(compgen -W "$global" -- "$cur")) ;;
         esac

@@ -121,11 +121,11 @@ std::string ProvisionJsonLine(const ProvisionRow& row) {
 
 namespace {
 
-// The ports of the session: --watch's, those given (or found with --port
+// The ports of a run without --watch: those given (or found with --port
 // all), or the one port of a single run.
 station::Outcome<std::vector<std::string>> PortsOf(const Options& options, const Console& console) {
   using Ports = station::Outcome<std::vector<std::string>>;
-  if (options.watch) return Ports::Done(WatchedPorts());
+  if (options.watch) return Ports::Done({});
   if (options.SeveralPorts()) {
     std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
     if (ports.empty()) return Ports::Failed(NoPortFoundForAll());
@@ -150,6 +150,11 @@ int RunProvision(const Options& given, const Console& console) {
   if (!prepared) return Refuse(console, options.json, prepared.error, kExitRefused);
   auto snapshot = station::JobSnapshot::Read(prepared.value->job);
   if (!snapshot) return Refuse(console, options.json, snapshot.error, kExitRefused);
+  auto watched = options.watch ? WatchedPositions(options) : station::Outcome<WatchedBench>::Done({});
+  if (!watched) return Refuse(console, options.json, watched.error, kExitRefused);
+  if (options.watch && !options.quiet) {
+    for (const auto& left_out : watched.value->left_out) PrintError(console, LeftOutNote(left_out));
+  }
   auto ports = PortsOf(options, console);
   if (!ports) {
     return Refuse(console, options.json, ports.error,
@@ -167,7 +172,7 @@ int RunProvision(const Options& given, const Console& console) {
     return Refuse(console, options.json, *refusal, kExitRefused);
   }
   prepared.value->store.reset();  // each position keeps its own connection
-  return RunStation(options, console, *ports.value,
+  return RunStation(options, console, options.watch ? std::move(*watched.value) : PortPositions(*ports.value),
                     std::make_shared<const station::JobSnapshot>(std::move(*snapshot.value)));
 }
 

@@ -15,8 +15,10 @@
 #include "cli/station_view.h"
 #include "cli/trace.h"
 #include "l10n/l10n.h"
+#include "serial/adapters.h"
 #include "serial/connection.h"
 #include "serial/port_names.h"
+#include "station/bench.h"
 #include "station/station_engine.h"
 
 namespace orvane::cli {
@@ -51,8 +53,8 @@ const char* ResultWord(const UnitEnd& end) {
   }
 }
 
-ProvisionRow RowOf(const UnitEnd& end) {
-  ProvisionRow row{end.port, ExitOf(end), ResultWord(end), end.serial, {}};
+ProvisionRow RowOf(const UnitEnd& end, const std::string& name) {
+  ProvisionRow row{name, ExitOf(end), ResultWord(end), end.serial, {}};
   if (end.state != LineState::kDone && end.state != LineState::kAlreadyDone) row.reason = end.reason;
   return row;
 }
@@ -63,10 +65,11 @@ std::string EndText(const ProvisionRow& row) {
 
 class StationRun {
  public:
-  StationRun(const Options& options, const Console& console, std::vector<std::string> ports)
+  StationRun(const Options& options, const Console& console, WatchedBench bench)
       : options_(options),
         console_(console),
-        ports_(std::move(ports)),
+        bench_(std::move(bench)),
+        ports_(NamesOf(bench_.positions)),
         latest_(ports_.size(), LineState::kNoModem),
         view_(options.watch ? console.out : console.err, console.err, ports_,
               options.watch ? console.out_is_terminal && !options.json : console.err_is_terminal && !options.quiet,
@@ -89,21 +92,17 @@ class StationRun {
     redraw.start(kRedrawMs);
 
     if (options_.watch) view_.Say(Head());
-    std::vector<station::StationPosition> positions;
-    for (const std::string& port : ports_) positions.push_back({port, serial::DescribePort(port).serial});
     station::EngineOptions engine_options;
+    engine_options.station = bench_.station;
     engine_options.once = !options_.watch;
     engine_options.no_modem_wait = std::chrono::milliseconds(serial::Connection::kWatchdogMs);
     engine_options.version = ORVANE_VERSION;
     if (options_.trace_path) {
-      engine_options.trace_path = [trace = *options_.trace_path, several = ports_.size() > 1](const std::string& port) {
+      engine_options.trace_path = [trace = *options_.trace_path, several = bench_.positions.size() > 1](const std::string& port) {
         return several ? TracePathFor(trace, port) : trace;
       };
-      engine_options.open_trace = [](const std::string& path, std::string* error) {
-        return std::unique_ptr<station::PositionTrace>(TraceWriter::Open(path, error));
-      };
     }
-    if (auto refused = engine_.Start(std::move(positions), std::move(snapshot), *options_.db, engine_options)) {
+    if (auto refused = engine_.Start(bench_.positions, std::move(snapshot), *options_.db, engine_options)) {
       view_.Close();
       return Refuse(console_, options_.json, *refused, kExitRefused);
     }
@@ -113,10 +112,17 @@ class StationRun {
   }
 
  private:
+  static std::vector<std::string> NamesOf(const std::vector<station::StationPosition>& positions) {
+    std::vector<std::string> names;
+    for (const auto& position : positions) names.push_back(position.name.empty() ? position.port : position.name);
+    return names;
+  }
+
   std::string Head() const {
+    if (ports_.empty()) return Format(Tr("no position to watch: provision %s"), options_.path.c_str());
     std::set<std::string> folders;
-    for (const std::string& port : ports_) {
-      folders.insert(std::filesystem::path(serial::DeviceFileForPort(port)).parent_path().string());
+    for (const auto& position : bench_.positions) {
+      folders.insert(std::filesystem::path(serial::DeviceFileForPort(position.port)).parent_path().string());
     }
     std::string list;
     for (const std::string& folder : folders) list += (list.empty() ? "" : ", ") + folder;
@@ -125,7 +131,7 @@ class StationRun {
   }
 
   void Ended(const UnitEnd& end) {
-    const ProvisionRow row = RowOf(end);
+    const ProvisionRow row = RowOf(end, ports_.at(end.position));
     rows_.push_back(row);
     if (options_.watch && options_.json) {
       std::fputs(ProvisionJsonLine(row).c_str(), console_.out);
@@ -227,7 +233,8 @@ class StationRun {
 
   const Options& options_;
   const Console& console_;
-  std::vector<std::string> ports_;
+  WatchedBench bench_;
+  std::vector<std::string> ports_;  // the positions' names, as lines and rows show them
   std::vector<LineState> latest_;  // each position's line state
   StationView view_;
   station::StationEngine engine_;
@@ -237,17 +244,81 @@ class StationRun {
 
 }  // namespace
 
-std::vector<std::string> WatchedPorts() {
+namespace {
+
+// A position held by its socket is opened through the socket's by-path
+// link, which follows the adapter to whichever device it gets.
+station::StationPosition EnginePosition(const station::Position& position, const serial::DeviceFolders& folders) {
+  std::string port = position.device;
+  if (!position.socket.empty()) port = (std::filesystem::path(folders.by_path) / position.socket).string();
+  return {port, position.adapter_serial, position.name, position.socket};
+}
+
+std::string Resolved(const std::string& path) {
+  std::error_code error;
+  const auto canonical = std::filesystem::weakly_canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+// The COMn names under the port folder that are no adapter of the bench;
+// one whose file is there but refuses the settings is left out.
+std::vector<std::string> OtherComPorts(const std::vector<serial::PortInfo>& adapters,
+                                       std::vector<serial::LeftOut>& left_out) {
   const char* folder = std::getenv("ORVANE_PORT_DIR");
   const int first = folder && *folder ? serial::kFirstPortNumber : 5;
+  std::set<std::string> taken;
+  for (const serial::PortInfo& adapter : adapters) taken.insert(Resolved(adapter.device));
   std::vector<std::string> ports;
-  for (int n = first; n <= serial::kLastPortNumber; ++n) ports.push_back("COM" + std::to_string(n));
+  for (int n = first; n <= serial::kLastPortNumber; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    const std::string device = serial::DeviceFileForPort(name);
+    if (taken.contains(Resolved(device))) continue;
+    std::error_code error;
+    if (std::filesystem::exists(device, error)) {
+      const serial::LineCheck check = serial::CheckLineSettings(device);
+      if (check == serial::LineCheck::kNotSerial || check == serial::LineCheck::kRefusesSettings) {
+        left_out.push_back({serial::DescribePort(name), check});
+        continue;
+      }
+    }
+    ports.push_back(name);
+  }
   return ports;
 }
 
-int RunStation(const Options& options, const Console& console, const std::vector<std::string>& ports,
+}  // namespace
+
+station::Outcome<WatchedBench> WatchedPositions(const Options& options) {
+  const serial::DeviceFolders folders = serial::DeviceFolders::FromEnvironment();
+  const std::vector<serial::PortInfo> adapters = serial::ListAdapters(folders);
+  WatchedBench watched;
+  if (options.bench_path) {
+    auto bench = station::ReadBench(*options.bench_path);
+    if (!bench) return station::Outcome<WatchedBench>::Failed(bench.error);
+    watched.station = bench.value->station;
+    for (const auto& position : station::ResolvePositions(*bench.value, adapters)) {
+      watched.positions.push_back(EnginePosition(position, folders));
+    }
+    return station::Outcome<WatchedBench>::Done(std::move(watched));
+  }
+  for (const auto& position : station::DefaultPositions(adapters)) {
+    watched.positions.push_back(EnginePosition(position, folders));
+  }
+  for (const std::string& port : OtherComPorts(adapters, watched.left_out)) {
+    watched.positions.push_back({port, serial::DescribePort(port).serial});
+  }
+  return station::Outcome<WatchedBench>::Done(std::move(watched));
+}
+
+WatchedBench PortPositions(const std::vector<std::string>& ports) {
+  WatchedBench bench;
+  for (const std::string& port : ports) bench.positions.push_back({port, serial::DescribePort(port).serial});
+  return bench;
+}
+
+int RunStation(const Options& options, const Console& console, WatchedBench bench,
                std::shared_ptr<const station::JobSnapshot> snapshot) {
-  StationRun run(options, console, ports);
+  StationRun run(options, console, std::move(bench));
   return run.Run(std::move(snapshot));
 }
 

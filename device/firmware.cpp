@@ -84,8 +84,13 @@ bool Session::QueueFirmware(const std::optional<std::vector<FirmwareChunk>>& chu
   return true;
 }
 
-bool Session::VerifyFirmware(const std::string& path) {
-  const auto chunks = ImageChunks(path);
+bool Session::VerifyFirmware(const std::string& path) { return QueueVerify(ImageChunks(path), path); }
+
+bool Session::VerifyFirmwareBytes(const std::vector<std::uint8_t>& image, const std::string& path) {
+  return QueueVerify(ChunksOfImage(image), path);
+}
+
+bool Session::QueueVerify(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path) {
   if (!chunks) {
     Refuse(link::Refusal::kFirmwareTooBig, path);
     return false;

@@ -129,6 +129,7 @@ class Session : public link::ResponseHandlers {
   // size rule): the device compares the image with what it holds and
   // nothing is written.
   bool VerifyFirmware(const std::string& path);
+  bool VerifyFirmwareBytes(const std::vector<std::uint8_t>& image, const std::string& path);
 
   // link::ResponseHandlers
   void HandleConstants(const link::FrameView& frame) override;
@@ -142,6 +143,7 @@ class Session : public link::ResponseHandlers {
   void Refuse(link::Refusal refusal, const std::string& path);
   void FillBlockFromFields();
   bool QueueFirmware(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path);
+  bool QueueVerify(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path);
 
   Host& host_;
   DeviceModel model_;

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "l10n/l10n.h"
 #include "link/commands.h"
+#include "link/cp1251.h"
 #include "serial/port_diagnosis.h"
 #include "serial/port_names.h"
 #include "station/job_check.h"
@@ -78,7 +81,8 @@ void PositionWorker::Begin() {
     return EndUnit(std::move(end));
   }
   store_ = std::move(*store.value);
-  if (!OpenTrace()) return;
+  if (!OpenSessionTrace()) return;
+  if (auto folder = TraceFolderFor(store_location_)) trace_folder_ = *folder.value;
   ResetSession();
   if (OpenPort()) {
     Emit(Event());
@@ -95,16 +99,15 @@ void PositionWorker::Begin() {
   ticker_.start(static_cast<int>(options_.tick.count()));
 }
 
-// A trace that cannot be written ends a single run (the operator asked for
-// it); a watching station says so and goes on without.
-bool PositionWorker::OpenTrace() {
-  if (!options_.trace_path || !options_.open_trace) return true;
-  trace_file_ = options_.trace_path(position_.port);
-  if (trace_file_.empty()) return true;
+// A session trace that cannot be written ends a single run (the operator
+// asked for it); a watching station says so and goes on without.
+bool PositionWorker::OpenSessionTrace() {
+  if (!options_.trace_path) return true;
+  const std::string file = options_.trace_path(position_.port);
+  if (file.empty()) return true;
   std::string error;
-  trace_ = options_.open_trace(trace_file_, &error);
-  if (trace_) return true;
-  trace_file_.clear();
+  session_trace_ = TraceWriter::Open(file, &error);
+  if (session_trace_) return true;
   if (!options_.once) {
     if (sinks_.log) sinks_.log(error);
     return true;
@@ -114,14 +117,6 @@ bool PositionWorker::OpenTrace() {
   end.detail = error;
   EndUnit(std::move(end));
   return false;
-}
-
-void PositionWorker::FrameSent(std::span<const std::uint8_t> frame) {
-  if (trace_) trace_->FrameSent(frame);
-}
-
-void PositionWorker::Decision(link::LinkDecision decision, const link::QueueEntry* head) {
-  if (trace_) trace_->Decision(decision, head);
 }
 
 bool PositionWorker::OpenPort() {
@@ -139,7 +134,11 @@ bool PositionWorker::WriteData(const std::uint8_t* bytes, std::uint16_t count) {
   return comm_.WriteData(bytes, count);
 }
 
+// A probe's difference is what it is for, not a failed verification, and
+// the queue it empties held only the probe.
 void PositionWorker::AppendLog(const std::string& line) {
+  if (Probing() && (line == link::kLogVerifyError || line == link::kLogQueueCleared)) return;
+  if (session_trace_) session_trace_->Log(line);
   if (trace_) trace_->Log(line);
   if (sinks_.log) sinks_.log(line);
 }
@@ -167,7 +166,18 @@ void PositionWorker::Tick() {
   if (options_.once && phase_ == Phase::kIdle && !ever_polled_ && now - began_ >= options_.no_modem_wait) NoModem();
 }
 
+void PositionWorker::FrameSent(std::span<const std::uint8_t> frame) {
+  if (session_trace_) session_trace_->FrameSent(frame);
+  if (trace_) trace_->FrameSent(frame);
+}
+
+void PositionWorker::Decision(link::LinkDecision decision, const link::QueueEntry* head) {
+  if (session_trace_) session_trace_->Decision(decision, head);
+  if (trace_) trace_->Decision(decision, head);
+}
+
 void PositionWorker::FrameReceived(const link::FrameView& frame) {
+  if (session_trace_) session_trace_->FrameReceived(frame);
   if (trace_) trace_->FrameReceived(frame);
   if (frame.command() != link::kPoll) return;
   ever_polled_ = true;
@@ -215,15 +225,42 @@ void PositionWorker::OperationEnded(const link::Outcome& outcome) {
     return Later([this] { ResetSession(); });
   }
   if (phase_ != Phase::kRunning) return;
+  if (Probing()) return ProbeEnded(outcome);
   if (outcome.kind == link::Outcome::Kind::kCleared) {
     const link::EndCause cause = outcome.cause;
     return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
   }
   Later([this] {
     if (phase_ != Phase::kRunning) return;
-    ++step_;
+    const Step& step = steps_[step_];
+    if (!step.replace || !StoredCopyRow(step.plan)) ++step_;
     RunStep();
   });
+}
+
+bool PositionWorker::Probing() const {
+  return phase_ == Phase::kRunning && step_ < steps_.size() && steps_[step_].probe;
+}
+
+// Every chunk equal: the write step is passed over. The first chunk that
+// differs ends the probe, and the image is written.
+void PositionWorker::ProbeEnded(const link::Outcome& outcome) {
+  const bool differs = outcome.kind == link::Outcome::Kind::kCleared && outcome.cause == link::EndCause::kVerifyFailed;
+  if (outcome.kind == link::Outcome::Kind::kCleared && !differs) {
+    const link::EndCause cause = outcome.cause;
+    return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
+  }
+  Later([this, differs] {
+    if (phase_ != Phase::kRunning) return;
+    image_held_ = !differs;
+    step_ += differs ? 1 : 2;
+    RunStep();
+  });
+}
+
+ImageAction PositionWorker::ImageActionSoFar() const {
+  if (image_written_) return ImageAction::kWritten;
+  return image_held_ ? ImageAction::kAlreadyHeld : ImageAction::kNone;
 }
 
 void PositionWorker::Decide() {
@@ -249,7 +286,7 @@ void PositionWorker::Decide() {
     end.detail = runs.error;
     return EndUnit(std::move(end));
   }
-  const RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  const RunStart start = StartFor();
   const UnitVerdict verdict = DecideUnit(serial, snapshot_->job.serial, *runs.value, start);
   if (verdict.kind == UnitVerdict::Kind::kAlreadyDone) {
     UnitEnd end;
@@ -282,13 +319,23 @@ void PositionWorker::TellJobChanged() {
   Emit(std::move(event));
 }
 
+// A trace that cannot be made leaves the run without one; the job goes on.
+void PositionWorker::OpenTrace(RunStart& start) {
+  trace_.reset();
+  if (trace_folder_.empty()) return;
+  auto trace = UnitTrace::Create(trace_folder_, start.position);
+  if (!trace) return;
+  trace_ = std::move(*trace.value);
+  start.trace = trace_->path();
+}
+
 void PositionWorker::StartJob(const UnitVerdict& verdict) {
   if (auto told = spool_.FlushAndTell(*store_)) AppendLog(*told);
-  RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
-  start.trace = trace_file_;
-  start.session = options_.session;
+  RunStart start = StartFor();
+  OpenTrace(start);
   auto run = store_->StartRun(start);
   if (!run) {
+    trace_.reset();
     UnitEnd end;
     end.step = JobStep::kIdentify;
     end.cause = FailureCause::kRecords;
@@ -296,14 +343,22 @@ void PositionWorker::StartJob(const UnitVerdict& verdict) {
     return EndUnit(std::move(end));
   }
   run_ = *run.value;
+  if (trace_) trace_->Note("run " + std::to_string(run_) + " station " + start.station + " position " + start.position);
   verdict_ = verdict;
   image_written_ = false;
+  image_held_ = false;
   given_serial_.reset();
   steps_.clear();
   const Job& job = snapshot_->job;
-  if (snapshot_->image) steps_.push_back({JobStep::kImage});
+  if (snapshot_->image) {
+    steps_.push_back({JobStep::kImage, 0, true});
+    steps_.push_back({JobStep::kImage});
+  }
   if (job.erase) steps_.push_back({JobStep::kErase});
-  for (std::size_t i = 0; i < snapshot_->plans.size(); ++i) steps_.push_back({JobStep::kPlan, static_cast<int>(i + 1)});
+  for (int plan = 1; plan <= static_cast<int>(snapshot_->plans.size()); ++plan) {
+    if (!job.erase) steps_.push_back({JobStep::kPlan, plan, false, true});
+    steps_.push_back({JobStep::kPlan, plan});
+  }
   if (!job.constants.Empty() || job.serial) steps_.push_back({JobStep::kConstants});
   steps_.push_back({JobStep::kCheck});
   step_ = 0;
@@ -318,6 +373,10 @@ void PositionWorker::RunStep() {
   if (step_ >= steps_.size()) return;
   const Step& step = steps_[step_];
   if (step.kind == JobStep::kCheck) return Check();
+  if (step.replace && !StoredCopyRow(step.plan)) {
+    ++step_;
+    return RunStep();
+  }
   percent_ = 0;
   Emit(Event());
   if (!QueueStep(step)) return;
@@ -328,6 +387,17 @@ void PositionWorker::RunStep() {
 // step failed already.
 bool PositionWorker::QueueStep(const Step& step) {
   device::Session& session = *session_;
+  if (step.replace) {
+    session.DeleteFileAtRow(*StoredCopyRow(step.plan));
+    return true;
+  }
+  if (step.probe) {
+    if (!session.VerifyFirmwareBytes(snapshot_->image->bytes, snapshot_->image->path)) {
+      FailJob(FailureCause::kRefused, device::kStatusFirmwareTooBig);
+      return false;
+    }
+    return true;
+  }
   switch (step.kind) {
     case JobStep::kImage:
       if (!session.UploadFirmwareBytes(snapshot_->image->bytes, snapshot_->image->path)) {
@@ -355,6 +425,18 @@ bool PositionWorker::QueueStep(const Step& step) {
     default:
       return true;
   }
+}
+
+// Without an erase a plan replaces the unit's files of its stored name, so
+// re-runs do not pile up copies. Each delete's refresh shows what is left.
+std::optional<int> PositionWorker::StoredCopyRow(int plan) const {
+  const SnapshotFile& file = snapshot_->plans[static_cast<std::size_t>(plan - 1)];
+  const std::string name = link::Cp1251ToUtf8(device::DeviceFileName(file.path));
+  const auto& files = session_->model().directory.files;
+  for (std::size_t i = files.size(); i-- > 0;) {
+    if (files[i] && files[i]->name == name) return static_cast<int>(i + 1);
+  }
+  return std::nullopt;
 }
 
 // The job's constants replace what the unit holds, with the serial number
@@ -388,7 +470,7 @@ void PositionWorker::Check() {
     return FailJob(FailureCause::kCheckFailed, *mismatch);
   }
   RunEnd record{RunResult::kDone, ""};
-  record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
+  record.image_action = ImageActionSoFar();
   const EndWriting written = spool_.Record(*store_, run_, record);
   if (written.where == EndWriting::Where::kNowhere) return FailJob(FailureCause::kRecords, written.text);
   if (written.where == EndWriting::Where::kSpool) AppendLog(written.text);
@@ -398,6 +480,16 @@ void PositionWorker::Check() {
   end.result = RunResult::kDone;
   end.serial = given_serial_ ? given_serial_ : (snapshot_->job.serial ? unit_serial_ : std::nullopt);
   EndUnit(std::move(end));
+}
+
+// What each run records of the bench: the station, the position, its socket.
+RunStart PositionWorker::StartFor() const {
+  RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
+  if (!options_.station.empty()) start.station = options_.station;
+  if (!position_.name.empty()) start.position = position_.name;
+  start.socket = position_.socket;
+  start.session = options_.session;
+  return start;
 }
 
 std::string PositionWorker::ReasonOf(JobStep step, int plan, const std::string& detail) const {
@@ -434,7 +526,7 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
     RunEnd record{end.result, end.reason};
     record.failed_step = end.step;
     record.failed_plan = end.plan;
-    record.image_action = image_written_ ? ImageAction::kWritten : ImageAction::kNone;
+    record.image_action = ImageActionSoFar();
     if (const EndWriting written = spool_.Record(*store_, run_, record); written.where != EndWriting::Where::kStore) {
       end.reason += "; " + written.text;
     }
@@ -465,6 +557,7 @@ void PositionWorker::EndUnit(UnitEnd end, const std::string& done_at) {
     ended_event_ = event;
   }
   Emit(std::move(event));
+  trace_.reset();
   if (sinks_.unit_ended) sinks_.unit_ended(end);
   if (options_.once) {
     ticker_.stop();
@@ -480,8 +573,7 @@ void PositionWorker::NoModem() {
   end.cause = FailureCause::kLinkCleared;
   end.detail = link::kLogNotConnected;
   AppendLog(link::kLogNotConnected);
-  RunStart start = snapshot_->RunStartFor(position_.port, position_.adapter_serial, options_.version);
-  start.session = options_.session;
+  const RunStart start = StartFor();
   if (auto run = store_->StartRun(start)) store_->FinishRun(*run.value, RunResult::kFailed, end.detail);
   end.reason = end.detail;
   EndUnit(std::move(end));
@@ -519,8 +611,14 @@ PositionEvent PositionWorker::Event() const {
   if (phase_ == Phase::kRunning && step_ < steps_.size()) {
     event.step = steps_[step_].kind;
     event.plan = steps_[step_].plan;
-    event.step_index = static_cast<int>(step_ + 1);
-    event.steps = static_cast<int>(steps_.size()) - 1;  // the check sends nothing
+    // The probe and the write, a plan's replacing and its upload, are one
+    // step to the views; the check sends nothing.
+    const auto shown = [this](std::size_t end) {
+      return static_cast<int>(std::count_if(steps_.begin(), steps_.begin() + static_cast<std::ptrdiff_t>(end),
+                                            [](const Step& s) { return s.shown(); }));
+    };
+    event.step_index = shown(step_ + 1) + (steps_[step_].shown() ? 0 : 1);
+    event.steps = shown(steps_.size()) - 1;
     event.percent = percent_;
     event.serial = given_serial_;
   }

@@ -27,18 +27,15 @@
 #include "station/record_store.h"
 #include "station/session_lease.h"
 #include "station/unit_decision.h"
+#include "station/unit_trace.h"
 
 namespace orvane::station {
 
 struct StationPosition {
   std::string port;            // COM3, or a device path
   std::string adapter_serial;  // the USB adapter's serial number, may be empty
-};
-
-// Where a position writes every frame of its link and its log, for support.
-class PositionTrace : public link::LinkTracer {
- public:
-  virtual void Log(const std::string& line) = 0;
+  std::string name = {};       // the bench's name for it; empty: the port
+  std::string socket = {};     // the hub socket's by-path name, may be empty
 };
 
 struct EngineOptions {
@@ -47,16 +44,19 @@ struct EngineOptions {
   // `no_modem_wait` ends failed, as a single run without a modem does.
   bool once = false;
   std::chrono::milliseconds no_modem_wait{10000};
-  std::chrono::milliseconds tick{20};
+  // How often a position looks at its silent line: it only has to see a
+  // silence of seconds, and sixteen idle positions then cost half a percent
+  // of a core, not two and a half.
+  std::chrono::milliseconds tick{100};
   std::chrono::milliseconds reopen{500};  // a lost port is looked for this often
   std::string version;
-  // A position's trace file (empty: none), and how one is opened; nothing
-  // and the reason when it cannot be.
+  // The file of a position's session trace (--trace; empty: none), beside
+  // the trace each unit's run keeps with the records.
   std::function<std::string(const std::string& port)> trace_path;
-  std::function<std::unique_ptr<PositionTrace>(const std::string& path, std::string* error)> open_trace;
   LeaseTimes lease;         // the session's hold on its positions
   std::int64_t session = 0;  // set by the engine: the records' session id
   std::string end_spool;     // where ends wait when the store is away; the engine fills it in
+  std::string station;  // the bench's station name; empty: the host name
 };
 
 // A unit's end on a position, for the session's rows and totals.
@@ -119,13 +119,22 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   struct Step {
     JobStep kind;
     int plan = 0;  // 1-based for kPlan
+    // The image's verify pass ahead of its write: a unit that holds the
+    // image already is not written again.
+    bool probe = false;
+    // Ahead of a plan's upload without an erase: the unit's copies of it
+    // are deleted, one an operation.
+    bool replace = false;
+    bool shown() const { return !probe && !replace; }
   };
 
-  // link::LinkTracer: polls feed the line rule.
+  // link::LinkTracer: polls feed the line rule; a running job's trace
+  // gets everything.
   void FrameSent(std::span<const std::uint8_t> frame) override;
   void FrameReceived(const link::FrameView& frame) override;
   void Decision(link::LinkDecision decision, const link::QueueEntry* head) override;
-  bool OpenTrace();
+  void OpenTrace(RunStart& start);
+  bool OpenSessionTrace();
 
   bool OpenPort();
   void PortLost();
@@ -138,6 +147,10 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   void RunStep();
   bool QueueStep(const Step& step);
   bool QueueConstants();
+  std::optional<int> StoredCopyRow(int plan) const;
+  void ProbeEnded(const link::Outcome& outcome);
+  bool Probing() const;
+  ImageAction ImageActionSoFar() const;
   void Check();
   void FailJob(FailureCause cause, const std::string& detail, int signal = 0);
   void EndUnit(UnitEnd end, const std::string& done_at = {});
@@ -146,20 +159,22 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   void Emit(PositionEvent event);
   PositionEvent Event() const;
   void Later(std::function<void()> work);
+  RunStart StartFor() const;
   std::string ReasonOf(JobStep step, int plan, const std::string& detail) const;
 
   std::size_t index_;
   StationPosition position_;
   std::shared_ptr<const JobSnapshot> snapshot_;
   std::string store_location_;
+  std::string trace_folder_;  // empty: no traces
+  std::unique_ptr<UnitTrace> trace_;  // the running unit's
   EngineOptions options_;
   Sinks sinks_;
 
   QObject context_;
   QTimer ticker_;
   std::unique_ptr<RecordStore> store_;
-  std::unique_ptr<PositionTrace> trace_;
-  std::string trace_file_;
+  std::unique_ptr<TraceWriter> session_trace_;  // --trace: the whole session of this position
   serial::TSerialComm comm_;
   serial::SimplePortChoice choice_;
   serial::LinkPort port_;
@@ -181,6 +196,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::optional<std::int64_t> given_serial_;
   std::int64_t run_ = 0;
   bool image_written_ = false;  // the image's write pass was queued
+  bool image_held_ = false;     // the probe found the image on the unit
   std::vector<Step> steps_;
   std::size_t step_ = 0;
   int progress_maximum_ = 0;

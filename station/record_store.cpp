@@ -1,5 +1,7 @@
 #include "station/record_store.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -93,19 +95,20 @@ constexpr const char* kUpgradeTo3[] = {
     " started TEXT NOT NULL,"
     " renewed TEXT NOT NULL,"
     " lease_until TEXT NOT NULL,"
-    " ended TEXT)",
+    " ended TEXT,"
+    " process TEXT NOT NULL DEFAULT '')",
     "ALTER TABLE station_runs ADD COLUMN session_id BIGINT REFERENCES station_sessions (id)",
     "CREATE INDEX IF NOT EXISTS station_runs_session ON station_runs (session_id, result)",
 };
 
 // Times are UTC ISO 8601 with milliseconds, so they compare as text.
 constexpr const char* kLiveSessions =
-    "SELECT id, host, started, lease_until, positions FROM station_sessions"
+    "SELECT id, host, started, lease_until, positions, process FROM station_sessions"
     " WHERE station = :station AND ended IS NULL AND lease_until >= :now ORDER BY id";
 constexpr const char* kNewSession =
-    "INSERT INTO station_sessions (id, station, positions, host, started, renewed, lease_until, ended)"
+    "INSERT INTO station_sessions (id, station, positions, host, started, renewed, lease_until, ended, process)"
     " VALUES ((SELECT COALESCE(MAX(id), 0) + 1 FROM station_sessions), :station, :positions, :host, :started,"
-    " :renewed, :lease_until, NULL)"
+    " :renewed, :lease_until, NULL, :process)"
     " RETURNING id";
 constexpr const char* kRenewSession =
     "UPDATE station_sessions SET renewed = :renewed, lease_until = :lease_until"
@@ -819,6 +822,25 @@ std::string Joined(const std::vector<std::string>& names) {
   return text;
 }
 
+// A session's process as this host knows it: its id and its start time in
+// clock ticks since boot, which together are never reused.
+std::string ProcessIdentity(const std::string& pid) {
+  QFile stat(QString::fromStdString("/proc/" + pid + "/stat"));
+  if (!stat.open(QIODevice::ReadOnly)) return {};
+  const QByteArray text = stat.readAll();
+  const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+  return fields.size() > 19 ? pid + ":" + fields[19].toStdString() : std::string{};
+}
+
+std::string ThisProcess() { return ProcessIdentity(std::to_string(::getpid())); }
+
+// A holder on this host whose process is gone (killed outright) holds
+// nothing, whatever its lease says; one on another host cannot be looked at.
+bool DeadOnThisHost(const std::string& host, const std::string& process, const std::string& this_host) {
+  if (host != this_host || process.empty()) return false;
+  return ProcessIdentity(process.substr(0, process.find(':'))) != process;
+}
+
 std::string Refusal(const SessionClaim& claim, const SessionHolder& holder) {
   std::vector<std::string> shared;
   for (const std::string& name : claim.positions) {
@@ -844,6 +866,11 @@ Outcome<std::int64_t> RecordStore::ClaimSession(const SessionClaim& claim) {
       StatementResult live = connection_->Execute(kLiveSessions, {{":station", Q(claim.station)}, {":now", now}});
       if (!live.error.empty()) return live;
       for (const Row& row : live.rows) {
+        if (DeadOnThisHost(TextOf(row[1]), TextOf(row[5]), claim.host)) {
+          StatementResult released = connection_->Execute(kReleaseSession, {{":ended", now}, {":lease_until", now}, {":id", row[0]}});
+          if (!released.error.empty()) return released;
+          continue;
+        }
         SessionHolder held{row[0].toLongLong(), TextOf(row[1]), TextOf(row[2]), TextOf(row[3]),
                            NamesFromJson(ArrayFromText(row[4].toString()))};
         if (SharesPosition(held.positions, claim.positions)) {
@@ -856,7 +883,8 @@ Outcome<std::int64_t> RecordStore::ClaimSession(const SessionClaim& claim) {
                                                 {":host", Q(claim.host)},
                                                 {":started", now},
                                                 {":renewed", now},
-                                                {":lease_until", LeaseEnd(claim.lapse)}});
+                                                {":lease_until", LeaseEnd(claim.lapse)},
+                                                {":process", Q(ThisProcess())}});
     });
   });
   if (!result.error.empty()) {

@@ -12,6 +12,8 @@ Outcome<std::unique_ptr<SessionLease>> SessionLease::Claim(const std::string& st
   claim.lapse = times.lapse;
   auto id = records.ClaimSession(claim);
   if (!id) return Claimed::Failed(id.error);
+  // A session found dead on this host was ended by the claim: its units too.
+  if (auto abandoned = records.AbandonLapsedRuns(); !abandoned) return Claimed::Failed(abandoned.error);
   return Claimed::Done(std::unique_ptr<SessionLease>(
       new SessionLease(std::move(*store.value), *id.value, times, std::move(log))));
 }

@@ -3,6 +3,8 @@
 #include <QSysInfo>
 #include <algorithm>
 
+#include "station/unit_trace.h"
+
 namespace orvane::station {
 
 struct StationEngine::Slot {
@@ -45,6 +47,7 @@ std::optional<std::string> StationEngine::Start(std::vector<StationPosition> pos
   if (options.end_spool.empty()) options.end_spool = EndSpool::DefaultPath().value.value_or("");
   if (auto told = EndSpool(options.end_spool).FlushAndTell(lease_->store())) emit LogLine(0, *told);
   once_ = options.once;
+  if (auto traces = TraceFolderFor(store_location)) PruneTraces(*traces.value);
   running_.assign(positions.size(), false);
   for (std::size_t i = 0; i < positions.size(); ++i) {
     auto slot = std::make_unique<Slot>();

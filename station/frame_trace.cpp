@@ -1,4 +1,4 @@
-#include "cli/trace.h"
+#include "station/frame_trace.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,13 +7,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/report.h"
 #include "device/session.h"
 #include "link/commands.h"
 #include "link/cp1251.h"
 #include "link/payloads.h"
 
-namespace orvane::cli {
+#include <nlohmann/json.hpp>
+
+namespace orvane::station {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -30,7 +31,9 @@ std::string Hex8(unsigned value) {
   return text;
 }
 
-std::string Quoted(Bytes cp1251) { return DumpJson(link::Cp1251ToUtf8(cp1251)); }
+std::string Quoted(Bytes cp1251) {
+  return nlohmann::json(link::Cp1251ToUtf8(cp1251)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::string Status(std::uint8_t status) {
   return "status=" + std::to_string(status) + (status == 0 ? " (equal)" : " (differs)");
@@ -133,7 +136,15 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
 }
 
 std::unique_ptr<TraceWriter> TraceWriter::Open(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return OpenWith(path, O_TRUNC, error);
+}
+
+std::unique_ptr<TraceWriter> TraceWriter::Create(const std::string& path, std::string* error) {
+  return OpenWith(path, O_EXCL, error);
+}
+
+std::unique_ptr<TraceWriter> TraceWriter::OpenWith(const std::string& path, int flags, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
   if (fd < 0) {
     if (error) *error = "cannot write the trace \"" + path + "\": " + std::strerror(errno);
     return nullptr;
@@ -167,6 +178,8 @@ void TraceWriter::Decision(link::LinkDecision decision, const link::QueueEntry* 
 
 void TraceWriter::Log(const std::string& line) { Write("log " + line); }
 
+void TraceWriter::Note(const std::string& line) { Write(line); }
+
 // One write per line: nothing is held back in a buffer of this process.
 void TraceWriter::Write(const std::string& what) {
   const auto elapsed = std::chrono::steady_clock::now() - start_;
@@ -183,4 +196,4 @@ void TraceWriter::Write(const std::string& what) {
   }
 }
 
-}  // namespace orvane::cli
+}  // namespace orvane::station
