@@ -258,21 +258,21 @@ class Parser {
       if (auto error = CheckNumber(serial, number_texts_[kNumberFieldCount - 1], &value)) return error;
       options_.history_serial = value;
     }
-    if (since_->count() > 0) {
-      if (since_text_.empty()) return std::string(Tr("--since needs a date (YYYY-MM-DD) or a time"));
-      options_.since = since_text_;
-    }
-    if (until_->count() > 0) {
-      if (until_text_.empty()) return std::string(Tr("--until needs a date (YYYY-MM-DD) or a time"));
-      options_.until = until_text_;
-    }
-    if (station_->count() > 0) {
-      if (station_text_.empty()) return std::string(Tr("--station needs a name"));
-      options_.station_name = station_text_;
-    }
-    if (position_->count() > 0) {
-      if (position_text_.empty()) return std::string(Tr("--position needs a name"));
-      options_.position_name = position_text_;
+    const struct {
+      const CLI::Option* option;
+      const std::string& text;
+      const char* empty;
+      std::optional<std::string>& taken;
+    } texts[] = {
+        {since_, since_text_, N_("--since needs a date (YYYY-MM-DD) or a time"), options_.since},
+        {until_, until_text_, N_("--until needs a date (YYYY-MM-DD) or a time"), options_.until},
+        {station_, station_text_, N_("--station needs a name"), options_.station_name},
+        {position_, position_text_, N_("--position needs a name"), options_.position_name},
+    };
+    for (const auto& text : texts) {
+      if (text.option->count() == 0) continue;
+      if (text.text.empty()) return std::string(Tr(text.empty));
+      text.taken = text.text;
     }
     if (result_->count() > 0) {
       if (!station::RunResultFromText(result_text_)) {
