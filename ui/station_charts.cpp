@@ -60,7 +60,8 @@ DayFigures FiguresOfDay(const std::vector<RunRecord>& runs, const std::string& s
         ++figures.failed_per_hour[hour];
         ++by_step[facts.failed_step];
         break;
-      case RunResult::kInterrupted: ++figures.interrupted; break;
+      case RunResult::kInterrupted:
+      case RunResult::kAbandoned: ++figures.interrupted; break;
       case RunResult::kRunning: break;
     }
   }

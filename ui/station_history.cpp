@@ -87,6 +87,7 @@ QString ResultText(RunResult result) {
     case RunResult::kFailed: return QStringLiteral("Ошибка");
     case RunResult::kInterrupted: return QStringLiteral("Прервано");
     case RunResult::kRunning: return QStringLiteral("Идёт");
+    case RunResult::kAbandoned: return QStringLiteral("Не завершено");
   }
   return QString();
 }

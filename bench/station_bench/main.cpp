@@ -312,9 +312,15 @@ class Bench {
     return figures;
   }
 
+  // The firmware a written image leaves: its last chunk, when the image ends
+  // inside one, is filled from the chunk before it (what the link sends).
   sim::DeviceState HoldingTheImage() const {
     sim::DeviceState state;
     state.firmware = image_;
+    const std::size_t rest = image_.size() % 32;
+    for (std::size_t i = rest; rest != 0 && i < 32; ++i) {
+      state.firmware.push_back(image_.size() > 32 ? image_[image_.size() - rest - 32 + i] : 0xFF);
+    }
     return state;
   }
 
