@@ -8,11 +8,6 @@
 #include "device/session.h"
 
 namespace orvane::device {
-namespace {
-
-constexpr std::size_t kIdentifierMax = 20;
-
-}  // namespace
 
 std::int32_t SystemTimeZoneMinutes() {
   tzset();
@@ -26,7 +21,7 @@ void Session::FillTimeZoneFromSystem() {
 
 void Session::QueueReadConstants() {
   link::ConstantsBlock::SetHeader(model_.constants_block);
-  link_.Enqueue(link::kConstantsRead, model_.constants_block, kBlockSize + 1);
+  link_.Enqueue(link::kConstantsRead, model_.constants_block);
 }
 
 // Response 5. The link control has already checked that the whole block is
@@ -60,7 +55,7 @@ void Session::FillBlockFromFields() {
   block.global_address = static_cast<std::uint16_t>(f.global_address);
   block.serial_number = f.serial_number;
   const std::vector<std::uint8_t> identifier =
-      link::Utf8ToCp1251(link::Utf8Prefix(f.identifier, kIdentifierMax));
+      link::Utf8ToCp1251(link::Utf8Prefix(f.identifier, kIdentifierLimit));
   block.identifier_length = static_cast<std::uint8_t>(identifier.size());
   std::copy(identifier.begin(), identifier.end(), block.identifier.begin());
   block.time_zone = static_cast<std::int16_t>(f.time_zone);
@@ -72,8 +67,8 @@ void Session::SaveConstants() {
   BeginAction();
   FillBlockFromFields();
   host_.OpenLinkPort();
-  link_.Enqueue(link::kConstantsWrite, model_.constants_block, kBlockSize + 1);
-  link_.Enqueue(link::kConstantsVerify, model_.constants_block, kBlockSize + 1);
+  link_.Enqueue(link::kConstantsWrite, model_.constants_block);
+  link_.Enqueue(link::kConstantsVerify, model_.constants_block);
   link_.QueueRefresh();
 }
 

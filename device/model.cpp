@@ -2,23 +2,9 @@
 
 namespace orvane::device {
 
-std::int32_t LimitLocalAddress(std::int32_t value) {
-  if (value > kLocalAddressMax) value = kLocalAddressMax;
-  if (value < 0) value = 0;
-  return value;
-}
-
-std::int32_t LimitGlobalAddress(std::int32_t value) {
-  if (value > kGlobalAddressMax) value = kGlobalAddressMax;
-  if (value < 0) value = 0;
-  return value;
-}
-
-std::int32_t LimitTimeZone(std::int32_t value) {
-  if (value > kTimeZoneMax) value = kTimeZoneMax;
-  if (value < kTimeZoneMin) value = kTimeZoneMin;
-  return value;
-}
+std::int32_t LimitLocalAddress(std::int32_t value) { return Describe(ConstantsField::kLocalAddress).Limit(value); }
+std::int32_t LimitGlobalAddress(std::int32_t value) { return Describe(ConstantsField::kGlobalAddress).Limit(value); }
+std::int32_t LimitTimeZone(std::int32_t value) { return Describe(ConstantsField::kTimeZone).Limit(value); }
 
 void FileTable::SetRowCount(int rows) { rows_.resize(rows < 1 ? 1 : static_cast<std::size_t>(rows)); }
 

@@ -11,28 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "device/constants_fields.h"
+
 namespace orvane::device {
 
-// The constants group of the window, one member per control.
-struct ConstantsFields {
-  std::string identifier;           // Edit1, at most 20 characters (UTF-8)
-  std::int32_t time_zone = 0;       // zqIntEdit1, minutes east of UTC
-  int summer_index = 0;             // ComboBox1 item index, -1 when none matches
-  std::int32_t local_address = 0;   // zqIntEdit3
-  std::int32_t global_address = 0;  // zqIntEdit4
-  std::int32_t serial_number = 0;   // zqIntEdit2
-
-  bool operator==(const ConstantsFields&) const = default;
-};
-
-inline constexpr std::int32_t kLocalAddressMax = 254;
-inline constexpr std::int32_t kGlobalAddressMax = 65535;
-// The time zone travels as 16 signed bits; beyond them the console would
-// store another value than the field shows.
-inline constexpr std::int32_t kTimeZoneMin = -32768;
-inline constexpr std::int32_t kTimeZoneMax = 32767;
-// The limits of zqIntEdit3Change and zqIntEdit4Change: above the maximum
-// gives the maximum, then below 0 gives 0. The time zone's the same way.
+// The window's limits of zqIntEdit1Change, zqIntEdit3Change and
+// zqIntEdit4Change (the constants fields' Limit).
 std::int32_t LimitLocalAddress(std::int32_t value);
 std::int32_t LimitGlobalAddress(std::int32_t value);
 std::int32_t LimitTimeZone(std::int32_t value);
@@ -73,7 +57,6 @@ class FileTable {
   std::vector<std::array<std::string, kColumns>> rows_;
 };
 
-inline constexpr std::size_t kBlockSize = 34;
 inline constexpr std::int32_t kInitialFreeSpace = 10000;
 
 struct DeviceModel {
@@ -81,7 +64,7 @@ struct DeviceModel {
   Directory directory;
   std::string status_panel;  // StatusBar1, panel 0
   std::int32_t free_space = kInitialFreeSpace;
-  std::array<std::uint8_t, kBlockSize> constants_block{};  // ConstantsBlock
+  link::ConstantsBlockBytes constants_block{};  // ConstantsBlock
 };
 
 enum class ModelPart { kFields, kTable, kStatus };

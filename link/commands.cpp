@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "link/payloads.h"
+
 namespace orvane::link {
 namespace {
 
@@ -23,7 +25,7 @@ constexpr std::array<CommandInfo, 12> kCommands{{
     {.code = kConstantsVerify, .name = "constants-verify", .echoes_first_byte = true, .verifies = true,
      .answer_data = 3},
     {.code = kConstantsRead, .name = "constants-read", .echoes_first_byte = true,
-     .answer_data = kConstantsBlockSize},
+     .answer_data = kConstantsBlockBytes},
     {.code = kDirectory, .name = "directory", .answer_data = 1},
     {.code = kFileDetails, .name = "file-details", .answer_data = 7},
     {.code = kFreeSpace, .name = "free-space", .barrier = kDirectory, .answer_data = 2},

@@ -26,8 +26,6 @@ enum Command : std::uint8_t {
   kFileChunk = 22,
 };
 
-inline constexpr std::size_t kConstantsBlockSize = 34;
-
 // The properties of one request code, in one table (commands.cpp) that the
 // link control and the record of frames in flight read.
 struct CommandInfo {

@@ -3,22 +3,6 @@
 #include <algorithm>
 
 namespace orvane::link {
-namespace {
-
-enum BlockOffset : std::size_t {
-  kNumberAt = 0,
-  kDataLengthAt = 2,
-  kLocalAt = 3,
-  kGlobalAt = 4,
-  kSerialAt = 6,
-  kTimeZoneAt = 10,
-  kSummerAt = 12,
-  kIdentifierLengthAt = 13,
-  kIdentifierAt = 14,
-};
-
-}  // namespace
-
 DeviceFileHeader DeviceFileHeader::For(std::uint16_t type, std::vector<std::uint8_t> name, std::size_t data_length) {
   DeviceFileHeader header;
   header.type = type;

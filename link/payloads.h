@@ -67,6 +67,16 @@ struct ConstantsBlock {
   static constexpr std::uint16_t kNumber = 2;
   static constexpr std::uint8_t kDataLength = 31;
   static constexpr std::size_t kIdentifierBytes = 20;
+  // Where each field starts.
+  static constexpr std::size_t kNumberAt = 0;
+  static constexpr std::size_t kDataLengthAt = 2;
+  static constexpr std::size_t kLocalAt = 3;
+  static constexpr std::size_t kGlobalAt = 4;
+  static constexpr std::size_t kSerialAt = 6;
+  static constexpr std::size_t kTimeZoneAt = 10;
+  static constexpr std::size_t kSummerAt = 12;
+  static constexpr std::size_t kIdentifierLengthAt = 13;
+  static constexpr std::size_t kIdentifierAt = 14;
 
   std::uint16_t number = 0;
   std::uint8_t data_length = 0;
@@ -89,5 +99,6 @@ struct ConstantsBlock {
   // The header alone: block number 2, data length 31.
   static void SetHeader(ConstantsBlockBytes& block);
 };
+static_assert(ConstantsBlock::kIdentifierAt + ConstantsBlock::kIdentifierBytes == kConstantsBlockBytes);
 
 }  // namespace orvane::link

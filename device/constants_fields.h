@@ -1,0 +1,138 @@
+// Each field of the constants block once: its key (the tool's option is
+// "--" and the key; profiles, job files, records and reports use the key
+// itself), the values it accepts, the window's label and how it shows the
+// value, and where it lies in the 34-byte block. Everything that reads,
+// checks, writes or names a constants field goes through this table.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "link/payloads.h"
+
+namespace orvane::device {
+
+// The block's values as the window shows them, one member per control.
+struct ConstantsFields {
+  std::string identifier;           // Edit1 (UTF-8)
+  std::int32_t time_zone = 0;       // zqIntEdit1, minutes east of UTC
+  std::int32_t summer_index = 0;    // ComboBox1 item index, -1 when none matches
+  std::int32_t local_address = 0;   // zqIntEdit3
+  std::int32_t global_address = 0;  // zqIntEdit4
+  std::int32_t serial_number = 0;   // zqIntEdit2
+
+  bool operator==(const ConstantsFields&) const = default;
+};
+
+// What an option, a profile or a job sets; an empty member keeps what the
+// console holds.
+struct ConstantsChange {
+  std::optional<std::string> identifier = {};
+  std::optional<std::int32_t> time_zone = {};
+  std::optional<std::int32_t> summer = {};  // the item index
+  std::optional<std::int32_t> local_address = {};
+  std::optional<std::int32_t> global_address = {};
+  std::optional<std::int32_t> serial_number = {};
+
+  bool Empty() const;
+  bool operator==(const ConstantsChange&) const = default;
+};
+
+enum class ConstantsField { kIdentifier, kTimeZone, kSummer, kLocalAddress, kGlobalAddress, kSerialNumber };
+
+inline constexpr std::size_t kIdentifierLimit = link::ConstantsBlock::kIdentifierBytes;  // characters
+inline constexpr const char* kSummerNames[] = {"Нет", "Есть (стандартный)"};
+
+struct FieldDescription {
+  ConstantsField field;
+  const char* key;     // "tz"
+  const char* option;  // "--tz"
+  const char* label;   // the window's label, "Смещение часового пояса:"
+  const char* unit;    // shown after the value ("минут."), or nullptr
+  // Numbers: the values accepted. The identifier: its length in characters.
+  std::int64_t low, high;
+  // The window brings a typed value into the range (above the highest gives
+  // the highest, then below the lowest the lowest); the other fields take
+  // what they are given.
+  bool window_limits;
+  // A console's own: set by an option, never by a profile or a job.
+  bool per_console;
+  std::size_t block_offset;  // of its first byte (the identifier: its length byte)
+  std::size_t block_bytes;
+  std::int32_t ConstantsFields::*number;
+  std::optional<std::int32_t> ConstantsChange::*number_change;
+
+  constexpr bool is_text() const { return number == nullptr; }
+  constexpr bool Accepts(std::int64_t value) const { return value >= low && value <= high; }
+  std::int32_t Limit(std::int32_t value) const;
+};
+
+namespace detail {
+using Block = link::ConstantsBlock;
+template <typename T>
+constexpr std::int64_t kLowest = std::numeric_limits<T>::min();
+template <typename T>
+constexpr std::int64_t kHighest = std::numeric_limits<T>::max();
+}  // namespace detail
+
+// In the order the report lists them and the tool compares them.
+inline constexpr std::array<FieldDescription, 6> kConstantsFields{{
+    {ConstantsField::kIdentifier, "id", "--id", "Идентификатор модема:", nullptr, 0,
+     static_cast<std::int64_t>(kIdentifierLimit), false, false, detail::Block::kIdentifierLengthAt,
+     1 + detail::Block::kIdentifierBytes, nullptr, nullptr},
+    {ConstantsField::kTimeZone, "tz", "--tz", "Смещение часового пояса:", "минут.",
+     detail::kLowest<decltype(detail::Block::time_zone)>,
+     detail::kHighest<decltype(detail::Block::time_zone)>, true, false,
+     detail::Block::kTimeZoneAt, sizeof(detail::Block::time_zone), &ConstantsFields::time_zone,
+     &ConstantsChange::time_zone},
+    {ConstantsField::kSummer, "summer", "--summer", "Переход на летнее время:", nullptr, 0,
+     std::size(kSummerNames) - 1, false, false, detail::Block::kSummerAt, sizeof(detail::Block::summer),
+     &ConstantsFields::summer_index, &ConstantsChange::summer},
+    // 255 the window never takes.
+    {ConstantsField::kLocalAddress, "local", "--local", "Локальный адрес:", nullptr, 0, 254, true, false,
+     detail::Block::kLocalAt, sizeof(detail::Block::local_address), &ConstantsFields::local_address,
+     &ConstantsChange::local_address},
+    {ConstantsField::kGlobalAddress, "global", "--global", "Глобальный адрес:", nullptr, 0,
+     detail::kHighest<decltype(detail::Block::global_address)>, true, false, detail::Block::kGlobalAt,
+     sizeof(detail::Block::global_address), &ConstantsFields::global_address, &ConstantsChange::global_address},
+    {ConstantsField::kSerialNumber, "serial", "--serial", "Серийный номер:", nullptr,
+     detail::kLowest<decltype(detail::Block::serial_number)>,
+     detail::kHighest<decltype(detail::Block::serial_number)>, false, true,
+     detail::Block::kSerialAt, sizeof(detail::Block::serial_number), &ConstantsFields::serial_number,
+     &ConstantsChange::serial_number},
+}};
+
+constexpr const FieldDescription& Describe(ConstantsField field) {
+  return kConstantsFields[static_cast<std::size_t>(field)];
+}
+// The field with this key ("tz"), or nullptr.
+const FieldDescription* FieldWithKey(std::string_view key);
+
+// Why an identifier cannot be stored as given; checked for the code page
+// first, then for the length.
+struct IdentifierProblem {
+  enum class Kind { kMalformed, kNotInCp1251, kTooLong } kind;
+  std::string character;   // kNotInCp1251: the character, as UTF-8
+  std::size_t offset = 0;  // kMalformed, kNotInCp1251: its byte offset
+  std::size_t length = 0;  // kTooLong: the characters given
+};
+std::optional<IdentifierProblem> CheckIdentifier(std::string_view text);
+
+// Sets the fields the change holds, as if typed into the window's controls.
+void ApplyChange(const ConstantsChange& change, ConstantsFields& fields);
+// True when every field the change holds has its value in `fields`.
+bool Holds(const ConstantsFields& fields, const ConstantsChange& change);
+// The first field in which the two differ, or nothing.
+std::optional<ConstantsField> FirstDifference(const ConstantsFields& a, const ConstantsFields& b);
+
+// The value as the report's table shows it: the identifier as is, a number
+// with its unit, the summer time by its item's text ("(N)" for none).
+std::string ShownText(const FieldDescription& description, const ConstantsFields& fields);
+
+}  // namespace orvane::device
