@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "link/cp1251.h"
+#include "link/payloads.h"
 
 namespace orvane::app {
 namespace {
@@ -71,21 +72,20 @@ Bytes DemoFirmware(std::size_t size) {
   return image;
 }
 
-std::array<std::uint8_t, 34> DemoConstants() {
-  std::array<std::uint8_t, 34> block{};
-  Bytes fields(block.size());
-  PutU16(fields, 0, 2);   // block number
-  fields[2] = 31;         // block data length
-  fields[3] = 12;         // local address
-  PutU16(fields, 4, 3456);  // global address
-  PutU16(fields, 6, 0x35B3);  // serial number 800 179, low half
-  PutU16(fields, 8, 0x000C);  // high half
-  PutU16(fields, 10, 180);    // UTC+3, in minutes
-  fields[12] = 1;             // summer time: standard
+link::ConstantsBlockBytes DemoConstants() {
+  link::ConstantsBlock fields;
+  fields.number = link::ConstantsBlock::kNumber;
+  fields.data_length = link::ConstantsBlock::kDataLength;
+  fields.local_address = 12;
+  fields.global_address = 3456;
+  fields.serial_number = 800179;
+  fields.time_zone = 180;  // UTC+3, in minutes
+  fields.summer = 1;       // summer time: standard
   const Bytes identifier = link::Utf8ToCp1251("Пульт демо-стенда");
-  fields[13] = static_cast<std::uint8_t>(identifier.size());
-  std::copy(identifier.begin(), identifier.end(), fields.begin() + 14);
-  std::copy(fields.begin(), fields.end(), block.begin());
+  fields.identifier_length = static_cast<std::uint8_t>(identifier.size());
+  std::copy(identifier.begin(), identifier.end(), fields.identifier.begin());
+  link::ConstantsBlockBytes block{};
+  fields.EncodeInto(block);
   return block;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "link/payloads.h"
+
 namespace orvane::app {
 
 // A yearly plan of the traffic control system: a day-plan number for every
@@ -23,7 +25,7 @@ std::vector<std::uint8_t> DemoFirmware(std::size_t size);
 
 // The constants block of the demo console: an identifier, Moscow time,
 // summer time on, and made-up addresses and serial number.
-std::array<std::uint8_t, 34> DemoConstants();
+link::ConstantsBlockBytes DemoConstants();
 
 // Writes the demo files into the folder; returns their paths, or an empty
 // list when a file cannot be written.

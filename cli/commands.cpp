@@ -101,11 +101,21 @@ void VerboseOption(const Options& options, std::vector<std::string>& words) {
 
 void ConstantsOptions(const Options& options, std::vector<std::string>& words) {
   const ConstantsChange& c = options.constants;
-  if (c.identifier) words.insert(words.end(), {"--id", *c.identifier});
-  for (const NumberField& field : kNumberFields) {
-    if (const auto& value = c.*field.target) words.insert(words.end(), {field.option, std::to_string(*value)});
+  for (const device::FieldDescription& field : device::kConstantsFields) {
+    if (field.is_text()) {
+      if (c.identifier) words.insert(words.end(), {field.option, *c.identifier});
+    } else if (const auto& value = c.*field.number_change) {
+      words.insert(words.end(), {field.option, std::to_string(*value)});
+    }
   }
   if (options.serial_from) words.insert(words.end(), {"--serial-from", std::to_string(*options.serial_from)});
+}
+
+std::vector<std::string_view> ConstantsOwnOptions() {
+  std::vector<std::string_view> names;
+  for (const device::FieldDescription& field : device::kConstantsFields) names.push_back(field.option);
+  names.insert(names.end(), {"--serial-from", "--from"});
+  return names;
 }
 
 const std::vector<CommandSpec>& Table() {
@@ -137,7 +147,7 @@ const std::vector<CommandSpec>& Table() {
        "                        change the given constants and save them; --from takes them\n"
        "                        from the \"constants\" of a `status --json` file (options win);\n"
        "                        --serial-from gives the ports N, N+1, ... in the order given\n"),
-       {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
+       ConstantsOwnOptions(), PrepareConstants,
        nullptr, ConstantsSteps, ConstantsOptions, nullptr},
       {Command::kProvision, "provision", "JOB",
        N_("  provision JOB [--watch] [--bench FILE] [--new-records] [--force]\n"

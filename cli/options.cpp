@@ -3,11 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
-#include <limits>
 
 #include "cli/commands.h"
 #include "l10n/l10n.h"
-#include "link/cp1251.h"
 #include "station/record_store.h"
 
 namespace orvane::cli {
@@ -15,18 +13,14 @@ namespace orvane::cli {
 using l10n::Format;
 using l10n::Tr;
 
-const NumberField kNumberFields[kNumberFieldCount] = {
-    {"--tz", "tz", -32768, 32767, &ConstantsChange::time_zone},
-    {"--summer", "summer", 0, 1, &ConstantsChange::summer},
-    {"--local", "local", 0, 254, &ConstantsChange::local_address},
-    {"--global", "global", 0, 65535, &ConstantsChange::global_address},
-    {"--serial", "serial", std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
-     &ConstantsChange::serial_number},
-};
-
 namespace {
 
-using Limits32 = std::numeric_limits<std::int32_t>;
+using device::ConstantsField;
+using device::Describe;
+using device::kConstantsFields;
+
+constexpr std::size_t kFieldCount = kConstantsFields.size();
+constexpr std::size_t kSerialIndex = static_cast<std::size_t>(ConstantsField::kSerialNumber);
 
 std::optional<long long> WholeNumber(std::string_view text, long long low, long long high) {
   long long value = 0;
@@ -100,9 +94,8 @@ class Parser {
   }
 
   void AddConstantsOptions(CLI::App& app) {
-    identifier_ = app.add_option("--id", identifier_text_);
-    for (std::size_t i = 0; i < kNumberFieldCount; ++i) {
-      numbers_[i] = app.add_option(kNumberFields[i].option, number_texts_[i]);
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+      field_options_[i] = app.add_option(kConstantsFields[i].option, field_texts_[i]);
     }
     serial_from_ = app.add_option("--serial-from", serial_from_text_);
     profile_ = app.add_option("--from", profile_text_);
@@ -222,21 +215,16 @@ class Parser {
 
   std::optional<std::string> CheckConstants() {
     ConstantsChange& c = options_.constants;
-    if (identifier_->count() > 0) {
-      if (auto error = CheckIdentifier("--id", identifier_text_)) return error;
-      c.identifier = identifier_text_;
-    }
-    for (std::size_t i = 0; i < kNumberFieldCount; ++i) {
-      if (numbers_[i]->count() == 0) continue;
-      std::int32_t value = 0;
-      if (auto error = CheckNumber(kNumberFields[i], number_texts_[i], &value)) return error;
-      c.*kNumberFields[i].target = value;
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+      if (field_options_[i]->count() == 0) continue;
+      if (auto error = TakeField(kConstantsFields[i], field_texts_[i], c)) return error;
     }
     if (serial_from_->count() > 0) {
       if (c.serial_number) return std::string(Tr("--serial-from and --serial exclude each other"));
-      const NumberField field{"--serial-from", "", Limits32::min(), Limits32::max(), nullptr};
       std::int32_t value = 0;
-      if (auto error = CheckNumber(field, serial_from_text_, &value)) return error;
+      if (auto error = CheckNumber("--serial-from", Describe(ConstantsField::kSerialNumber), serial_from_text_, &value)) {
+        return error;
+      }
       options_.serial_from = value;
     }
     if (profile_->count() > 0) {
@@ -249,13 +237,26 @@ class Parser {
     return std::nullopt;
   }
 
+  static std::optional<std::string> TakeField(const device::FieldDescription& field, const std::string& text,
+                                              ConstantsChange& change) {
+    if (field.is_text()) {
+      if (auto error = CheckIdentifier(field.option, text)) return error;
+      change.identifier = text;
+      return std::nullopt;
+    }
+    std::int32_t value = 0;
+    if (auto error = CheckNumber(field.option, field, text, &value)) return error;
+    change.*field.number_change = value;
+    return std::nullopt;
+  }
+
   // history --serial is a number to look for, with the range of the
   // constants' --serial.
   std::optional<std::string> CheckHistory() {
-    const NumberField& serial = kNumberFields[kNumberFieldCount - 1];
-    if (numbers_[kNumberFieldCount - 1]->count() > 0) {
+    if (field_options_[kSerialIndex]->count() > 0) {
+      const device::FieldDescription& serial = kConstantsFields[kSerialIndex];
       std::int32_t value = 0;
-      if (auto error = CheckNumber(serial, number_texts_[kNumberFieldCount - 1], &value)) return error;
+      if (auto error = CheckNumber(serial.option, serial, field_texts_[kSerialIndex], &value)) return error;
       options_.history_serial = value;
     }
     const struct {
@@ -306,10 +307,8 @@ class Parser {
   std::string result_fd_text_;
   std::vector<CLI::Option*> argument_options_;
   std::string argument_text_;
-  CLI::Option* identifier_ = nullptr;
-  std::string identifier_text_;
-  CLI::Option* numbers_[kNumberFieldCount] = {};
-  std::string number_texts_[kNumberFieldCount];
+  CLI::Option* field_options_[kFieldCount] = {};
+  std::string field_texts_[kFieldCount];
   CLI::Option* serial_from_ = nullptr;
   std::string serial_from_text_;
   CLI::Option* profile_ = nullptr;
@@ -319,22 +318,29 @@ class Parser {
 
 }  // namespace
 
+// The messages name the limit.
+static_assert(device::kIdentifierLimit == 20);
+
 std::optional<std::string> CheckIdentifier(const std::string& name, const std::string& text) {
-  if (link::Utf8Length(text) > kIdentifierLimit) return Format(Tr("%s holds at most 20 characters"), name.c_str());
-  if (const auto gap = link::FirstCharacterWithoutCp1251(text)) {
-    if (gap->malformed) return Format(Tr("%s is not valid UTF-8"), name.c_str());
-    return Format(Tr("%1$s holds \"%2$s\", which the console cannot store: it takes only characters of code page 1251 "
-                     "(Cyrillic and Latin)"),
-                  name.c_str(), gap->character.c_str());
+  using Kind = device::IdentifierProblem::Kind;
+  const auto problem = device::CheckIdentifier(text);
+  if (!problem) return std::nullopt;
+  switch (problem->kind) {
+    case Kind::kTooLong: return Format(Tr("%s holds at most 20 characters"), name.c_str());
+    case Kind::kMalformed: return Format(Tr("%s is not valid UTF-8"), name.c_str());
+    case Kind::kNotInCp1251: break;
   }
-  return std::nullopt;
+  return Format(Tr("%1$s holds \"%2$s\", which the console cannot store: it takes only characters of code page 1251 "
+                   "(Cyrillic and Latin)"),
+                name.c_str(), problem->character.c_str());
 }
 
-std::optional<std::string> CheckNumber(const NumberField& field, std::string_view text, std::int32_t* value) {
+std::optional<std::string> CheckNumber(const std::string& name, const device::FieldDescription& field,
+                                       std::string_view text, std::int32_t* value) {
   const auto number = WholeNumber(text, field.low, field.high);
   if (!number) {
-    return Format(Tr("%1$s must be a whole number from %2$lld to %3$lld, not \"%4$s\""), field.option, field.low,
-                  field.high, std::string(text).c_str());
+    return Format(Tr("%1$s must be a whole number from %2$lld to %3$lld, not \"%4$s\""), name.c_str(),
+                  static_cast<long long>(field.low), static_cast<long long>(field.high), std::string(text).c_str());
   }
   if (value) *value = static_cast<std::int32_t>(*number);
   return std::nullopt;

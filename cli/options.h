@@ -9,24 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "device/constants_fields.h"
+
 namespace orvane::cli {
 
 enum class Command { kPorts, kStatus, kPut, kDelete, kErase, kFlash, kVerify, kConstants, kProvision, kHistory };
 
 // The constants fields a `constants` command changes; the others keep what
 // the refresh read from the device.
-struct ConstantsChange {
-  std::optional<std::string> identifier;  // UTF-8, at most 20 characters
-  std::optional<std::int32_t> time_zone;
-  std::optional<std::int32_t> summer;     // 0 "Нет", 1 "Есть (стандартный)"
-  std::optional<std::int32_t> local_address;
-  std::optional<std::int32_t> global_address;
-  std::optional<std::int32_t> serial_number;
-
-  bool Empty() const {
-    return !identifier && !time_zone && !summer && !local_address && !global_address && !serial_number;
-  }
-};
+using ConstantsChange = device::ConstantsChange;
 
 inline constexpr const char* kAllPorts = "all";
 
@@ -79,25 +70,14 @@ ParseResult ParseOptions(const std::vector<std::string>& arguments);
 // not included).
 std::vector<std::string> ArgumentsOf(const Options& options);
 
-// The numeric constants fields: their option, their name in the constants
-// object of `status --json`, and the values the window's fields can hold (the
-// time zone is a 16-bit field; values beyond are refused, not cut).
-struct NumberField {
-  const char* option;
-  const char* key;
-  long long low, high;
-  std::optional<std::int32_t> ConstantsChange::*target;
-};
-inline constexpr std::size_t kNumberFieldCount = 5;
-extern const NumberField kNumberFields[kNumberFieldCount];
-inline constexpr std::size_t kIdentifierLimit = 20;  // characters
-
 // Why an identifier cannot be stored as given (more than 20 characters, or
 // a character code page 1251 lacks), named as `name`; nothing when it can.
 std::optional<std::string> CheckIdentifier(const std::string& name, const std::string& text);
 
-// "--tz must be a whole number from -32768 to 32767, not "x"", or nothing
-// when text is such a number (then stored in *value).
-std::optional<std::string> CheckNumber(const NumberField& field, std::string_view text, std::int32_t* value);
+// "--tz must be a whole number from -32768 to 32767, not "x"" (with `name`
+// for the option), or nothing when text is a number the field accepts (then
+// stored in *value).
+std::optional<std::string> CheckNumber(const std::string& name, const device::FieldDescription& field,
+                                       std::string_view text, std::int32_t* value);
 
 }  // namespace orvane::cli

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <QEventLoop>
-#include <sstream>
 #include <QTimer>
 
 #include "cli/signals.h"
@@ -230,12 +229,7 @@ void OnePortRun::Act(const Step& step) {
         }
         change.serial_number = serial;
       }
-      if (change.identifier) fields.identifier = *change.identifier;
-      if (change.time_zone) fields.time_zone = *change.time_zone;
-      if (change.summer) fields.summer_index = *change.summer;
-      if (change.local_address) fields.local_address = device::LimitLocalAddress(*change.local_address);
-      if (change.global_address) fields.global_address = device::LimitGlobalAddress(*change.global_address);
-      if (change.serial_number) fields.serial_number = *change.serial_number;
+      device::ApplyChange(change, fields);
       written_fields_ = fields;
       return session_.SaveConstants();
     }
@@ -269,22 +263,14 @@ std::optional<std::string> OnePortRun::ConstantsFailure() const {
   if (!written_fields_) return std::nullopt;
   const device::ConstantsFields& shown = session_.model().fields;
   const device::ConstantsFields& written = *written_fields_;
-  auto differs = [](const char* name, const auto& read, const auto& sent) {
-    std::ostringstream shown_text, sent_text;
-    shown_text << read;
-    sent_text << sent;
-    return l10n::Format(l10n::Tr("the console shows %1$s %2$s after saving %3$s"), name, shown_text.str().c_str(),
-                        sent_text.str().c_str());
+  const auto field = device::FirstDifference(shown, written);
+  if (!field) return std::nullopt;
+  const device::FieldDescription& d = device::Describe(*field);
+  auto text = [&d](const device::ConstantsFields& fields) {
+    return d.is_text() ? "\"" + fields.identifier + "\"" : std::to_string(fields.*d.number);
   };
-  if (shown.identifier != written.identifier) return differs("id", "\"" + shown.identifier + "\"", "\"" + written.identifier + "\"");
-  if (shown.time_zone != written.time_zone) return differs("tz", shown.time_zone, written.time_zone);
-  if (shown.summer_index != written.summer_index) return differs("summer", shown.summer_index, written.summer_index);
-  if (shown.local_address != written.local_address) return differs("local", shown.local_address, written.local_address);
-  if (shown.global_address != written.global_address) {
-    return differs("global", shown.global_address, written.global_address);
-  }
-  if (shown.serial_number != written.serial_number) return differs("serial", shown.serial_number, written.serial_number);
-  return std::nullopt;
+  return l10n::Format(l10n::Tr("the console shows %1$s %2$s after saving %3$s"), d.key, text(shown).c_str(),
+                      text(written).c_str());
 }
 
 // The step's last refresh has been answered: the step succeeds only when the

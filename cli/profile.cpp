@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "l10n/l10n.h"
-#include "link/cp1251.h"
 
 namespace orvane::cli {
 namespace {
@@ -19,14 +18,16 @@ using Json = nlohmann::json;
 using l10n::Format;
 using l10n::Tr;
 
-std::optional<std::string> ApplyNumber(const NumberField& field, const Json& value, ConstantsChange& change) {
+std::optional<std::string> ApplyNumber(const device::FieldDescription& field, const Json& value,
+                                       ConstantsChange& change) {
   const double number = value.is_number() ? value.get<double>() : NAN;
   if (!(number >= static_cast<double>(field.low) && number <= static_cast<double>(field.high)) ||
       std::floor(number) != number) {
-    return Format(Tr("constants.%1$s must be a whole number from %2$lld to %3$lld, not %4$s"), field.key, field.low,
-                  field.high, value.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+    return Format(Tr("constants.%1$s must be a whole number from %2$lld to %3$lld, not %4$s"), field.key,
+                  static_cast<long long>(field.low), static_cast<long long>(field.high),
+                  value.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
   }
-  std::optional<std::int32_t>& target = change.*field.target;
+  std::optional<std::int32_t>& target = change.*field.number_change;
   if (!target) target = static_cast<std::int32_t>(number);
   return std::nullopt;
 }
@@ -50,16 +51,12 @@ std::optional<std::string> ApplyProfileText(const std::string& text, ConstantsCh
   }
   ConstantsChange taken = change;
   bool any = false;
-  if (const auto id = constants->find("id"); id != constants->end()) {
-    if (auto error = ApplyIdentifier(*id, taken)) return error;
-    any = true;
-  }
-  for (const NumberField& field : kNumberFields) {
+  for (const device::FieldDescription& field : device::kConstantsFields) {
     // A cabinet's serial number is its own: it never travels in a profile.
-    if (field.target == &ConstantsChange::serial_number) continue;
+    if (field.per_console) continue;
     const auto value = constants->find(field.key);
     if (value == constants->end()) continue;
-    if (auto error = ApplyNumber(field, *value, taken)) return error;
+    if (auto error = field.is_text() ? ApplyIdentifier(*value, taken) : ApplyNumber(field, *value, taken)) return error;
     any = true;
   }
   if (!any) {

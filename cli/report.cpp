@@ -12,7 +12,8 @@
 namespace orvane::cli {
 namespace {
 
-constexpr const char* kSummerNames[] = {"Нет", "Есть (стандартный)"};
+// Where the constants' values start in the table, after their labels.
+constexpr std::size_t kValueColumn = 26;
 
 std::string PadRight(const std::string& text, std::size_t width) {
   const std::size_t length = link::Utf8Length(text);
@@ -22,10 +23,6 @@ std::string PadRight(const std::string& text, std::size_t width) {
 std::string PadLeft(const std::string& text, std::size_t width) {
   const std::size_t length = link::Utf8Length(text);
   return length >= width ? text : std::string(width - length, ' ') + text;
-}
-
-std::string SummerText(int index) {
-  return index == 0 || index == 1 ? kSummerNames[index] : "(" + std::to_string(index) + ")";
 }
 
 }  // namespace
@@ -59,13 +56,9 @@ std::string FormatTable(const device::DeviceModel& model) {
   }
   out += "Свободно - " + std::to_string(model.free_space) + " байт\n\n";
 
-  const device::ConstantsFields& f = model.fields;
-  out += "Идентификатор модема:     " + f.identifier + "\n";
-  out += "Смещение часового пояса:  " + std::to_string(f.time_zone) + " минут.\n";
-  out += "Переход на летнее время:  " + SummerText(f.summer_index) + "\n";
-  out += "Локальный адрес:          " + std::to_string(f.local_address) + "\n";
-  out += "Глобальный адрес:         " + std::to_string(f.global_address) + "\n";
-  out += "Серийный номер:           " + std::to_string(f.serial_number) + "\n";
+  for (const device::FieldDescription& field : device::kConstantsFields) {
+    out += PadRight(field.label, kValueColumn) + device::ShownText(field, model.fields) + "\n";
+  }
   return out;
 }
 
@@ -82,10 +75,10 @@ Json ModelJson(const device::DeviceModel& model) {
                      {"type_name", entry.type_name},
                      {"size", entry.size}});
   }
-  const device::ConstantsFields& f = model.fields;
-  const Json constants = {{"id", f.identifier},          {"tz", f.time_zone},
-                          {"summer", f.summer_index},    {"local", f.local_address},
-                          {"global", f.global_address},  {"serial", f.serial_number}};
+  Json constants = Json::object();
+  for (const device::FieldDescription& field : device::kConstantsFields) {
+    constants[field.key] = field.is_text() ? Json(model.fields.identifier) : Json(model.fields.*field.number);
+  }
   return {{"files", std::move(files)}, {"free", model.free_space}, {"constants", constants}};
 }
 
@@ -101,8 +94,13 @@ device::DeviceModel ModelFromJson(const Json& json) {
   model.free_space = json.at("free").get<std::int32_t>();
   model.directory.free = static_cast<std::uint16_t>(model.free_space);
   const Json& c = json.at("constants");
-  model.fields = {c.at("id").get<std::string>(),    c.at("tz").get<std::int32_t>(),     c.at("summer").get<int>(),
-                  c.at("local").get<std::int32_t>(), c.at("global").get<std::int32_t>(), c.at("serial").get<std::int32_t>()};
+  for (const device::FieldDescription& field : device::kConstantsFields) {
+    if (field.is_text()) {
+      model.fields.identifier = c.at(field.key).get<std::string>();
+    } else {
+      model.fields.*field.number = c.at(field.key).get<std::int32_t>();
+    }
+  }
   return model;
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "link/payloads.h"
+
 namespace orvane::sim {
 
 struct SimFile {
@@ -25,7 +27,7 @@ struct SimFile {
 
 struct DeviceState {
   std::vector<SimFile> files;
-  std::array<std::uint8_t, 34> constants{2, 0, 31};  // block number 2, length 31
+  link::ConstantsBlockBytes constants{2, 0, 31};  // block number 2, length 31
   std::vector<std::uint8_t> firmware;
 };
 

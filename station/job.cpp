@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <span>
 #include <sstream>
 #include <toml++/toml.h>
@@ -15,7 +14,6 @@
 #include "l10n/l10n.h"
 #include "device/session.h"
 #include "link/cp1251.h"
-#include "link/payloads.h"
 
 namespace orvane::station {
 namespace {
@@ -25,24 +23,10 @@ using l10n::Tr;
 
 // A serial number the station gives is positive and fits the constants
 // block's field.
-constexpr std::int64_t kSerialMax = std::numeric_limits<decltype(link::ConstantsBlock::serial_number)>::max();
-
-struct NumberField {
-  std::string_view key;
-  std::int64_t low, high;
-  std::optional<std::int32_t> Constants::*target;
-};
-
-constexpr NumberField kNumberFields[] = {
-    {"tz", -32768, 32767, &Constants::time_zone},
-    {"summer", 0, 1, &Constants::summer},
-    {"local", 0, 254, &Constants::local_address},
-    {"global", 0, 65535, &Constants::global_address},
-};
+constexpr std::int64_t kSerialMax = device::Describe(device::ConstantsField::kSerialNumber).high;
 
 using Keys = std::span<const std::string_view>;
 constexpr std::string_view kTopKeys[] = {"image", "erase", "plans", "constants", "serial"};
-constexpr std::string_view kConstantsKeys[] = {"id", "tz", "summer", "local", "global"};
 constexpr std::string_view kSerialKeys[] = {"first", "last"};
 
 // A problem and the line it is on (0 when it has none).
@@ -92,10 +76,10 @@ bool Known(Keys keys, std::string_view key) { return std::find(keys.begin(), key
 // The first key of the file, by position, that a job does not have.
 Check FirstUnknownKey(const toml::table& root) {
   Check first;
-  auto note = [&first](const toml::key& key, const std::string& dotted) {
+  auto note = [&first](const toml::key& key, const std::string& dotted, bool per_console = false) {
     const auto& where = key.source().begin;
     if (first && std::pair(first->line, first->column) <= std::pair(where.line, where.column)) return;
-    std::string text = dotted == "constants.serial"
+    std::string text = per_console
                            ? Format(Tr("unknown key \"%s\" (each modem's serial number comes from the [serial] counter)"),
                                     dotted.c_str())
                            : Format(Tr("unknown key \"%s\""), dotted.c_str());
@@ -108,7 +92,13 @@ Check FirstUnknownKey(const toml::table& root) {
     }
   };
   walk(root, "", kTopKeys);
-  if (const toml::table* constants = root["constants"].as_table()) walk(*constants, "constants.", kConstantsKeys);
+  if (const toml::table* constants = root["constants"].as_table()) {
+    for (const auto& [key, node] : *constants) {
+      (void)node;
+      const device::FieldDescription* field = device::FieldWithKey(key.str());
+      if (!field || field->per_console) note(key, "constants." + KeyText(key.str()), field != nullptr);
+    }
+  }
   if (const toml::table* serial = root["serial"].as_table()) walk(*serial, "serial.", kSerialKeys);
   return first;
 }
@@ -173,34 +163,41 @@ Check ReadInteger(const toml::node& node, const std::string& name, std::int64_t 
 }
 
 Check ReadIdentifier(const toml::node& node, std::optional<std::string>& out) {
+  using Kind = device::IdentifierProblem::Kind;
   const auto* text = node.as_string();
   if (!text) return WrongType(node, "constants.id", Tr("a text"));
   const std::string& id = text->get();
-  if (const auto gap = link::FirstCharacterWithoutCp1251(id)) {
-    if (gap->malformed) return At(node, Format(Tr("constants.id is not valid UTF-8 at byte %zu"), gap->offset));
-    return At(node, Format(Tr("constants.id: \"%s\" has no code page 1251 form"), gap->character.c_str()));
-  }
-  if (const std::size_t length = link::Utf8Length(id); length > kIdentifierLimit) {
-    return At(node, Format(Tr("constants.id holds at most %1$zu characters, not %2$zu"), kIdentifierLimit, length));
+  if (const auto problem = device::CheckIdentifier(id)) {
+    switch (problem->kind) {
+      case Kind::kMalformed:
+        return At(node, Format(Tr("constants.id is not valid UTF-8 at byte %zu"), problem->offset));
+      case Kind::kNotInCp1251:
+        return At(node, Format(Tr("constants.id: \"%s\" has no code page 1251 form"), problem->character.c_str()));
+      case Kind::kTooLong:
+        return At(node, Format(Tr("constants.id holds at most %1$zu characters, not %2$zu"), device::kIdentifierLimit,
+                               problem->length));
+    }
   }
   out = id;
   return std::nullopt;
 }
 
+// A console's own fields are never read here: FirstUnknownKey refuses them.
 Check ReadConstants(const toml::node& node, Constants& out) {
   const toml::table* table = node.as_table();
   if (!table) return WrongType(node, "constants", Tr("a table"));
-  if (const toml::node* id = table->get("id")) {
-    if (auto problem = ReadIdentifier(*id, out.identifier)) return problem;
-  }
-  for (const NumberField& field : kNumberFields) {
+  for (const device::FieldDescription& field : device::kConstantsFields) {
     const toml::node* value = table->get(field.key);
-    if (!value) continue;
+    if (!value || field.per_console) continue;
+    if (field.is_text()) {
+      if (auto problem = ReadIdentifier(*value, out.identifier)) return problem;
+      continue;
+    }
     std::int32_t number = 0;
     if (auto problem = ReadInteger(*value, "constants." + std::string(field.key), field.low, field.high, number)) {
       return problem;
     }
-    out.*field.target = number;
+    out.*field.number_change = number;
   }
   return std::nullopt;
 }

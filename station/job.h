@@ -22,21 +22,14 @@
 #include <string_view>
 #include <vector>
 
+#include "device/constants_fields.h"
 #include "station/outcome.h"
 
 namespace orvane::station {
 
 // Constants written to every modem of a job; empty fields stay as they are.
-struct Constants {
-  std::optional<std::string> identifier = {};       // UTF-8, at most 20 characters, all in code page 1251
-  std::optional<std::int32_t> time_zone = {};       // -32768..32767
-  std::optional<std::int32_t> summer = {};          // 0..1
-  std::optional<std::int32_t> local_address = {};   // 0..254
-  std::optional<std::int32_t> global_address = {};  // 0..65535
-
-  bool Empty() const { return !identifier && !time_zone && !summer && !local_address && !global_address; }
-  bool operator==(const Constants&) const = default;
-};
+// A job never sets the serial number here (a field of one console's own).
+using Constants = device::ConstantsChange;
 
 // The serial numbers a job hands out, both ends included; positive and
 // within the constants block's field.
@@ -60,7 +53,6 @@ struct Job {
 
 // Job files are small; a larger one is refused before it is read.
 inline constexpr std::uintmax_t kJobFileLimit = 1 << 20;
-inline constexpr std::size_t kIdentifierLimit = 20;  // characters
 
 // Reads and checks a job file. The error names the file and, where there is
 // one, the line: a syntax error, an unknown key (with its dotted path), a

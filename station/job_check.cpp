@@ -38,10 +38,7 @@ bool Before(const ListedFile& a, const ListedFile& b) {
 std::optional<std::string> JobMismatch(const JobSnapshot& snapshot, const device::DeviceModel& model,
                                        std::optional<std::int64_t> serial) {
   const device::ConstantsFields& f = model.fields;
-  const Constants& c = snapshot.job.constants;
-  if ((c.identifier && f.identifier != *c.identifier) || (c.time_zone && f.time_zone != *c.time_zone) ||
-      (c.summer && f.summer_index != *c.summer) || (c.local_address && f.local_address != *c.local_address) ||
-      (c.global_address && f.global_address != *c.global_address) || (serial && f.serial_number != *serial)) {
+  if (!device::Holds(f, snapshot.job.constants) || (serial && f.serial_number != *serial)) {
     return std::string(Tr("the constants read at the end differ from the job's"));
   }
   std::vector<ListedFile> expected;

@@ -455,12 +455,7 @@ bool PositionWorker::QueueConstants() {
     given_serial_ = grant.value->serial;
     fields.serial_number = grant.value->serial;
   }
-  const Constants& c = job.constants;
-  if (c.identifier) fields.identifier = *c.identifier;
-  if (c.time_zone) fields.time_zone = *c.time_zone;
-  if (c.summer) fields.summer_index = *c.summer;
-  if (c.local_address) fields.local_address = device::LimitLocalAddress(*c.local_address);
-  if (c.global_address) fields.global_address = device::LimitGlobalAddress(*c.global_address);
+  device::ApplyChange(job.constants, fields);
   session_->SaveConstants();
   return true;
 }

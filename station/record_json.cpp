@@ -5,33 +5,27 @@
 #include "station/records_words.h"
 
 namespace orvane::station {
-namespace {
-
-struct NumberKey {
-  const char* key;
-  std::optional<std::int32_t> Constants::*field;
-};
-constexpr NumberKey kNumberKeys[] = {{"tz", &Constants::time_zone},
-                                     {"summer", &Constants::summer},
-                                     {"local", &Constants::local_address},
-                                     {"global", &Constants::global_address}};
-
-}  // namespace
-
 QJsonObject ConstantsToJson(const Constants& constants) {
   QJsonObject object;
-  if (constants.identifier) object["id"] = QString::fromStdString(*constants.identifier);
-  for (const NumberKey& number : kNumberKeys) {
-    if (const auto& value = constants.*number.field) object[number.key] = *value;
+  for (const device::FieldDescription& field : device::kConstantsFields) {
+    if (field.is_text()) {
+      if (constants.identifier) object[field.key] = QString::fromStdString(*constants.identifier);
+    } else if (const auto& value = constants.*field.number_change) {
+      object[field.key] = *value;
+    }
   }
   return object;
 }
 
 Constants ConstantsFromJson(const QJsonObject& object) {
   Constants constants;
-  if (object["id"].isString()) constants.identifier = object["id"].toString().toStdString();
-  for (const NumberKey& number : kNumberKeys) {
-    if (object[number.key].isDouble()) constants.*number.field = object[number.key].toInt();
+  for (const device::FieldDescription& field : device::kConstantsFields) {
+    const QJsonValue value = object[field.key];
+    if (field.is_text()) {
+      if (value.isString()) constants.identifier = value.toString().toStdString();
+    } else if (value.isDouble()) {
+      constants.*field.number_change = value.toInt();
+    }
   }
   return constants;
 }

@@ -210,7 +210,7 @@ void TForm1::CreateConstantsGroup(QWidget* client) {
   ComboBox1->addItems({QStringLiteral("Нет"), QStringLiteral("Есть (стандартный)")});
   ComboBox1->setCurrentIndex(0);
   Edit1 = Place(new QLineEdit(GroupBox1), "Edit1", 176, 12, 193, 19);
-  Edit1->setMaxLength(20);
+  Edit1->setMaxLength(static_cast<int>(device::kIdentifierLimit));
   Edit1->setValidator(new Cp1251Validator(Edit1));
   zqIntEdit3 = Place(new TzqIntEdit(GroupBox1), "zqIntEdit3", 120, 84, 41, 19);
   zqIntEdit4 = Place(new TzqIntEdit(GroupBox1), "zqIntEdit4", 288, 84, 81, 19);
