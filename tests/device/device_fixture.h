@@ -48,7 +48,7 @@ class DeviceTest : public ::testing::Test {
   Bytes SentFrame(std::size_t i) { return link::BuildFrame(queue().at(i)); }
 
   static Bytes Block(const std::string& id = "", std::int16_t tz = 0) {
-    Bytes block(34, 0);
+    Bytes block(link::kConstantsBlockBytes, 0);
     block[0] = 2;
     block[2] = 31;
     block[10] = static_cast<std::uint8_t>(tz);
