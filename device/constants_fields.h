@@ -56,7 +56,8 @@ struct FieldDescription {
   const char* label;   // the window's label, "Смещение часового пояса:"
   const char* unit;    // shown after the value ("минут."), or nullptr
   // Numbers: the values accepted. The identifier: its length in characters.
-  std::int64_t low, high;
+  std::int64_t low;
+  std::int64_t high;
   // The window brings a typed value into the range (above the highest gives
   // the highest, then below the lowest the lowest); the other fields take
   // what they are given.
@@ -83,29 +84,35 @@ constexpr std::int64_t kHighest = std::numeric_limits<T>::max();
 
 // In the order the report lists them and the tool compares them.
 inline constexpr std::array<FieldDescription, 6> kConstantsFields{{
-    {ConstantsField::kIdentifier, "id", "--id", "Идентификатор модема:", nullptr, 0,
-     static_cast<std::int64_t>(kIdentifierLimit), false, false, detail::Block::kIdentifierLengthAt,
-     1 + detail::Block::kIdentifierBytes, nullptr, nullptr},
-    {ConstantsField::kTimeZone, "tz", "--tz", "Смещение часового пояса:", "минут.",
-     detail::kLowest<decltype(detail::Block::time_zone)>,
-     detail::kHighest<decltype(detail::Block::time_zone)>, true, false,
-     detail::Block::kTimeZoneAt, sizeof(detail::Block::time_zone), &ConstantsFields::time_zone,
-     &ConstantsChange::time_zone},
-    {ConstantsField::kSummer, "summer", "--summer", "Переход на летнее время:", nullptr, 0,
-     std::size(kSummerNames) - 1, false, false, detail::Block::kSummerAt, sizeof(detail::Block::summer),
-     &ConstantsFields::summer_index, &ConstantsChange::summer},
+    {.field = ConstantsField::kIdentifier, .key = "id", .option = "--id", .label = "Идентификатор модема:",
+     .unit = nullptr, .low = 0, .high = kIdentifierLimit, .window_limits = false, .per_console = false,
+     .block_offset = detail::Block::kIdentifierLengthAt, .block_bytes = 1 + detail::Block::kIdentifierBytes,
+     .number = nullptr, .number_change = nullptr},
+    {.field = ConstantsField::kTimeZone, .key = "tz", .option = "--tz", .label = "Смещение часового пояса:",
+     .unit = "минут.", .low = detail::kLowest<decltype(detail::Block::time_zone)>,
+     .high = detail::kHighest<decltype(detail::Block::time_zone)>, .window_limits = true, .per_console = false,
+     .block_offset = detail::Block::kTimeZoneAt, .block_bytes = sizeof(detail::Block::time_zone),
+     .number = &ConstantsFields::time_zone, .number_change = &ConstantsChange::time_zone},
+    {.field = ConstantsField::kSummer, .key = "summer", .option = "--summer", .label = "Переход на летнее время:",
+     .unit = nullptr, .low = 0, .high = std::size(kSummerNames) - 1, .window_limits = false, .per_console = false,
+     .block_offset = detail::Block::kSummerAt, .block_bytes = sizeof(detail::Block::summer),
+     .number = &ConstantsFields::summer_index, .number_change = &ConstantsChange::summer},
     // 255 the window never takes.
-    {ConstantsField::kLocalAddress, "local", "--local", "Локальный адрес:", nullptr, 0, 254, true, false,
-     detail::Block::kLocalAt, sizeof(detail::Block::local_address), &ConstantsFields::local_address,
-     &ConstantsChange::local_address},
-    {ConstantsField::kGlobalAddress, "global", "--global", "Глобальный адрес:", nullptr, 0,
-     detail::kHighest<decltype(detail::Block::global_address)>, true, false, detail::Block::kGlobalAt,
-     sizeof(detail::Block::global_address), &ConstantsFields::global_address, &ConstantsChange::global_address},
-    {ConstantsField::kSerialNumber, "serial", "--serial", "Серийный номер:", nullptr,
-     detail::kLowest<decltype(detail::Block::serial_number)>,
-     detail::kHighest<decltype(detail::Block::serial_number)>, false, true,
-     detail::Block::kSerialAt, sizeof(detail::Block::serial_number), &ConstantsFields::serial_number,
-     &ConstantsChange::serial_number},
+    {.field = ConstantsField::kLocalAddress, .key = "local", .option = "--local", .label = "Локальный адрес:",
+     .unit = nullptr, .low = 0, .high = 254, .window_limits = true, .per_console = false,
+     .block_offset = detail::Block::kLocalAt, .block_bytes = sizeof(detail::Block::local_address),
+     .number = &ConstantsFields::local_address, .number_change = &ConstantsChange::local_address},
+    {.field = ConstantsField::kGlobalAddress, .key = "global", .option = "--global", .label = "Глобальный адрес:",
+     .unit = nullptr, .low = 0, .high = detail::kHighest<decltype(detail::Block::global_address)>,
+     .window_limits = true, .per_console = false, .block_offset = detail::Block::kGlobalAt,
+     .block_bytes = sizeof(detail::Block::global_address), .number = &ConstantsFields::global_address,
+     .number_change = &ConstantsChange::global_address},
+    {.field = ConstantsField::kSerialNumber, .key = "serial", .option = "--serial", .label = "Серийный номер:",
+     .unit = nullptr, .low = detail::kLowest<decltype(detail::Block::serial_number)>,
+     .high = detail::kHighest<decltype(detail::Block::serial_number)>, .window_limits = false,
+     .per_console = true, .block_offset = detail::Block::kSerialAt,
+     .block_bytes = sizeof(detail::Block::serial_number), .number = &ConstantsFields::serial_number,
+     .number_change = &ConstantsChange::serial_number},
 }};
 
 constexpr const FieldDescription& Describe(ConstantsField field) {
