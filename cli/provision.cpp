@@ -1,7 +1,5 @@
 #include "cli/provision.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "link/cp1251.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
+#include "station/job_check.h"
 
 namespace orvane::cli {
 namespace {
@@ -26,31 +25,19 @@ using station::RecordStore;
 using l10n::Format;
 using l10n::Tr;
 
-// The checks `flash` and `put` make, on the job's files.
-std::optional<std::string> CheckJobFiles(const Job& job, bool force) {
-  Options check;
-  check.force = force;
-  if (job.image) {
-    check.command = Command::kFlash;
-    check.path = *job.image;
-    if (auto error = CheckFileToSend(check)) return Format(Tr("image: %s"), error->c_str());
+// The checks `flash` and `put` make, on the job's files, and what put would
+// refuse on every modem.
+std::optional<std::string> JobFilesRefusal(const Job& job, bool force) {
+  const auto refusal = station::CheckJobFiles(job, force);
+  if (!refusal) return std::nullopt;
+  const auto* plan = std::get_if<device::PlanVerdict>(&refusal->why);
+  if (plan && (plan->rule == device::PlanRule::kRingTooShort || plan->rule == device::PlanRule::kNameTooLong)) {
+    return Format(Tr("plan: %1$s (\"%2$s\")"), RefusalText(refusal->path, *plan).c_str(), refusal->path.c_str());
   }
-  check.command = Command::kPut;
-  for (const std::string& plan : job.plans) {
-    check.path = plan;
-    if (auto error = CheckFileToSend(check)) return Format(Tr("plan: %s"), error->c_str());
-    // What put would refuse on every modem.
-    struct stat info{};
-    ::stat(plan.c_str(), &info);
-    if (device::FileTypeForPath(plan) == 0x5256 &&
-        static_cast<std::size_t>(info.st_size) < device::kCircularPlanLength + 2) {
-      return Format(Tr("plan: %1$s (\"%2$s\")"), device::kStatusPlanTooShort, plan.c_str());
-    }
-    if (device::DeviceFileName(plan).size() > device::kNameFrameLimit) {
-      return Format(Tr("plan: %1$s (\"%2$s\")"), device::kStatusNameTooLong, plan.c_str());
-    }
-  }
-  return std::nullopt;
+  const std::string why = std::visit([&](const auto& verdict) { return RefusalText(refusal->path, verdict); },
+                                     refusal->why);
+  return Format(refusal->part == station::JobFileRefusal::Part::kImage ? Tr("image: %s") : Tr("plan: %s"),
+                why.c_str());
 }
 
 }  // namespace
@@ -61,7 +48,7 @@ station::Outcome<PreparedJob> PrepareJob(Options& options, const Console& consol
   auto job = station::ReadJob(options.path);
   if (!job) return Prepared::Failed(job.error);
   prepared.job = std::move(*job.value);
-  if (auto error = CheckJobFiles(prepared.job, options.force)) return Prepared::Failed(*error);
+  if (auto error = JobFilesRefusal(prepared.job, options.force)) return Prepared::Failed(*error);
   auto store = OpenStationStore(options, console);
   if (!store) return Prepared::Failed(store.error);
   prepared.store = std::move(*store.value);
