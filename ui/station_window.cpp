@@ -47,6 +47,9 @@ QString Quoted(const QString& what, const std::string& path) {
   return QStringLiteral("%1 «%2»").arg(what, FileName(path));
 }
 
+// The file named after the status bar's text, inside its brackets.
+QString After(const QString& file) { return file.left(1).toLower() + file.mid(1); }
+
 QString WhyNotRead(int error) {
   if (error == ENOENT) return QStringLiteral("такого файла нет");
   if (error == EACCES) return QStringLiteral("нет прав на чтение");
@@ -55,14 +58,14 @@ QString WhyNotRead(int error) {
 
 QString Worded(const QString& file, const device::FileLook& look) {
   if (look.access == device::FileAccess::kNotRegular) return QStringLiteral("%1 — не обычный файл").arg(file);
-  return QStringLiteral("%1 не прочитать: %2").arg(file, WhyNotRead(look.error));
+  return QStringLiteral("%1: не удаётся прочитать (%2)").arg(file, WhyNotRead(look.error));
 }
 
 QString Worded(const QString& file, const device::ImageVerdict& verdict) {
   switch (verdict.rule) {
     case device::ImageRule::kTooBig:
       return QStringLiteral("%1 (%2: размер %3 байт, самая большая прошивка — %4 байт)")
-          .arg(QString::fromUtf8(device::kStatusFirmwareTooBig), file)
+          .arg(QString::fromUtf8(device::kStatusFirmwareTooBig), After(file))
           .arg(verdict.size)
           .arg(verdict.limit);
     case device::ImageRule::kEmpty:
@@ -77,7 +80,7 @@ QString Worded(const QString& file, const device::PlanVerdict& verdict) {
   switch (verdict.rule) {
     case device::PlanRule::kTooBig:
       return QStringLiteral("%1 (%2: размер %3 байт, отправить можно не больше %4)")
-          .arg(QString::fromUtf8(device::kStatusFileTooBig), file)
+          .arg(QString::fromUtf8(device::kStatusFileTooBig), After(file))
           .arg(verdict.size)
           .arg(verdict.limit);
     case device::PlanRule::kNameMalformed: return QStringLiteral("%1: имя не в кодировке UTF-8").arg(file);
@@ -85,11 +88,11 @@ QString Worded(const QString& file, const device::PlanVerdict& verdict) {
       return QStringLiteral("%1: символа «%2» нет в кодовой странице 1251, пульт не сохранит имя")
           .arg(file, Text(verdict.character));
     case device::PlanRule::kRingTooShort:
-      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusPlanTooShort), file);
+      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusPlanTooShort), After(file));
     case device::PlanRule::kNameTooLong:
-      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusNameTooLong), file);
+      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusNameTooLong), After(file));
     case device::PlanRule::kNoRoom:
-      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusFileTooBig), file);
+      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusFileTooBig), After(file));
     case device::PlanRule::kAccepted: break;
   }
   return file;
