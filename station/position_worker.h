@@ -65,7 +65,7 @@ struct UnitEnd {
   std::size_t position = 0;
   std::string port;
   LineState state = LineState::kFailed;  // kDone, kAlreadyDone, kFailed, kStopped
-  RunEnding ending;  // the job's: kAlreadyDone is done
+  RunEnding ending;  // how its job ended; a unit already done is done
   JobStep step = JobStep::kNone;  // the step it failed in
   int plan = 0;
   FailureCause cause = FailureCause::kNone;
