@@ -110,14 +110,15 @@ class Parser {
 
   static ParseResult Refused(std::string error) { return {std::nullopt, std::move(error)}; }
 
-  // CLI11 says "--port: 1 required TEXT missing" for an option without its
-  // value and "json was given a disallowed flag override" for a flag given
-  // one.
-  static std::string MismatchText(std::string what) {
+  // CLI11 names the option first: "--port: 1 required TEXT missing", "json
+  // was given a disallowed flag override". A flag was given a value; any
+  // other option lacks its own.
+  std::string MismatchText(const std::string& what) const {
     std::string name = what.substr(0, what.find_first_of(": "));
     if (!name.starts_with("-")) name = (name.size() == 1 ? "-" : "--") + name;
-    return Format(what.find("flag override") != std::string::npos ? Tr("%s takes no value") : Tr("%s needs a value"),
-                  name.c_str());
+    const CLI::Option* option = app_.get_option_no_throw(name);
+    const bool flag = option && option->get_expected_max() == 0;
+    return Format(flag ? Tr("%s takes no value") : Tr("%s needs a value"), name.c_str());
   }
 
   std::optional<std::string> Check() {

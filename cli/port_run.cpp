@@ -60,7 +60,7 @@ PortResult OnePortRun::Run(std::vector<Step> steps) {
     std::string error;
     trace_ = TraceWriter::Open(*options_.trace_path, &error);
     if (!trace_) {
-      Fail(PortResult::End::kRefused, error, true);
+      Fail(RunEnding::Refused(), error, true);
       return result_;
     }
   }
@@ -85,7 +85,7 @@ bool OnePortRun::Connect() {
   } catch (const serial::SettingsError& failure) {
     PrintError(console_, failure.what());
     if (!options_.port) {
-      Fail(PortResult::End::kLinkFailed, failure.what(), false);
+      Fail(RunEnding::Failed(), failure.what(), false);
       return false;
     }
   }
@@ -105,9 +105,9 @@ void OnePortRun::PortFailed(const std::string& name) {
   if (options_.quiet) PrintError(console_, serial::kLogPortFailed);
   // No name at all is input the user has to give, not a failed link.
   if (name.empty()) {
-    return Fail(PortResult::End::kRefused, NoPortChosen(), true);
+    return Fail(RunEnding::Refused(), NoPortChosen(), true);
   }
-  Fail(PortResult::End::kLinkFailed, serial::DiagnosePort(name).Text(), true);
+  Fail(RunEnding::Failed(), serial::DiagnosePort(name).Text(), true);
 }
 
 void OnePortRun::AppendLog(const std::string& line) {
@@ -151,7 +151,7 @@ void OnePortRun::LinkFailed(const link::Outcome& outcome) {
   } else if (options_.quiet) {
     PrintError(console_, CauseLine(outcome.cause));
   }
-  Fail(PortResult::End::kLinkFailed, CauseLine(outcome.cause), false);
+  Fail(RunEnding::Failed(), CauseLine(outcome.cause), false);
 }
 
 // Told to stop: nothing more is sent, the port closes (its settings as they
@@ -161,8 +161,7 @@ void OnePortRun::Interrupt(int signal) {
   if (phase_ == Phase::kFinished) return;
   stopping_ = true;
   session_.link().Cancel();
-  result_.signal = signal;
-  Fail(PortResult::End::kStopped, StoppedBy(signal), true);
+  Fail(RunEnding::Stopped(signal), StoppedBy(signal), true);
 }
 
 void OnePortRun::StartStep() {
@@ -177,14 +176,14 @@ void OnePortRun::StartStep() {
   try {
     Act(step());
   } catch (const device::FileError& failure) {
-    return Fail(PortResult::End::kRefused, failure.what(), true);
+    return Fail(RunEnding::Refused(), failure.what(), true);
   }
   if (phase_ == Phase::kFinished) return;
-  if (declined_) return Fail(PortResult::End::kRefused, *declined_, true);
-  if (refusal_) return Fail(PortResult::End::kRefused, *refusal_, true);
+  if (declined_) return Fail(RunEnding::Refused(), *declined_, true);
+  if (refusal_) return Fail(RunEnding::Refused(), *refusal_, true);
   if (step().kind == Step::Kind::kStatus) return EndStep();
   if (session_.link().queue().empty()) {
-    return Fail(PortResult::End::kRefused, l10n::Tr("nothing was sent to the console"), true);
+    return Fail(RunEnding::Refused(), l10n::Tr("nothing was sent to the console"), true);
   }
   ExpectDirectory(step(), before);
 }
@@ -293,24 +292,24 @@ void OnePortRun::EndStep() {
   if (phase_ == Phase::kFinished) return;
   if (directory_check_) {
     if (const auto failure = directory_check_->Failure(ListingOf(session_.model().directory))) {
-      return Fail(PortResult::End::kLinkFailed, *failure, true);
+      return Fail(RunEnding::Failed(), *failure, true);
     }
   }
-  if (const auto failure = ConstantsFailure()) return Fail(PortResult::End::kLinkFailed, *failure, true);
+  if (const auto failure = ConstantsFailure()) return Fail(RunEnding::Failed(), *failure, true);
   if (step().kind == Step::Kind::kVerify) result_.verify = VerifyResult{step().path, FileSize(step().path), {}, false};
   if (++step_ < steps_.size()) return StartStep();
   Done();
 }
 
 void OnePortRun::Done() {
-  result_.end = PortResult::End::kDone;
+  result_.end = RunEnding::Done();
   result_.device = session_.model();
   Finish();
 }
 
 // show: the error is the tool's own words, printed on stderr; the link's
 // lines are already in the log.
-void OnePortRun::Fail(PortResult::End end, const std::string& error, bool show) {
+void OnePortRun::Fail(const RunEnding& end, const std::string& error, bool show) {
   if (phase_ == Phase::kFinished) return;
   if (progress_) progress_->Clear();
   if (show) PrintError(console_, error);

@@ -84,7 +84,7 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   void Interrupt(int signal);
   void ReportProgress();
   void Done();
-  void Fail(PortResult::End end, const std::string& error, bool show);
+  void Fail(const RunEnding& end, const std::string& error, bool show);
   void Finish();
   void Later(std::function<void()> work);
   const Step& step() const { return steps_[step_]; }

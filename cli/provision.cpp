@@ -80,7 +80,7 @@ std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
   for (const ProvisionRow& row : rows) {
     std::string reason = row.reason;
     std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    lines.push_back({row.port, Tr(row.result), row.serial ? std::to_string(*row.serial) : "-", reason});
+    lines.push_back({row.port, station::ResultWords(row.end), row.serial ? std::to_string(*row.serial) : "-", reason});
   }
   std::array<std::size_t, 4> width{};
   for (const Line& line : lines) {
@@ -100,9 +100,8 @@ std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
 }
 
 std::string ProvisionJsonLine(const ProvisionRow& row) {
-  Json json = {{"port", row.port}, {"exit", row.exit}, {"serial", nullptr}};
-  if (row.serial) json["serial"] = *row.serial;
-  if (row.exit != kExitDone && !row.reason.empty()) json["error"] = row.reason;
+  Json json = {{"port", row.port}};
+  json.update(EndJson(row.end, row.reason, {{"serial", row.serial ? Json(*row.serial) : Json(nullptr)}}));
   return DumpJson(json) + "\n";
 }
 
@@ -134,29 +133,29 @@ station::Outcome<std::vector<std::string>> PortsOf(const Options& options, const
 int RunProvision(const Options& given, const Console& console) {
   Options options = given;
   auto prepared = PrepareJob(options, console);
-  if (!prepared) return Refuse(console, options.json, prepared.error, kExitRefused);
+  if (!prepared) return Refuse(console, options.json, prepared.error, RunEnding::Refused());
   auto snapshot = station::JobSnapshot::Read(prepared.value->job);
-  if (!snapshot) return Refuse(console, options.json, snapshot.error, kExitRefused);
+  if (!snapshot) return Refuse(console, options.json, snapshot.error, RunEnding::Refused());
   auto watched = options.watch ? WatchedPositions(options) : station::Outcome<WatchedBench>::Done({});
-  if (!watched) return Refuse(console, options.json, watched.error, kExitRefused);
+  if (!watched) return Refuse(console, options.json, watched.error, RunEnding::Refused());
   if (options.watch && !options.quiet) {
     for (const auto& left_out : watched.value->left_out) PrintError(console, LeftOutNote(left_out));
   }
   auto ports = PortsOf(options, console);
   if (!ports) {
     return Refuse(console, options.json, ports.error,
-                  options.AllPorts() && !options.watch ? kExitLinkFailed : kExitRefused);
+                  options.AllPorts() && !options.watch ? RunEnding::Failed() : RunEnding::Refused());
   }
   const auto& range = prepared.value->job.serial;
   if (!options.watch && range && prepared.value->numbers_left < static_cast<std::int64_t>(ports.value->size())) {
     return Refuse(console, options.json,
                   Format(Tr("the serial numbers from %1$s have %2$lld left for %3$zu ports"), range->Text().c_str(),
                          static_cast<long long>(prepared.value->numbers_left), ports.value->size()),
-                  kExitRefused);
+                  RunEnding::Refused());
   }
   const std::string named = options.SeveralPorts() && !options.watch ? PortList(*ports.value) : "";
   if (auto refusal = ConfirmJob(prepared.value->job, options, console, named)) {
-    return Refuse(console, options.json, *refusal, kExitRefused);
+    return Refuse(console, options.json, *refusal, RunEnding::Refused());
   }
   prepared.value->store.reset();  // each position keeps its own connection
   return RunStation(options, console, options.watch ? std::move(*watched.value) : PortPositions(*ports.value),

@@ -40,7 +40,7 @@ class ProgressOfAll {
  private:
   static std::string StateOf(const PortChild& child) {
     if (child.result()) {
-      return child.result()->end == PortResult::End::kDone ? "ok" : "exit " + std::to_string(ExitStatusOf(*child.result()));
+      return child.result()->end.done() ? "ok" : "exit " + std::to_string(ExitStatusOf(*child.result()));
     }
     if (!child.progress()) return "...";
     const ChildProgress& p = *child.progress();
@@ -123,7 +123,7 @@ class Children {
     for (const auto& child : children_) {
       if (!child->result()) continue;
       const PortResult& result = *child->result();
-      if (result.end == PortResult::End::kDone) {
+      if (result.end.done()) {
         ++done;
         continue;
       }
@@ -185,19 +185,19 @@ std::string TracePathFor(const std::string& trace, const std::string& port) {
 }
 
 int RunOnSeveralPorts(const Options& options, const std::string& program, const Console& console) {
-  auto refuse = [&](const std::string& text, int status) { return Refuse(console, options.json, text, status); };
+  auto refuse = [&](const std::string& text, const RunEnding& end) { return Refuse(console, options.json, text, end); };
   const std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
-  if (ports.empty()) return refuse(NoPortFoundForAll(), kExitLinkFailed);
+  if (ports.empty()) return refuse(NoPortFoundForAll(), RunEnding::Failed());
   if (options.serial_from &&
       *options.serial_from + static_cast<long long>(ports.size()) - 1 > std::numeric_limits<std::int32_t>::max()) {
     return refuse("--serial-from " + std::to_string(*options.serial_from) + " leaves no serial number for the last of " +
                       std::to_string(ports.size()) + " ports",
-                  kExitRefused);
+                  RunEnding::Refused());
   }
   if (const char* warning = SpecOf(options.command).warning; warning && !options.yes) {
-    if (!console.in_is_terminal) return refuse(NotConfirmedWithoutTerminal(), kExitRefused);
+    if (!console.in_is_terminal) return refuse(NotConfirmedWithoutTerminal(), RunEnding::Refused());
     if (!AskOnTerminal(std::string(warning) + "\n(" + PortList(ports) + ")", console)) {
-      return refuse(NotConfirmed(), kExitRefused);
+      return refuse(NotConfirmed(), RunEnding::Refused());
     }
   }
   const std::vector<ChildEnd> ends = Children(options, console, true).Run(ports, program);

@@ -55,7 +55,7 @@ std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
   for (const RunRecord& run : runs) {
     std::string serial = run.serial ? SerialText(run) + SerialKindSuffix(run.serial_kind) : "-";
     lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
-                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, Tr(RunResultText(run.result)),
+                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, ResultWords(RunEnding{run.result}),
                      OnOneLine(run.reason), OrDash(run.station), OrDash(run.position)});
   }
   std::array<std::size_t, kColumns> width{};

@@ -291,7 +291,7 @@ void PositionWorker::Decide() {
   if (verdict.kind == UnitVerdict::Kind::kAlreadyDone) {
     UnitEnd end;
     end.state = LineState::kAlreadyDone;
-    end.result = RunResult::kDone;
+    end.ending = RunEnding::Done();
     end.serial = serial;
     return EndUnit(std::move(end), verdict.done_at);
   }
@@ -299,6 +299,7 @@ void PositionWorker::Decide() {
     UnitEnd end;
     end.step = JobStep::kIdentify;
     end.cause = FailureCause::kForeignSerial;
+    end.ending = EndingOf(end.cause);
     end.serial = serial;
     end.detail = l10n::Format(Tr("the unit carries %lld, a number of the job's range another record store counted"),
                               static_cast<long long>(serial));
@@ -477,7 +478,7 @@ void PositionWorker::Check() {
   phase_ = Phase::kHolding;
   UnitEnd end;
   end.state = LineState::kDone;
-  end.result = RunResult::kDone;
+  end.ending = RunEnding::Done();
   end.serial = given_serial_ ? given_serial_ : (snapshot_->job.serial ? unit_serial_ : std::nullopt);
   EndUnit(std::move(end));
 }
@@ -503,12 +504,11 @@ std::string PositionWorker::ReasonOf(JobStep step, int plan, const std::string& 
 void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int signal) {
   UnitEnd end;
   end.cause = cause;
-  end.signal = signal;
+  end.ending = EndingOf(cause, signal);
   end.detail = detail;
   if (cause == FailureCause::kModemLeft && detail.empty()) end.detail = Tr("the modem stopped polling");
   const bool stopped = cause == FailureCause::kStopped;
   end.state = stopped ? LineState::kStopped : LineState::kFailed;
-  end.result = stopped ? RunResult::kInterrupted : RunResult::kFailed;
   if (phase_ == Phase::kRunning) {
     const Step step = step_ < steps_.size() ? steps_[step_] : Step{JobStep::kNone};
     end.step = step.kind;
@@ -523,7 +523,7 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
       }
     }
     end.reason = ReasonOf(end.step, end.plan, end.detail);
-    RunEnd record{end.result, end.reason};
+    RunEnd record{end.ending.kind, end.reason};
     record.failed_step = end.step;
     record.failed_plan = end.plan;
     record.image_action = ImageActionSoFar();

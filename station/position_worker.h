@@ -25,6 +25,7 @@
 #include "station/job_snapshot.h"
 #include "station/line_rule.h"
 #include "station/record_store.h"
+#include "station/run_ending.h"
 #include "station/session_lease.h"
 #include "station/unit_decision.h"
 #include "station/unit_trace.h"
@@ -64,7 +65,7 @@ struct UnitEnd {
   std::size_t position = 0;
   std::string port;
   LineState state = LineState::kFailed;  // kDone, kAlreadyDone, kFailed, kStopped
-  RunResult result = RunResult::kFailed;
+  RunEnding ending;  // how its job ended; a unit already done is done
   JobStep step = JobStep::kNone;  // the step it failed in
   int plan = 0;
   FailureCause cause = FailureCause::kNone;
@@ -72,7 +73,6 @@ struct UnitEnd {
   std::string reason;  // as the record says it: "step: detail"
   std::optional<std::int64_t> serial;
   bool port_failed = false;  // the port would not open (a run with --once)
-  int signal = 0;            // kStopped: the signal that stopped it, if any
 };
 
 class PositionWorker final : public device::Host, private link::LinkTracer {
