@@ -102,7 +102,7 @@ TEST_F(RecordsOutage, AUnitWaitsForItsRecordsAndGetsNoNumberWithoutThem) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::SimOptions polling;
-    polling.poll_interval_us = 2000;
+    polling.poll_interval_us = 10000;  // the image takes seconds: the server stops well before its end
     sim::Simulator unit(polling);
     if (row.stopped == Stopped::kBeforeTheModem) unit.Unplug();
     const std::string port = unit.Start();
