@@ -82,6 +82,10 @@ class RecordsOutage : public ::testing::Test {
   }
 
   std::string Spool() const { return (folder_ / "pending-ends.jsonl").string(); }
+  std::string SpoolText() const {
+    std::ifstream spool(Spool());
+    return std::string(std::istreambuf_iterator<char>(spool), {});
+  }
 
   std::unique_ptr<OwnServer> server_;
   fs::path folder_;
@@ -166,7 +170,7 @@ TEST_F(RecordsOutage, AUnitWaitsForItsRecordsAndGetsNoNumberWithoutThem) {
       ASSERT_TRUE(server_->Start());
       ASSERT_TRUE(run.WaitFor([&] {
         const auto last = LastRun();
-        return last && last->result != RunResult::kRunning;
+        return last && last->result != RunResult::kRunning && SpoolText().empty();
       })) << "the kept end is written once the server is back";
     }
     const auto record = LastRun();
@@ -177,8 +181,7 @@ TEST_F(RecordsOutage, AUnitWaitsForItsRecordsAndGetsNoNumberWithoutThem) {
       EXPECT_THAT(record->reason, HasSubstr("the records did not answer for "));
       EXPECT_EQ(record->failed_step, JobStep::kConstants);
     }
-    std::ifstream spool(Spool());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(spool), {}), "") << "no end left waiting";
+    EXPECT_EQ(SpoolText(), "") << "no end left waiting";
   }
 }
 
