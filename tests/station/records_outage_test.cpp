@@ -113,6 +113,8 @@ TEST_F(RecordsOutage, AUnitWaitsForItsRecordsAndGetsNoNumberWithoutThem) {
     EngineOptions options;
     options.records_wait = row.bound;
     options.records_retry = 100ms;
+    options.times.left = 800ms;  // a unit whose polls went unanswered would leave within a wait
+    options.times.job_lost = 1s;
     options.end_spool = Spool();
     StationRun run({{port, ""}}, snapshot_, server_->url(), options);
     ASSERT_EQ(run.refused, std::nullopt);
@@ -153,6 +155,10 @@ TEST_F(RecordsOutage, AUnitWaitsForItsRecordsAndGetsNoNumberWithoutThem) {
       ASSERT_NE(wait, run.events.end());
       EXPECT_EQ(wait->step, JobStep::kConstants) << "the job waits at the constants, never inside a transfer";
       EXPECT_THAT(wait->detail, HasSubstr("cannot be used now"));
+      if (row.back_in_time) {
+        run.WaitFor([] { return false; }, 1500ms);
+        EXPECT_TRUE(run.ends.empty()) << "the unit's polls are answered while it waits: " << told();
+      }
     }
     if (row.back_in_time) {
       ASSERT_TRUE(server_->Start());
