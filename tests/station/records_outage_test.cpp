@@ -144,6 +144,11 @@ TEST_F(RecordsOutage, AUnitWaitsForItsRecordsAndGetsNoNumberWithoutThem) {
       EXPECT_TRUE(untouched.firmware.empty());
       EXPECT_TRUE(untouched.files.empty());
       EXPECT_EQ(SerialOf(untouched), 0);
+      // Taken off while it waits: the line waits for a modem again.
+      unit.Unplug();
+      ASSERT_TRUE(run.WaitFor([&] { return run.events.back().state == LineState::kNoModem; })) << told();
+      unit.Plug(sim::DeviceState{});
+      ASSERT_TRUE(run.WaitFor([&] { return run.events.back().state == LineState::kWaitingRecords; })) << told();
     } else {
       ASSERT_TRUE(run.WaitFor([&] {
         return saw([](const PositionEvent& e) { return e.step == JobStep::kImage && e.percent > 0; });
