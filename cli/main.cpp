@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
 
   const CommandSpec& command = SpecOf(options.command);
   if (command.run) return command.run(options, console);
-  if (const auto refusal = command.prepare(options)) return Refuse(console, options.json, *refusal, kExitRefused);
+  if (const auto refusal = command.prepare ? command.prepare(options) : std::nullopt) return Refuse(console, options.json, *refusal, kExitRefused);
   if (options.SeveralPorts()) {
     return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
   }
