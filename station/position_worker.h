@@ -112,7 +112,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool ConfirmWarning(const std::string&) override { return true; }  // asked once for the session
   std::optional<std::string> ChooseFile(const device::FileChoice&) override { return std::nullopt; }
   void ModelChanged(device::ModelPart) override {}
-  void OperationEnded(const link::Outcome& outcome) override;
+  void OperationEnded(const link::OperationEnd& outcome) override;
 
  private:
   enum class Phase { kIdle, kIdentifying, kRunning, kHolding, kFinished };
@@ -148,7 +148,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool QueueStep(const Step& step);
   bool QueueConstants();
   std::optional<int> StoredCopyRow(int plan) const;
-  void ProbeEnded(const link::Outcome& outcome);
+  void ProbeEnded(const link::OperationEnd& outcome);
   bool Probing() const;
   ImageAction ImageActionSoFar() const;
   void Check();
