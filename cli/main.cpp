@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
 
   const CommandSpec& command = SpecOf(options.command);
   if (command.run) return command.run(options, console);
-  if (const auto refusal = command.prepare(options)) return Refuse(console, options.json, *refusal, RunEnding::Refused());
+  if (const auto refusal = command.prepare ? command.prepare(options) : std::nullopt) {
+    return Refuse(console, options.json, *refusal, RunEnding::Refused());
+  }
   if (options.SeveralPorts()) {
     return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
   }

@@ -125,7 +125,7 @@ class Parser {
     if (auto error = CheckLeftOver()) return error;
     const std::vector<CLI::App*> chosen = app_.get_subcommands();
     if (chosen.empty()) return std::string(Tr("no command given"));
-    options_.command = FindCommand(chosen[0]->get_name())->command;
+    options_.command = FindCommandSpec(chosen[0]->get_name())->command;
     if (auto error = CheckOwnOptions()) return error;
     if (auto error = CheckPorts()) return error;
     if (auto error = CheckArgument(chosen[0]->get_name())) return error;
@@ -170,7 +170,7 @@ class Parser {
   }
 
   static std::string ArgumentCountText(const std::string& command) {
-    return Format(FindCommand(command)->argument ? Tr("%s takes one argument") : Tr("%s takes no arguments"),
+    return Format(FindCommandSpec(command)->argument ? Tr("%s takes one argument") : Tr("%s takes no arguments"),
                   command.c_str());
   }
 
@@ -202,7 +202,7 @@ class Parser {
   }
 
   std::optional<std::string> CheckArgument(const std::string& command) {
-    const bool takes_argument = FindCommand(command)->argument != nullptr;
+    const bool takes_argument = FindCommandSpec(command)->argument != nullptr;
     const bool given = std::any_of(argument_options_.begin(), argument_options_.end(),
                                    [](const CLI::Option* option) { return option->count() > 0; });
     std::vector<std::string> words = operands_;

@@ -93,8 +93,7 @@ bool OnePortRun::Connect() {
   if (result_.port.empty()) result_.port = choice_.Text();
   connection_.OpenLinkPort();
   if (phase_ == Phase::kFinished) return false;
-  session_.FillTimeZoneFromSystem();
-  session_.ResetFileTable();
+  session_.StartAfresh();
   return true;
 }
 
@@ -125,15 +124,15 @@ void OnePortRun::AppendLog(const std::string& line) {
 // the first step, the end of a step's last refresh ends the step. Both wait
 // for the current event to finish, since the port has just been closed
 // under it.
-void OnePortRun::OperationEnded(const link::Outcome& outcome) {
+void OnePortRun::OperationEnded(const link::OperationEnd& outcome) {
   if (phase_ == Phase::kFinished || stopping_) return;
   switch (outcome.kind) {
-    case link::Outcome::Kind::kRefused:
+    case link::OperationEnd::Kind::kRefused:
       refusal_ = device::RefusalText(outcome.refusal);
       return;
-    case link::Outcome::Kind::kCleared:
+    case link::OperationEnd::Kind::kCleared:
       return LinkFailed(outcome);
-    case link::Outcome::Kind::kDone:
+    case link::OperationEnd::Kind::kDone:
       if (phase_ == Phase::kConnecting) {
         phase_ = Phase::kStep;
         return Later([this] { StartStep(); });
@@ -142,7 +141,7 @@ void OnePortRun::OperationEnded(const link::Outcome& outcome) {
   }
 }
 
-void OnePortRun::LinkFailed(const link::Outcome& outcome) {
+void OnePortRun::LinkFailed(const link::OperationEnd& outcome) {
   if (phase_ == Phase::kStep && step().kind == Step::Kind::kVerify &&
       outcome.cause == link::EndCause::kVerifyFailed) {
     // A verify that found a difference has a result all the same: where.
@@ -355,15 +354,12 @@ void OnePortRun::SetQueueCounter(const std::string&) {}
 // The window's warning box becomes a question on the terminal; without a
 // terminal only --yes answers it.
 bool OnePortRun::ConfirmWarning(const std::string& text) {
-  if (options_.yes) return true;
-  if (!console_.in_is_terminal) {
-    declined_ = NotConfirmedWithoutTerminal();
-    return false;
-  }
-  if (progress_) progress_->Clear();
-  const bool yes = AskOnTerminal(text, console_);
-  if (!yes) declined_ = NotConfirmed();
-  return yes;
+  auto declined = Confirm(text, options_.yes, console_, [this] {
+    if (progress_) progress_->Clear();
+  });
+  if (!declined) return true;
+  declined_ = std::move(*declined);
+  return false;
 }
 
 std::optional<std::string> OnePortRun::ChooseFile(const device::FileChoice&) { return step().path; }

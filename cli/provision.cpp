@@ -1,7 +1,6 @@
 #include "cli/provision.h"
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 
 #include "cli/input_checks.h"
@@ -12,10 +11,10 @@
 #include "cli/watch.h"
 #include "device/session.h"
 #include "l10n/l10n.h"
-#include "link/cp1251.h"
 #include "serial/port_names.h"
 #include "serial/settings.h"
 #include "station/job_check.h"
+#include "station/text_columns.h"
 
 namespace orvane::cli {
 namespace {
@@ -67,36 +66,19 @@ station::Outcome<PreparedJob> PrepareJob(Options& options, const Console& consol
 std::optional<std::string> ConfirmJob(const Job& job, const Options& options, const Console& console,
                                       const std::string& ports) {
   const char* warning = job.image ? device::kReflashWarning : job.erase ? device::kEraseWarning : nullptr;
-  if (!warning || options.yes) return std::nullopt;
-  if (!console.in_is_terminal) return NotConfirmedWithoutTerminal();
-  const std::string question = ports.empty() ? std::string(warning) : std::string(warning) + "\n(" + ports + ")";
-  if (!AskOnTerminal(question, console)) return NotConfirmed();
-  return std::nullopt;
+  if (!warning) return std::nullopt;
+  return Confirm(ports.empty() ? std::string(warning) : std::string(warning) + "\n(" + ports + ")", options.yes,
+                 console);
 }
 
 std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
-  using Line = std::array<std::string, 4>;
-  std::vector<Line> lines = {{Tr("port"), Tr("result"), Tr("serial"), Tr("reason")}};
+  std::vector<std::vector<std::string>> lines = {{Tr("port"), Tr("result"), Tr("serial"), Tr("reason")}};
   for (const ProvisionRow& row : rows) {
     std::string reason = row.reason;
     std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     lines.push_back({row.port, station::ResultWords(row.end), row.serial ? std::to_string(*row.serial) : "-", reason});
   }
-  std::array<std::size_t, 4> width{};
-  for (const Line& line : lines) {
-    for (std::size_t i = 0; i < width.size(); ++i) width[i] = std::max(width[i], link::Utf8Length(line[i]));
-  }
-  std::string out;
-  for (const Line& line : lines) {
-    std::string text;
-    for (std::size_t i = 0; i < width.size(); ++i) {
-      text += line[i];
-      if (i + 1 < width.size()) text += std::string(width[i] - link::Utf8Length(line[i]) + 2, ' ');
-    }
-    text.erase(text.find_last_not_of(' ') + 1);
-    out += text + '\n';
-  }
-  return out;
+  return station::AlignColumns(lines);
 }
 
 std::string ProvisionJsonLine(const ProvisionRow& row) {
@@ -113,7 +95,7 @@ station::Outcome<std::vector<std::string>> PortsOf(const Options& options, const
   using Ports = station::Outcome<std::vector<std::string>>;
   if (options.watch) return Ports::Done({});
   if (options.SeveralPorts()) {
-    std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
+    std::vector<std::string> ports = PortsGiven(options, console);
     if (ports.empty()) return Ports::Failed(NoPortFoundForAll());
     return Ports::Done(std::move(ports));
   }

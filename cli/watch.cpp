@@ -230,12 +230,6 @@ namespace {
 
 // A position held by its socket is opened through the socket's by-path
 // link, which follows the adapter to whichever device it gets.
-station::StationPosition EnginePosition(const station::Position& position, const serial::DeviceFolders& folders) {
-  std::string port = position.device;
-  if (!position.socket.empty()) port = (std::filesystem::path(folders.by_path) / position.socket).string();
-  return {port, position.adapter_serial, position.name, position.socket};
-}
-
 std::string Resolved(const std::string& path) {
   std::error_code error;
   const auto canonical = std::filesystem::weakly_canonical(path, error);
@@ -273,21 +267,15 @@ std::vector<std::string> OtherComPorts(const std::vector<serial::PortInfo>& adap
 station::Outcome<WatchedBench> WatchedPositions(const Options& options) {
   const serial::DeviceFolders folders = serial::DeviceFolders::FromEnvironment();
   const std::vector<serial::PortInfo> adapters = serial::ListAdapters(folders);
+  auto bench = station::BenchFor(options.bench_path.value_or(""), adapters);
+  if (!bench) return station::Outcome<WatchedBench>::Failed(bench.error);
   WatchedBench watched;
-  if (options.bench_path) {
-    auto bench = station::ReadBench(*options.bench_path);
-    if (!bench) return station::Outcome<WatchedBench>::Failed(bench.error);
-    watched.station = bench.value->station;
-    for (const auto& position : station::ResolvePositions(*bench.value, adapters)) {
-      watched.positions.push_back(EnginePosition(position, folders));
+  watched.station = bench.value->station;
+  for (const auto& position : bench.value->positions) watched.positions.push_back(station::LineOf(position, folders));
+  if (!options.bench_path) {
+    for (const std::string& port : OtherComPorts(adapters, watched.left_out)) {
+      watched.positions.push_back({port, serial::DescribePort(port).serial});
     }
-    return station::Outcome<WatchedBench>::Done(std::move(watched));
-  }
-  for (const auto& position : station::DefaultPositions(adapters)) {
-    watched.positions.push_back(EnginePosition(position, folders));
-  }
-  for (const std::string& port : OtherComPorts(adapters, watched.left_out)) {
-    watched.positions.push_back({port, serial::DescribePort(port).serial});
   }
   return station::Outcome<WatchedBench>::Done(std::move(watched));
 }

@@ -132,7 +132,7 @@ const char* RefusalText(link::Refusal refusal) {
 void Session::Refuse(link::Refusal refusal, const std::string& path) {
   SetStatus(RefusalText(refusal));
   host_.AppendLog(RefusalText(refusal));
-  host_.OperationEnded(link::Outcome::Refused(refusal, path));
+  host_.OperationEnded(link::OperationEnd::Refused(refusal, path));
 }
 
 // A message of an earlier action no longer stands once the next one starts.

@@ -213,8 +213,7 @@ void PositionWorker::ResetSession() {
   if (session_) session_->link().SetTracer(nullptr);
   session_ = std::make_unique<device::Session>(*this);
   session_->link().SetTracer(this);
-  session_->FillTimeZoneFromSystem();
-  session_->ResetFileTable();
+  session_->StartAfresh();
 }
 
 void PositionWorker::Identify() {
@@ -225,16 +224,16 @@ void PositionWorker::Identify() {
   if (connected) Later([this] { ResetSession(); });
 }
 
-void PositionWorker::OperationEnded(const link::Outcome& outcome) {
-  if (outcome.kind == link::Outcome::Kind::kRefused) return;
+void PositionWorker::OperationEnded(const link::OperationEnd& outcome) {
+  if (outcome.kind == link::OperationEnd::Kind::kRefused) return;
   if (phase_ == Phase::kIdentifying) {
     // A refresh that did not come through is tried again while the unit polls.
-    if (outcome.kind == link::Outcome::Kind::kDone) return Later([this] { Decide(); });
+    if (outcome.kind == link::OperationEnd::Kind::kDone) return Later([this] { Decide(); });
     return Later([this] { ResetSession(); });
   }
   if (phase_ != Phase::kRunning) return;
   if (Probing()) return ProbeEnded(outcome);
-  if (outcome.kind == link::Outcome::Kind::kCleared) {
+  if (outcome.kind == link::OperationEnd::Kind::kCleared) {
     const link::EndCause cause = outcome.cause;
     return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
   }
@@ -252,9 +251,9 @@ bool PositionWorker::Probing() const {
 
 // Every chunk equal: the write step is passed over. The first chunk that
 // differs ends the probe, and the image is written.
-void PositionWorker::ProbeEnded(const link::Outcome& outcome) {
-  const bool differs = outcome.kind == link::Outcome::Kind::kCleared && outcome.cause == link::EndCause::kVerifyFailed;
-  if (outcome.kind == link::Outcome::Kind::kCleared && !differs) {
+void PositionWorker::ProbeEnded(const link::OperationEnd& outcome) {
+  const bool differs = outcome.kind == link::OperationEnd::Kind::kCleared && outcome.cause == link::EndCause::kVerifyFailed;
+  if (outcome.kind == link::OperationEnd::Kind::kCleared && !differs) {
     const link::EndCause cause = outcome.cause;
     return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
   }

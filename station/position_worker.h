@@ -125,7 +125,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool ConfirmWarning(const std::string&) override { return true; }  // asked once for the session
   std::optional<std::string> ChooseFile(const device::FileChoice&) override { return std::nullopt; }
   void ModelChanged(device::ModelPart) override {}
-  void OperationEnded(const link::Outcome& outcome) override;
+  void OperationEnded(const link::OperationEnd& outcome) override;
 
  private:
   // kWaiting: the unit is read, and its job waits for the record store.
@@ -164,7 +164,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool QueueStep(const Step& step);
   bool QueueConstants();
   std::optional<int> StoredCopyRow(int plan) const;
-  void ProbeEnded(const link::Outcome& outcome);
+  void ProbeEnded(const link::OperationEnd& outcome);
   bool Probing() const;
   ImageAction ImageActionSoFar() const;
   void Check();

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "l10n/l10n.h"
-#include "link/outcome.h"
+#include "link/operation_end.h"
 
 namespace orvane::cli {
 namespace {
