@@ -13,6 +13,7 @@
 #include "cli/progress.h"
 #include "cli/scan.h"
 #include "cli/signals.h"
+#include "l10n/l10n.h"
 
 namespace orvane::cli {
 namespace {
@@ -183,8 +184,8 @@ int RunOnSeveralPorts(const Options& options, const std::string& program, const 
   if (ports.empty()) return refuse(NoPortFoundForAll(), RunEnding::Failed());
   if (options.serial_from &&
       *options.serial_from + static_cast<long long>(ports.size()) - 1 > std::numeric_limits<std::int32_t>::max()) {
-    return refuse("--serial-from " + std::to_string(*options.serial_from) + " leaves no serial number for the last of " +
-                      std::to_string(ports.size()) + " ports",
+    return refuse(l10n::Format(l10n::Tr("--serial-from %1$lld leaves no serial number for the last of %2$zu ports"),
+                               static_cast<long long>(*options.serial_from), ports.size()),
                   RunEnding::Refused());
   }
   if (const char* warning = SpecOf(options.command).warning) {
