@@ -11,8 +11,6 @@
 namespace orvane::station {
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
 // One line of the table per run, whatever the reason holds.
 std::string OnOneLine(std::string text) {
   for (char& c : text) {
@@ -78,32 +76,32 @@ std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
 std::string FormatHistoryJson(const std::vector<RunRecord>& runs) {
   std::string out;
   for (const RunRecord& run : runs) {
-    QJsonObject object{
-        {"run", static_cast<qint64>(run.id)},
-        {"started", Q(run.started)},
-        {"finished", run.finished.empty() ? QJsonValue() : QJsonValue(Q(run.finished))},
-        {"port", Q(run.port)},
-        {"usb_serial", Q(run.usb_serial)},
-        {"serial", run.serial ? QJsonValue(static_cast<qint64>(*run.serial)) : QJsonValue()},
+    const Json object{
+        {"run", run.id},
+        {"started", run.started},
+        {"finished", run.finished.empty() ? Json() : Json(run.finished)},
+        {"port", run.port},
+        {"usb_serial", run.usb_serial},
+        {"serial", run.serial ? Json(*run.serial) : Json()},
         {"serial_again", run.serial_again},
-        {"image_sha256", Q(run.image_sha256)},
+        {"image_sha256", run.image_sha256},
         {"plans", PlansToJson(run.plans)},
         {"constants", ConstantsToJson(run.constants)},
         {"result", RunResultText(run.result)},
-        {"reason", Q(run.reason)},
-        {"version", Q(run.version)},
-        {"station", Q(run.station)},
-        {"position", Q(run.position)},
-        {"socket", Q(run.socket)},
-        {"trace", Q(run.trace)},
+        {"reason", run.reason},
+        {"version", run.version},
+        {"station", run.station},
+        {"position", run.position},
+        {"socket", run.socket},
+        {"trace", run.trace},
         {"image_action", ImageActionText(run.image_action)},
         {"failed_step", StepKindText(run.failed_step)},
         {"failed_plan", run.failed_plan},
-        {"holds", ObjectFromText(Q(run.holds_json))},
-        {"lease_until", Q(run.lease_until)},
-        {"serial_kind", run.serial ? QJsonValue(SerialKindText(run.serial_kind)) : QJsonValue()},
+        {"holds", ObjectFromText(run.holds_json)},
+        {"lease_until", run.lease_until},
+        {"serial_kind", run.serial ? Json(SerialKindText(run.serial_kind)) : Json()},
     };
-    out += CompactJson(object).toStdString() + '\n';
+    out += CompactJson(object) + '\n';
   }
   return out;
 }
@@ -123,8 +121,8 @@ std::string FormatHistoryCsv(const std::vector<RunRecord>& runs) {
                                   RunResultText(run.result),
                                   run.reason,
                                   run.image_sha256,
-                                  CompactJson(PlansToJson(run.plans)).toStdString(),
-                                  CompactJson(ConstantsToJson(run.constants)).toStdString(),
+                                  CompactJson(PlansToJson(run.plans)),
+                                  CompactJson(ConstantsToJson(run.constants)),
                                   run.version,
                                   run.station,
                                   run.position,
