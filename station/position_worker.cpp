@@ -219,6 +219,7 @@ void PositionWorker::Identify() {
 
 void PositionWorker::OperationEnded(const link::Outcome& outcome) {
   if (outcome.kind == link::Outcome::Kind::kRefused) return;
+  step_left_ = StepLeftOf(outcome);  // also when a failing job clears its queue
   if (phase_ == Phase::kIdentifying) {
     // A refresh that did not come through is tried again while the unit polls.
     if (outcome.kind == link::Outcome::Kind::kDone) return Later([this] { Decide(); });
@@ -378,6 +379,7 @@ void PositionWorker::RunStep() {
     return RunStep();
   }
   percent_ = 0;
+  step_left_ = StepLeft::kNotSeen;
   Emit(Event());
   if (!QueueStep(step)) return;
   if (session_->link().queue().empty()) FailJob(FailureCause::kRefused, Tr("nothing was sent to the console"));
@@ -469,17 +471,34 @@ void PositionWorker::Check() {
   if (auto mismatch = JobMismatch(*snapshot_, session_->model(), given_serial_)) {
     return FailJob(FailureCause::kCheckFailed, *mismatch);
   }
+  UnitEnd end;
+  end.holds = HoldsAtEnd(true, end);
   RunEnd record{RunResult::kDone, ""};
   record.image_action = ImageActionSoFar();
+  record.holds_json = HoldsToJson(*end.holds);
   const EndWriting written = spool_.Record(*store_, run_, record);
   if (written.where == EndWriting::Where::kNowhere) return FailJob(FailureCause::kRecords, written.text);
   if (written.where == EndWriting::Where::kSpool) AppendLog(written.text);
   phase_ = Phase::kHolding;
-  UnitEnd end;
   end.state = LineState::kDone;
   end.result = RunResult::kDone;
   end.serial = given_serial_ ? given_serial_ : (snapshot_->job.serial ? unit_serial_ : std::nullopt);
   EndUnit(std::move(end));
+}
+
+UnitHolds PositionWorker::HoldsAtEnd(bool done, const UnitEnd& end) const {
+  const Job& job = snapshot_->job;
+  return DeriveHolds({.job_image = snapshot_->image.has_value(),
+                      .job_erase = job.erase,
+                      .job_plans = static_cast<int>(snapshot_->plans.size()),
+                      .job_constants = !job.constants.Empty() || job.serial.has_value(),
+                      .job_serial = job.serial.has_value(),
+                      .done = done,
+                      .step = end.step,
+                      .plan = end.plan,
+                      .cause = end.cause,
+                      .image = ImageActionSoFar(),
+                      .left = step_left_});
 }
 
 // What each run records of the bench: the station, the position, its socket.
@@ -527,6 +546,8 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
     record.failed_step = end.step;
     record.failed_plan = end.plan;
     record.image_action = ImageActionSoFar();
+    end.holds = HoldsAtEnd(false, end);
+    record.holds_json = HoldsToJson(*end.holds);
     if (const EndWriting written = spool_.Record(*store_, run_, record); written.where != EndWriting::Where::kStore) {
       end.reason += "; " + written.text;
     }

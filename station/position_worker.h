@@ -27,6 +27,7 @@
 #include "station/record_store.h"
 #include "station/session_lease.h"
 #include "station/unit_decision.h"
+#include "station/unit_holds.h"
 #include "station/unit_trace.h"
 
 namespace orvane::station {
@@ -73,6 +74,7 @@ struct UnitEnd {
   std::optional<std::int64_t> serial;
   bool port_failed = false;  // the port would not open (a run with --once)
   int signal = 0;            // kStopped: the signal that stopped it, if any
+  std::optional<UnitHolds> holds;  // what the unit holds after a run; none when no run began
 };
 
 class PositionWorker final : public device::Host, private link::LinkTracer {
@@ -151,6 +153,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   void ProbeEnded(const link::Outcome& outcome);
   bool Probing() const;
   ImageAction ImageActionSoFar() const;
+  UnitHolds HoldsAtEnd(bool done, const UnitEnd& end) const;
   void Check();
   void FailJob(FailureCause cause, const std::string& detail, int signal = 0);
   void EndUnit(UnitEnd end, const std::string& done_at = {});
@@ -197,6 +200,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::int64_t run_ = 0;
   bool image_written_ = false;  // the image's write pass was queued
   bool image_held_ = false;     // the probe found the image on the unit
+  StepLeft step_left_ = StepLeft::kNotSeen;  // how the current step's operation ended
   std::vector<Step> steps_;
   std::size_t step_ = 0;
   int progress_maximum_ = 0;
