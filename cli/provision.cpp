@@ -87,11 +87,16 @@ std::optional<std::string> ConfirmJob(const Job& job, const Options& options, co
   return std::nullopt;
 }
 
+std::string RowReason(const ProvisionRow& row) {
+  if (!row.holds || !station::MustComeBack(*row.holds)) return row.reason;
+  return (row.reason.empty() ? "" : row.reason + "; ") + station::HoldsText(*row.holds);
+}
+
 std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
   using Line = std::array<std::string, 4>;
   std::vector<Line> lines = {{Tr("port"), Tr("result"), Tr("serial"), Tr("reason")}};
   for (const ProvisionRow& row : rows) {
-    std::string reason = row.reason;
+    std::string reason = RowReason(row);
     std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     lines.push_back({row.port, Tr(row.result), row.serial ? std::to_string(*row.serial) : "-", reason});
   }
@@ -116,6 +121,7 @@ std::string ProvisionJsonLine(const ProvisionRow& row) {
   Json json = {{"port", row.port}, {"exit", row.exit}, {"serial", nullptr}};
   if (row.serial) json["serial"] = *row.serial;
   if (row.exit != kExitDone && !row.reason.empty()) json["error"] = row.reason;
+  if (row.holds) json["holds"] = Json::parse(station::HoldsToJson(*row.holds));
   return DumpJson(json) + "\n";
 }
 

@@ -54,13 +54,14 @@ const char* ResultWord(const UnitEnd& end) {
 }
 
 ProvisionRow RowOf(const UnitEnd& end, const std::string& name) {
-  ProvisionRow row{name, ExitOf(end), ResultWord(end), end.serial, {}};
+  ProvisionRow row{name, ExitOf(end), ResultWord(end), end.serial, {}, end.holds};
   if (end.state != LineState::kDone && end.state != LineState::kAlreadyDone) row.reason = end.reason;
   return row;
 }
 
 std::string EndText(const ProvisionRow& row) {
-  return Format(Tr("%1$s (exit %2$d)"), Tr(row.result), row.exit) + (row.reason.empty() ? "" : ": " + row.reason);
+  const std::string reason = RowReason(row);
+  return Format(Tr("%1$s (exit %2$d)"), Tr(row.result), row.exit) + (reason.empty() ? "" : ": " + reason);
 }
 
 class StationRun {
@@ -209,7 +210,7 @@ class StationRun {
     for (const ProvisionRow& row : rows_) {
       if (row.exit == kExitDone || std::string(row.result) == "interrupted") continue;
       failed += "\n  " + row.port + " (" + Format(Tr("exit %d"), row.exit) +
-                (row.reason.empty() ? "" : ", " + row.reason) + ")";
+                (RowReason(row).empty() ? "" : ", " + RowReason(row)) + ")";
     }
     const std::size_t all = totals.done + totals.failed + totals.interrupted;
     std::string line = Format(TrN("%1$zu job: %2$zu done, %3$zu failed, %4$zu interrupted",

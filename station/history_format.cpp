@@ -6,6 +6,7 @@
 #include "link/cp1251.h"
 #include "station/record_json.h"
 #include "station/record_store.h"
+#include "station/unit_holds.h"
 #include "l10n/l10n.h"
 
 namespace orvane::station {
@@ -45,16 +46,17 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
-  constexpr std::size_t kColumns = 10;
+  constexpr std::size_t kColumns = 11;
   using Line = std::array<std::string, kColumns>;
   using l10n::Tr;
   std::vector<Line> lines = {{Tr("run"), Tr("started"), Tr("finished"), Tr("port"), Tr("usb serial"), Tr("serial"),
-                              Tr("result"), Tr("reason"), Tr("station"), Tr("position")}};
+                              Tr("result"), Tr("reason"), Tr("station"), Tr("position"), Tr("holds")}};
   for (const RunRecord& run : runs) {
     std::string serial = run.serial ? SerialText(run) + SerialKindSuffix(run.serial_kind) : "-";
     lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
                      run.usb_serial.empty() ? "-" : run.usb_serial, serial, Tr(RunResultText(run.result)),
-                     OnOneLine(run.reason), OrDash(run.station), OrDash(run.position)});
+                     OnOneLine(run.reason), OrDash(run.station), OrDash(run.position),
+                     HoldsShortText(HoldsFromJson(run.holds_json))});
   }
   std::array<std::size_t, kColumns> width{};
   for (const Line& line : lines) {
@@ -109,7 +111,8 @@ std::string FormatHistoryJson(const std::vector<RunRecord>& runs) {
 std::string FormatHistoryCsv(const std::vector<RunRecord>& runs) {
   std::string out =
       "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,version,"
-      "station,position,socket,trace,image_action,failed_step,failed_plan,holds,lease_until,serial_kind\r\n";
+      "station,position,socket,trace,image_action,failed_step,failed_plan,holds,lease_until,serial_kind,"
+      "main_program,files,files_plan,constants_written,serial_written,must_come_back\r\n";
   for (const RunRecord& run : runs) {
     const std::string fields[] = {std::to_string(run.id),
                                   run.started,
@@ -135,6 +138,7 @@ std::string FormatHistoryCsv(const std::vector<RunRecord>& runs) {
                                   run.lease_until,
                                   run.serial ? SerialKindText(run.serial_kind) : ""};
     for (std::size_t i = 0; i < std::size(fields); ++i) out += (i > 0 ? "," : "") + CsvField(fields[i]);
+    for (const std::string& field : HoldsCsvFields(HoldsFromJson(run.holds_json))) out += "," + CsvField(field);
     out += "\r\n";
   }
   return out;

@@ -570,6 +570,7 @@ void PositionWorker::EndUnit(UnitEnd end, const std::string& done_at) {
   event.cause = end.cause;
   event.detail = end.detail;
   event.done_at = done_at;
+  event.holds = end.holds;
   if (end.state == LineState::kDone || end.state == LineState::kFailed || end.state == LineState::kStopped) {
     event.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job_began_);
   }

@@ -27,7 +27,7 @@
 #include "station/record_store.h"
 #include "station/session_lease.h"
 #include "station/unit_decision.h"
-#include "station/unit_holds.h"
+#include "station/holds_at_end.h"
 #include "station/unit_trace.h"
 
 namespace orvane::station {

@@ -1,9 +1,6 @@
 #include "station/unit_holds.h"
 
-#include <vector>
-
 #include "l10n/l10n.h"
-#include "link/commands.h"
 #include "station/record_json.h"
 #include "station/records_words.h"
 
@@ -25,97 +22,46 @@ inline constexpr Word<UnitFiles> kUnitFilesWords[] = {{UnitFiles::kAsJobWants, "
                                                       {UnitFiles::kPlansMissing, "plans_missing"},
                                                       {UnitFiles::kDiffer, "differ"}};
 
-MainProgram MainProgramOf(const RunFacts& facts) {
-  if (!facts.job_image || facts.image == ImageAction::kNone) return MainProgram::kUntouched;
-  if (facts.image == ImageAction::kAlreadyHeld || facts.done || facts.step > JobStep::kImage) {
-    return MainProgram::kWhole;
+std::string FaultText(HoldsFault fault, int plan) {
+  switch (fault) {
+    case HoldsFault::kMainInPart: return Tr("main program written in part");
+    case HoldsFault::kMainNotVerified: return Tr("main program written, not verified");
+    case HoldsFault::kMainWithErrors: return Tr("main program written with errors");
+    case HoldsFault::kFileInPart: return Format(Tr("plan %d written in part"), plan);
+    case HoldsFault::kNotErased: return Tr("files not erased");
+    case HoldsFault::kPlansMissing: return Format(Tr("plans from %d on not written"), plan);
+    case HoldsFault::kDiffer: return Tr("files or constants differ from the job");
+    case HoldsFault::kNothingWritten: return Tr("nothing written");
+    case HoldsFault::kConstantsNotWritten: return Tr("constants not written");
   }
-  switch (facts.left) {
-    case StepLeft::kComplete: return MainProgram::kWhole;
-    case StepLeft::kFirmwareUntouched: return MainProgram::kUntouched;
-    case StepLeft::kFirmwareUnverified: return MainProgram::kNotVerified;
-    case StepLeft::kFirmwareDiffers: return MainProgram::kWithErrors;
-    default: return MainProgram::kWrittenInPart;  // nothing tells how far the write went
-  }
-}
-
-struct FilesPart {
-  UnitFiles files;
-  int plan = 0;
-};
-
-FilesPart FilesOf(const RunFacts& facts) {
-  if (!facts.job_erase && facts.job_plans == 0) return {UnitFiles::kUntouched};
-  if (facts.done) return {UnitFiles::kAsJobWants};
-  if (facts.step < JobStep::kErase) return {UnitFiles::kUntouched};
-  if (facts.step == JobStep::kErase) return {UnitFiles::kNotErased};
-  if (facts.step == JobStep::kPlan) {
-    return {facts.left == StepLeft::kFileInPart ? UnitFiles::kFileInPart : UnitFiles::kPlansMissing, facts.plan};
-  }
-  if (facts.step == JobStep::kCheck && facts.cause == FailureCause::kCheckFailed) return {UnitFiles::kDiffer};
-  return {UnitFiles::kAsJobWants};
-}
-
-bool FilesAsWanted(const RunFacts& facts, UnitFiles files) {
-  return files == UnitFiles::kAsJobWants || (files == UnitFiles::kUntouched && !facts.job_erase && facts.job_plans == 0);
-}
-
-// What is not as the job wants, in the tool's words, main program first.
-std::vector<std::string> Faults(const UnitHolds& holds) {
-  std::vector<std::string> faults;
-  switch (holds.main_program) {
-    case MainProgram::kWrittenInPart: faults.push_back(Tr("main program written in part")); break;
-    case MainProgram::kNotVerified: faults.push_back(Tr("main program written, not verified")); break;
-    case MainProgram::kWithErrors: faults.push_back(Tr("main program written with errors")); break;
-    default: break;
-  }
-  switch (holds.files) {
-    case UnitFiles::kFileInPart: faults.push_back(Format(Tr("plan %d written in part"), holds.plan)); break;
-    case UnitFiles::kNotErased: faults.push_back(Tr("files not erased")); break;
-    case UnitFiles::kPlansMissing: faults.push_back(Format(Tr("plans from %d on not written"), holds.plan)); break;
-    case UnitFiles::kDiffer: faults.push_back(Tr("files or constants differ from the job")); break;
-    default: break;
-  }
-  if (faults.empty() && !holds.whole_job) {
-    const bool nothing = holds.main_program == MainProgram::kUntouched && holds.files == UnitFiles::kUntouched;
-    faults.push_back(nothing ? Tr("nothing written") : Tr("constants not written"));
-  }
-  return faults;
+  return "";
 }
 
 }  // namespace
 
-StepLeft StepLeftOf(const link::Outcome& outcome) {
-  if (outcome.kind != link::Outcome::Kind::kCleared) return StepLeft::kComplete;
-  const link::Leftover& left = outcome.left;
-  if (left.firmware_written) {
-    if (outcome.cause == link::EndCause::kVerifyFailed && outcome.verify_command == link::kFirmwareVerify) {
-      return StepLeft::kFirmwareDiffers;
-    }
-    if (left.firmware_writes > 0) return StepLeft::kFirmwareInPart;
-    if (left.firmware_verifies > 0) return StepLeft::kFirmwareUnverified;
-    return StepLeft::kComplete;
-  }
-  if (left.file_in_progress) return StepLeft::kFileInPart;
-  if (left.firmware_writes > 0) return StepLeft::kFirmwareUntouched;
-  return StepLeft::kCleared;
-}
-
-UnitHolds DeriveHolds(const RunFacts& facts) {
-  UnitHolds holds;
-  holds.main_program = MainProgramOf(facts);
-  const FilesPart files = FilesOf(facts);
-  holds.files = files.files;
-  holds.plan = files.plan;
-  holds.constants = facts.job_constants && (facts.done || facts.step == JobStep::kCheck);
-  holds.serial = holds.constants && facts.job_serial;
-  holds.whole_job = (!facts.job_image || holds.main_program == MainProgram::kWhole) &&
-                    FilesAsWanted(facts, holds.files) && holds.constants == facts.job_constants &&
-                    holds.serial == facts.job_serial;
-  return holds;
-}
-
 bool MustComeBack(const UnitHolds& holds) { return !holds.whole_job; }
+
+std::vector<HoldsFault> FaultsOf(const UnitHolds& holds) {
+  std::vector<HoldsFault> faults;
+  switch (holds.main_program) {
+    case MainProgram::kWrittenInPart: faults.push_back(HoldsFault::kMainInPart); break;
+    case MainProgram::kNotVerified: faults.push_back(HoldsFault::kMainNotVerified); break;
+    case MainProgram::kWithErrors: faults.push_back(HoldsFault::kMainWithErrors); break;
+    default: break;
+  }
+  switch (holds.files) {
+    case UnitFiles::kFileInPart: faults.push_back(HoldsFault::kFileInPart); break;
+    case UnitFiles::kNotErased: faults.push_back(HoldsFault::kNotErased); break;
+    case UnitFiles::kPlansMissing: faults.push_back(HoldsFault::kPlansMissing); break;
+    case UnitFiles::kDiffer: faults.push_back(HoldsFault::kDiffer); break;
+    default: break;
+  }
+  if (faults.empty() && !holds.whole_job) {
+    const bool nothing = holds.main_program == MainProgram::kUntouched && holds.files == UnitFiles::kUntouched;
+    faults.push_back(nothing ? HoldsFault::kNothingWritten : HoldsFault::kConstantsNotWritten);
+  }
+  return faults;
+}
 
 std::string HoldsToJson(const UnitHolds& holds) {
   return CompactJson(Json{{"main_program", WordOf(kMainProgramWords, holds.main_program)},
@@ -145,14 +91,22 @@ std::optional<UnitHolds> HoldsFromJson(const std::string& text) {
 std::string HoldsText(const UnitHolds& holds) {
   if (!MustComeBack(holds)) return Tr("whole job");
   std::string text;
-  for (const std::string& fault : Faults(holds)) text += (text.empty() ? "" : ", ") + fault;
+  for (HoldsFault fault : FaultsOf(holds)) text += (text.empty() ? "" : ", ") + FaultText(fault, holds.plan);
   return Format(Tr("%s: must come back"), text.c_str());
 }
 
 std::string HoldsShortText(const std::optional<UnitHolds>& holds) {
   if (!holds) return "-";
   if (!MustComeBack(*holds)) return Tr("whole job");
-  return Faults(*holds).front();
+  return FaultText(FaultsOf(*holds).front(), holds->plan);
+}
+
+std::vector<std::string> HoldsCsvFields(const std::optional<UnitHolds>& holds) {
+  if (!holds) return std::vector<std::string>(6);
+  auto yes_no = [](bool value) { return std::string(value ? "true" : "false"); };
+  return {WordOf(kMainProgramWords, holds->main_program), WordOf(kUnitFilesWords, holds->files),
+          std::to_string(holds->plan), yes_no(holds->constants), yes_no(holds->serial),
+          yes_no(MustComeBack(*holds))};
 }
 
 }  // namespace orvane::station

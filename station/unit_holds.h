@@ -1,16 +1,13 @@
 // What a unit holds when its run ends: its main program, its files, its
-// constants and serial number, each as a value. Derived from what the
-// position's worker knows at the end, kept in the records as a JSON object,
-// and told by the views; whatever is not the job's whole result means the
-// unit must come back.
+// constants and serial number, each as a value (derived in holds_at_end.h),
+// kept in the records as a JSON object and told by the views; whatever is
+// not the job's whole result means the unit must come back.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "link/outcome.h"
-#include "station/events.h"
-#include "station/record_store.h"
 
 namespace orvane::station {
 
@@ -41,39 +38,22 @@ struct UnitHolds {
   bool operator==(const UnitHolds&) const = default;
 };
 
-// How the operation of the step a run ended in ended, as far as the unit's
-// contents go.
-enum class StepLeft {
-  kNotSeen,              // no end of the step's operation came
-  kComplete,             // it ended done, or nothing of it was left
-  kFirmwareUntouched,    // cleared before any image chunk went out
-  kFirmwareInPart,       // image chunks were left unwritten
-  kFirmwareUnverified,   // written, verify chunks left
-  kFirmwareDiffers,      // the verify pass found a difference
-  kFileInPart,           // a file was created and not all its chunks answered
-  kCleared,              // cleared with nothing of the above
-};
-StepLeft StepLeftOf(const link::Outcome& outcome);
-
-// What the worker knows when a run ends.
-struct RunFacts {
-  // The job's parts.
-  bool job_image = false;
-  bool job_erase = false;
-  int job_plans = 0;
-  bool job_constants = false;  // a constants step (constants or a serial number)
-  bool job_serial = false;
-  // The run.
-  bool done = false;
-  JobStep step = JobStep::kNone;  // the step it ended in when not done
-  int plan = 0;
-  FailureCause cause = FailureCause::kNone;
-  ImageAction image = ImageAction::kNone;  // kWritten: the write was queued
-  StepLeft left = StepLeft::kNotSeen;      // the end of that step's operation
-};
-
-UnitHolds DeriveHolds(const RunFacts& facts);
 bool MustComeBack(const UnitHolds& holds);
+
+// What is not as the job wants, main program first; each view says it in
+// its own words.
+enum class HoldsFault {
+  kMainInPart,
+  kMainNotVerified,
+  kMainWithErrors,
+  kFileInPart,    // UnitHolds::plan
+  kNotErased,
+  kPlansMissing,  // from UnitHolds::plan on
+  kDiffer,
+  kNothingWritten,
+  kConstantsNotWritten,
+};
+std::vector<HoldsFault> FaultsOf(const UnitHolds& holds);
 
 std::string HoldsToJson(const UnitHolds& holds);
 // Nothing ("not known") for a row of an older program ("{}"), broken text or
@@ -85,5 +65,10 @@ std::optional<UnitHolds> HoldsFromJson(const std::string& text);
 // part"), "whole job", or "-" when not known.
 std::string HoldsText(const UnitHolds& holds);
 std::string HoldsShortText(const std::optional<UnitHolds>& holds);
+
+// The history's CSV columns after its others: main_program, files,
+// files_plan, constants_written, serial_written, must_come_back; all empty
+// when not known.
+std::vector<std::string> HoldsCsvFields(const std::optional<UnitHolds>& holds);
 
 }  // namespace orvane::station

@@ -1,7 +1,7 @@
 // What a unit holds at a run's end, as a table: the step it ended in, how
 // that step's operation ended and what became of the image, against the
 // holds; and the holds through the records' JSON and back.
-#include "station/unit_holds.h"
+#include "station/holds_at_end.h"
 
 #include <gtest/gtest.h>
 
