@@ -42,4 +42,5 @@ struct RunFacts {
 };
 
 UnitHolds DeriveHolds(const RunFacts& facts);
+
 }  // namespace orvane::station

@@ -115,6 +115,9 @@ TEST(UnitHolds, JsonRoundTripAndRowsThatDoNotSay) {
     EXPECT_FALSE(HoldsFromJson(unknown)) << unknown;
   }
   EXPECT_EQ(HoldsShortText(HoldsFromJson("{}")), "-");
+  EXPECT_EQ(HoldsCsvFields(HoldsFromJson("{}")), std::vector<std::string>(6));
+  EXPECT_EQ(HoldsCsvFields(UnitHolds{M::kWhole, F::kFileInPart, 2}),
+            (std::vector<std::string>{"whole", "file_in_part", "2", "false", "false", "true"}));
 }
 
 TEST(UnitHolds, WordsSayWhatIsWrongAndThatTheUnitMustComeBack) {
