@@ -33,6 +33,8 @@ struct HoldsRow {
   bool must_come_back;
 };
 
+void PrintTo(const HoldsRow& row, std::ostream* out) { *out << row.name; }
+
 class UnitHoldsEnd : public EndToEnd, public ::testing::WithParamInterface<HoldsRow> {
  protected:
   void SetUp() override {
