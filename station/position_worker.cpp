@@ -595,8 +595,10 @@ void PositionWorker::NoModem() {
   end.cause = FailureCause::kLinkCleared;
   end.detail = link::kLogNotConnected;
   AppendLog(link::kLogNotConnected);
-  const RunStart start = StartFor();
-  if (auto run = store_->StartRun(start)) store_->FinishRun(*run.value, RunResult::kFailed, end.detail);
+  end.holds = HoldsAtEnd(false, end);
+  RunEnd record{RunResult::kFailed, end.detail};
+  record.holds_json = HoldsToJson(*end.holds);
+  if (auto run = store_->StartRun(StartFor())) store_->FinishRun(*run.value, record);
   end.reason = end.detail;
   EndUnit(std::move(end));
 }
