@@ -26,25 +26,10 @@
 namespace orvane::app {
 namespace {
 
-struct Bench {
-  std::string station;
-  std::vector<station::Position> positions;
-};
-
-station::Outcome<Bench> BenchOf(const StationArguments& arguments) {
-  const auto adapters = serial::ListAdapters();
-  // The engine's records name the station by the host.
-  const std::string station = QSysInfo::machineHostName().toStdString();
-  if (arguments.bench.empty()) return station::Outcome<Bench>::Done({station, station::DefaultPositions(adapters)});
-  auto bench = station::ReadBench(arguments.bench);
-  if (!bench) return station::Outcome<Bench>::Failed(bench.error);
-  return station::Outcome<Bench>::Done({station, station::ResolvePositions(*bench.value, adapters)});
+station::Outcome<station::Bench> BenchOf(const StationArguments& arguments) {
+  return station::BenchFor(arguments.bench, serial::ListAdapters());
 }
 
-station::Outcome<std::string> StoreLocationOf(const StationArguments& arguments) {
-  if (!arguments.db.empty()) return station::Outcome<std::string>::Done(arguments.db);
-  return station::DefaultStorePath();
-}
 
 std::string Described(const std::string& location) {
   const auto parsed = station::ParseStoreLocation(location);
@@ -108,7 +93,7 @@ int RunStation(const Arguments& arguments) {
     QMessageBox::critical(nullptr, QStringLiteral("Станция"), QString::fromStdString(bench.error));
     return 2;
   }
-  const auto location = StoreLocationOf(options);
+  const auto location = station::StoreLocationOrDefault(options.db);
   if (!location) {
     std::fprintf(stderr, "orvane: %s\n", location.error.c_str());
     return 2;
@@ -117,9 +102,12 @@ int RunStation(const Arguments& arguments) {
       *location.value, options.new_records ? station::StoreMode::kCreate : station::StoreMode::kExisting);
 
   ui::QtDialogs dialogs;
-  ui::EngineSession session(bench.value->positions, *location.value, ORVANE_VERSION);
+  // The engine names an unnamed station by the host; the title says the same.
+  const std::string station =
+      bench.value->station.empty() ? QSysInfo::machineHostName().toStdString() : bench.value->station;
+  ui::EngineSession session(*bench.value, *location.value, ORVANE_VERSION);
   ui::StationWindow window(session, dialogs,
-                           {bench.value->station, Described(*location.value),
+                           {station, Described(*location.value),
                             store ? store.value->get() : nullptr, store.error});
   window.resize(1280, 900);
   window.show();

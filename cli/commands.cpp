@@ -39,8 +39,6 @@ constexpr const char* kUsageTail = N_(
     "Exit status: 0 done, 1 the link failed, 2 refused input, 128 + N stopped by signal N;\n"
     "with several ports the worst.\n");
 
-std::optional<std::string> NoCheck(Options&) { return std::nullopt; }
-
 std::optional<std::string> CheckFile(Options& options) { return CheckFileToSend(options); }
 
 // A profile fills the fields the command line left open.
@@ -110,53 +108,91 @@ void ConstantsOptions(const Options& options, std::vector<std::string>& words) {
 
 const std::vector<CommandSpec>& Table() {
   static const std::vector<CommandSpec> table = {
-      {Command::kPorts, "ports", nullptr,
-       N_("  ports [-v]            scan COM1 to COM16 and the USB adapters; print the ports found,\n"
-          "                        one a line (-v: device, hub socket, adapter)\n"), {"--verbose"}, NoCheck,
-       nullptr, nullptr, VerboseOption, RunPortsCommand},
-      {Command::kStatus, "status", nullptr,
-       N_("  status                connect, refresh, print the files, free space and constants\n"), {}, NoCheck,
-       nullptr, StatusSteps, NoArguments, nullptr},
-      {Command::kPut, "put", "FILE", N_("  put FILE              add a plan file to the console\n"), {}, CheckFile, nullptr,
-       PutSteps, PathArgument, nullptr},
-      {Command::kDelete, "delete", "N", N_("  delete N              delete the file shown as number N\n"), {}, NoCheck,
-       nullptr, DeleteSteps, NumberArgument, nullptr},
-      {Command::kErase, "erase", nullptr,
-       N_("  erase                 erase all files (asks on a terminal unless --yes)\n"), {}, NoCheck,
-       device::kEraseWarning, EraseSteps, NoArguments, nullptr},
-      {Command::kFlash, "flash", "IMAGE",
-       N_("  flash IMAGE [--force] reflash the main program (asks on a terminal unless --yes);\n"
-       "                        an empty IMAGE or one not named *.mts only with --force\n"),
-       {"--force"}, CheckFile, device::kReflashWarning, FlashSteps, ImageArguments, nullptr},
-      {Command::kVerify, "verify", "IMAGE",
-       N_("  verify IMAGE [--force] compare the console's main program with IMAGE, writing nothing\n"),
-       {"--force"}, CheckFile, nullptr, VerifySteps, ImageArguments, nullptr},
-      {Command::kConstants, "constants", nullptr,
-       N_("  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
-       "            [--serial-from N] [--from FILE]\n"
-       "                        change the given constants and save them; --from takes them\n"
-       "                        from the \"constants\" of a `status --json` file (options win);\n"
-       "                        --serial-from gives the ports N, N+1, ... in the order given\n"),
-       {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"}, PrepareConstants,
-       nullptr, ConstantsSteps, ConstantsOptions, nullptr},
-      {Command::kProvision, "provision", "JOB",
-       N_("  provision JOB [--watch] [--bench FILE] [--new-records] [--force]\n"
-       "                        run a station job file on the modem: image, erase, plans, then\n"
-       "                        the constants with a serial number from the station counter;\n"
-       "                        one record per modem in --db; --watch (with --port all) runs it\n"
-       "                        on each position of the bench file (--bench; default: one per\n"
-       "                        adapter) as a unit arrives, until Ctrl-C; --new-records starts\n"
-       "                        the record store when there is none (on a terminal it asks);\n"
-       "                        --force as for flash\n"),
-       {"--watch", "--bench", "--new-records", "--force"}, NoCheck, nullptr, nullptr, ProvisionArguments, RunProvision},
-      {Command::kHistory, "history", nullptr,
-       N_("  history [--serial N] [--since DATE] [--until DATE] [--station NAME] [--position NAME]\n"
-       "          [--result WORD] [--csv]\n"
-       "                        the records of provision runs in --db, oldest first: a table,\n"
-       "                        one JSON object a line with --json, or CSV; --until keeps the\n"
-       "                        runs started up to that day or time, --result those that ended\n"
-       "                        so (running, done, failed, interrupted, abandoned)\n"),
-       {"--serial", "--since", "--until", "--station", "--position", "--result", "--csv"}, NoCheck, nullptr, nullptr, HistoryArguments, RunHistory},
+      {.command = Command::kPorts,
+       .name = "ports",
+       .help = N_("  ports [-v]            scan COM1 to COM16 and the USB adapters; print the ports found,\n"
+                  "                        one a line (-v: device, hub socket, adapter)\n"),
+       .own_options = {"--verbose"},
+       .arguments = VerboseOption,
+       .run = RunPortsCommand},
+      {.command = Command::kStatus,
+       .name = "status",
+       .help = N_("  status                connect, refresh, print the files, free space and constants\n"),
+       .steps = StatusSteps,
+       .arguments = NoArguments},
+      {.command = Command::kPut,
+       .name = "put",
+       .argument = "FILE",
+       .help = N_("  put FILE              add a plan file to the console\n"),
+       .prepare = CheckFile,
+       .steps = PutSteps,
+       .arguments = PathArgument},
+      {.command = Command::kDelete,
+       .name = "delete",
+       .argument = "N",
+       .help = N_("  delete N              delete the file shown as number N\n"),
+       .steps = DeleteSteps,
+       .arguments = NumberArgument},
+      {.command = Command::kErase,
+       .name = "erase",
+       .help = N_("  erase                 erase all files (asks on a terminal unless --yes)\n"),
+       .warning = device::kEraseWarning,
+       .steps = EraseSteps,
+       .arguments = NoArguments},
+      {.command = Command::kFlash,
+       .name = "flash",
+       .argument = "IMAGE",
+       .help = N_("  flash IMAGE [--force] reflash the main program (asks on a terminal unless --yes);\n"
+                  "                        an empty IMAGE or one not named *.mts only with --force\n"),
+       .own_options = {"--force"},
+       .prepare = CheckFile,
+       .warning = device::kReflashWarning,
+       .steps = FlashSteps,
+       .arguments = ImageArguments},
+      {.command = Command::kVerify,
+       .name = "verify",
+       .argument = "IMAGE",
+       .help = N_("  verify IMAGE [--force] compare the console's main program with IMAGE, writing nothing\n"),
+       .own_options = {"--force"},
+       .prepare = CheckFile,
+       .steps = VerifySteps,
+       .arguments = ImageArguments},
+      {.command = Command::kConstants,
+       .name = "constants",
+       .help = N_("  constants [--id TEXT] [--tz MINUTES] [--summer 0|1] [--local N] [--global N] [--serial N]\n"
+                  "            [--serial-from N] [--from FILE]\n"
+                  "                        change the given constants and save them; --from takes them\n"
+                  "                        from the \"constants\" of a `status --json` file (options win);\n"
+                  "                        --serial-from gives the ports N, N+1, ... in the order given\n"),
+       .own_options = {"--id", "--tz", "--summer", "--local", "--global", "--serial", "--serial-from", "--from"},
+       .prepare = PrepareConstants,
+       .steps = ConstantsSteps,
+       .arguments = ConstantsOptions},
+      {.command = Command::kProvision,
+       .name = "provision",
+       .argument = "JOB",
+       .help = N_("  provision JOB [--watch] [--bench FILE] [--new-records] [--force]\n"
+                  "                        run a station job file on the modem: image, erase, plans, then\n"
+                  "                        the constants with a serial number from the station counter;\n"
+                  "                        one record per modem in --db; --watch (with --port all) runs it\n"
+                  "                        on each position of the bench file (--bench; default: one per\n"
+                  "                        adapter) as a unit arrives, until Ctrl-C; --new-records starts\n"
+                  "                        the record store when there is none (on a terminal it asks);\n"
+                  "                        --force as for flash\n"),
+       .own_options = {"--watch", "--bench", "--new-records", "--force"},
+       .arguments = ProvisionArguments,
+       .run = RunProvision},
+      {.command = Command::kHistory,
+       .name = "history",
+       .help = N_("  history [--serial N] [--since DATE] [--until DATE] [--station NAME] [--position NAME]\n"
+                  "          [--result WORD] [--csv]\n"
+                  "                        the records of provision runs in --db, oldest first: a table,\n"
+                  "                        one JSON object a line with --json, or CSV; --until keeps the\n"
+                  "                        runs started up to that day or time, --result those that ended\n"
+                  "                        so (running, done, failed, interrupted, abandoned)\n"),
+       .own_options = {"--serial", "--since", "--until", "--station", "--position", "--result", "--csv"},
+       .arguments = HistoryArguments,
+       .run = RunHistory},
   };
   return table;
 }
@@ -169,7 +205,7 @@ const CommandSpec& SpecOf(Command command) {
   return *std::find_if(Table().begin(), Table().end(), [command](const CommandSpec& s) { return s.command == command; });
 }
 
-const CommandSpec* FindCommand(std::string_view name) {
+const CommandSpec* FindCommandSpec(std::string_view name) {
   const auto found = std::find_if(Table().begin(), Table().end(), [name](const CommandSpec& s) { return s.name == name; });
   return found == Table().end() ? nullptr : &*found;
 }

@@ -71,27 +71,27 @@ struct RunProgress {
 struct CommandSpec {
   Command command;
   const char* name;
-  const char* argument;  // "FILE", "N", "IMAGE", "JOB", or nullptr for none
-  const char* help;      // its lines of --help
+  const char* argument = nullptr;  // "FILE", "N", "IMAGE", "JOB", or nullptr for none
+  const char* help = "";           // its lines of --help
   // Options that only this command takes ("--verbose", "--id", ...).
-  std::vector<std::string_view> own_options;
+  std::vector<std::string_view> own_options = {};
   // Checks and completes the input before any port is opened: why it is
-  // refused, or nothing.
-  std::optional<std::string> (*prepare)(Options& options);
-  const char* warning;  // asked once before anything is sent, or nullptr
+  // refused, or nothing; nullptr for a command with nothing to check.
+  std::optional<std::string> (*prepare)(Options& options) = nullptr;
+  const char* warning = nullptr;  // asked once before anything is sent, or nullptr
   // The steps of its run on one console; nullptr for a command that runs
   // itself.
-  std::vector<Step> (*steps)(const Options& options);
+  std::vector<Step> (*steps)(const Options& options) = nullptr;
   // Writes its argument and options back as words of a command line.
-  void (*arguments)(const Options& options, std::vector<std::string>& words);
+  void (*arguments)(const Options& options, std::vector<std::string>& words) = nullptr;
   // A command that runs itself (ports, provision, history): its whole run
   // and exit status; nullptr for the runs of steps.
-  int (*run)(const Options& options, const Console& console);
+  int (*run)(const Options& options, const Console& console) = nullptr;
 };
 
 std::span<const CommandSpec> Commands();
 const CommandSpec& SpecOf(Command command);
-const CommandSpec* FindCommand(std::string_view name);
+const CommandSpec* FindCommandSpec(std::string_view name);
 
 // The whole text of --help.
 std::string UsageText();

@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include "cli/messages.h"
 #include "l10n/l10n.h"
 
 namespace orvane::cli {
@@ -33,6 +34,15 @@ bool AskOnTerminal(const std::string& warning, const Console& console) {
   // The warning is the console's own text and stays Russian; the question
   // after it is the tool's.
   return Answer(l10n::Format(l10n::Tr("%s\nGo on? [y/N] "), text.c_str()), console);
+}
+
+std::optional<std::string> Confirm(const std::string& warning, bool yes, const Console& console,
+                                   const std::function<void()>& before_asking) {
+  if (yes) return std::nullopt;
+  if (!console.in_is_terminal) return NotConfirmedWithoutTerminal();
+  if (before_asking) before_asking();
+  if (!AskOnTerminal(warning, console)) return NotConfirmed();
+  return std::nullopt;
 }
 
 bool AskQuestionOnTerminal(const std::string& question, const Console& console) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace orvane::cli {
@@ -20,6 +22,12 @@ struct Console {
 // the tool's question in the messages' language; true for a yes in English
 // or Russian.
 bool AskOnTerminal(const std::string& warning, const Console& console);
+// The one way the tool has a warning confirmed: --yes (`yes`) answers it;
+// otherwise it is asked on the terminal (after `before_asking`, which clears
+// a progress line). Nothing when confirmed, else why not: declined, or no
+// terminal to ask on.
+std::optional<std::string> Confirm(const std::string& warning, bool yes, const Console& console,
+                                   const std::function<void()>& before_asking = {});
 // A question of the tool's own, in the messages' language, then [y/N].
 bool AskQuestionOnTerminal(const std::string& question, const Console& console);
 

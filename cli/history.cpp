@@ -18,13 +18,13 @@ using l10n::Tr;
 // --trace RUN: the run's trace as it was written, or where it was kept
 // when it is not on this machine.
 int PrintTrace(const Options& options, const Console& console, station::RecordStore& store) {
-  auto refuse = [&](const std::string& text) { return Refuse(console, options.json, text, kExitRefused); };
+  auto refuse = [&](const std::string& text) { return Refuse(console, options.json, text, RunEnding::Refused()); };
   const std::string& word = *options.trace_path;
   char* end = nullptr;
   const long long id = std::strtoll(word.c_str(), &end, 10);
   if (word.empty() || *end != '\0' || id <= 0) return refuse(Format(Tr("--trace needs a run number, not \"%s\""), word.c_str()));
   auto runs = store.History({});
-  if (!runs) return Refuse(console, options.json, runs.error, kExitLinkFailed);
+  if (!runs) return Refuse(console, options.json, runs.error, RunEnding::Failed());
   const auto run = std::find_if(runs.value->begin(), runs.value->end(),
                                 [id](const station::RunRecord& r) { return r.id == id; });
   if (run == runs.value->end()) return refuse(Format(Tr("no run %lld in the records"), id));
@@ -44,7 +44,7 @@ int PrintTrace(const Options& options, const Console& console, station::RecordSt
 }  // namespace
 
 int RunHistory(const Options& options, const Console& console) {
-  auto refuse = [&](const std::string& text) { return Refuse(console, options.json, text, kExitRefused); };
+  auto refuse = [&](const std::string& text) { return Refuse(console, options.json, text, RunEnding::Refused()); };
   station::HistoryFilter filter;
   filter.serial = options.history_serial;
   if (options.since) {
@@ -68,7 +68,7 @@ int RunHistory(const Options& options, const Console& console) {
   if (!store) return refuse(store.error);
   if (options.trace_path) return PrintTrace(options, console, **store.value);
   auto runs = (*store.value)->History(filter);
-  if (!runs) return Refuse(console, options.json, runs.error, kExitLinkFailed);
+  if (!runs) return Refuse(console, options.json, runs.error, RunEnding::Failed());
   const std::string text = options.json  ? station::FormatHistoryJson(*runs.value)
                            : options.csv ? station::FormatHistoryCsv(*runs.value)
                                          : station::FormatHistoryTable(*runs.value);

@@ -46,9 +46,9 @@ int main(int argc, char** argv) {
   if (!parsed.options) {
     const auto end = std::find(arguments.begin(), arguments.end(), "--");
     const bool json = std::find(arguments.begin(), end, "--json") != end;
-    Refuse(console, json, parsed.error, kExitRefused);
+    const int status = Refuse(console, json, parsed.error, RunEnding::Refused());
     std::fprintf(stderr, "%s\n", orvane::l10n::Tr("(see orvane-cli --help)"));
-    return kExitRefused;
+    return status;
   }
   Options options = *parsed.options;
   if (options.help) {
@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
 
   const CommandSpec& command = SpecOf(options.command);
   if (command.run) return command.run(options, console);
-  if (const auto refusal = command.prepare(options)) return Refuse(console, options.json, *refusal, kExitRefused);
+  if (const auto refusal = command.prepare ? command.prepare(options) : std::nullopt) {
+    return Refuse(console, options.json, *refusal, RunEnding::Refused());
+  }
   if (options.SeveralPorts()) {
     return RunOnSeveralPorts(options, QCoreApplication::applicationFilePath().toStdString(), console);
   }

@@ -110,21 +110,22 @@ class Parser {
 
   static ParseResult Refused(std::string error) { return {std::nullopt, std::move(error)}; }
 
-  // CLI11 says "--port: 1 required TEXT missing" for an option without its
-  // value and "json was given a disallowed flag override" for a flag given
-  // one.
-  static std::string MismatchText(std::string what) {
+  // CLI11 names the option first: "--port: 1 required TEXT missing", "json
+  // was given a disallowed flag override". A flag was given a value; any
+  // other option lacks its own.
+  std::string MismatchText(const std::string& what) const {
     std::string name = what.substr(0, what.find_first_of(": "));
     if (!name.starts_with("-")) name = (name.size() == 1 ? "-" : "--") + name;
-    return Format(what.find("flag override") != std::string::npos ? Tr("%s takes no value") : Tr("%s needs a value"),
-                  name.c_str());
+    const CLI::Option* option = app_.get_option_no_throw(name);
+    const bool flag = option && option->get_expected_max() == 0;
+    return Format(flag ? Tr("%s takes no value") : Tr("%s needs a value"), name.c_str());
   }
 
   std::optional<std::string> Check() {
     if (auto error = CheckLeftOver()) return error;
     const std::vector<CLI::App*> chosen = app_.get_subcommands();
     if (chosen.empty()) return std::string(Tr("no command given"));
-    options_.command = FindCommand(chosen[0]->get_name())->command;
+    options_.command = FindCommandSpec(chosen[0]->get_name())->command;
     if (auto error = CheckOwnOptions()) return error;
     if (auto error = CheckPorts()) return error;
     if (auto error = CheckArgument(chosen[0]->get_name())) return error;
@@ -169,7 +170,7 @@ class Parser {
   }
 
   static std::string ArgumentCountText(const std::string& command) {
-    return Format(FindCommand(command)->argument ? Tr("%s takes one argument") : Tr("%s takes no arguments"),
+    return Format(FindCommandSpec(command)->argument ? Tr("%s takes one argument") : Tr("%s takes no arguments"),
                   command.c_str());
   }
 
@@ -201,7 +202,7 @@ class Parser {
   }
 
   std::optional<std::string> CheckArgument(const std::string& command) {
-    const bool takes_argument = FindCommand(command)->argument != nullptr;
+    const bool takes_argument = FindCommandSpec(command)->argument != nullptr;
     const bool given = std::any_of(argument_options_.begin(), argument_options_.end(),
                                    [](const CLI::Option* option) { return option->count() > 0; });
     std::vector<std::string> words = operands_;

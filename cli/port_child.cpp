@@ -107,7 +107,7 @@ void PortChild::End(const PortResult& result) {
 PortResult PortChild::Failed(const std::string& error) const {
   PortResult result;
   result.port = port_;
-  result.end = PortResult::End::kLinkFailed;
+  result.end = RunEnding::Failed();
   result.error = error;
   return result;
 }

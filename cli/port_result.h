@@ -13,17 +13,24 @@
 #include "cli/commands.h"
 #include "cli/report.h"
 #include "device/model.h"
+#include "station/run_ending.h"
 
 namespace orvane::cli {
 
 enum ExitStatus : int { kExitDone = 0, kExitLinkFailed = 1, kExitRefused = 2, kExitSignal = 128 };
 
-struct PortResult {
-  enum class End { kDone, kLinkFailed, kRefused, kStopped };
+using station::RunEnding;
 
+// 0 done, 1 failed, 2 refused, 128+N stopped by signal N (SIGINT, the
+// operator's, when none was told).
+int ExitStatusOf(const RunEnding& end);
+// {"exit":N, ...between..., "error":TEXT}: the error only for a run that did
+// not end done, when there is one.
+Json EndJson(const RunEnding& end, const std::string& error, const Json& between = Json::object());
+
+struct PortResult {
   std::string port;
-  End end = End::kDone;
-  int signal = 0;  // kStopped: the signal that stopped the run
+  RunEnding end = RunEnding::Done();
   // Why it did not end done: the link's own line ("Модем не подключен!") or
   // the tool's words; may be empty.
   std::string error;
@@ -33,20 +40,21 @@ struct PortResult {
   std::optional<VerifyResult> verify;
 };
 
-int ExitStatusOf(const PortResult& result);
+inline int ExitStatusOf(const PortResult& result) { return ExitStatusOf(result.end); }
 
 // The result as a single run prints it on stdout: the table (and the verify
 // line), empty when the run has nothing to show; or one JSON object, on
 // failure with "port", "exit" and "error" as for a port of several.
 std::string FormatResult(const PortResult& result, bool json);
-// A refusal before any port was touched: "orvane-cli: TEXT" on stderr and,
-// with json, {"exit":N,"error":TEXT} on stdout. Returns the status.
-int Refuse(const Console& console, bool json, const std::string& text, int status);
+// An end before any port was touched: "orvane-cli: TEXT" on stderr and,
+// with json, {"exit":N,"error":TEXT} on stdout. Returns the exit status.
+int Refuse(const Console& console, bool json, const std::string& text, const RunEnding& end);
 // The result of one port of a run on several: "== PORT ==" (or "== PORT:
 // exit N, ERROR ==") above its table, or with json one line
 // {"port","exit",...,"error"}.
 std::string FormatPortResult(const PortResult& result, bool json);
-// The JSON line that carries a result from a child to its parent.
+// The JSON line that carries a result from a child to its parent: what
+// --json prints for the port, and its end itself under "end".
 std::string ResultLine(const PortResult& result);
 std::optional<PortResult> ParseResultLine(std::string_view line);
 

@@ -60,7 +60,7 @@ PortResult OnePortRun::Run(std::vector<Step> steps) {
     std::string error;
     trace_ = TraceWriter::Open(*options_.trace_path, &error);
     if (!trace_) {
-      Fail(PortResult::End::kRefused, error, true);
+      Fail(RunEnding::Refused(), error, true);
       return result_;
     }
   }
@@ -85,7 +85,7 @@ bool OnePortRun::Connect() {
   } catch (const serial::SettingsError& failure) {
     PrintError(console_, failure.what());
     if (!options_.port) {
-      Fail(PortResult::End::kLinkFailed, failure.what(), false);
+      Fail(RunEnding::Failed(), failure.what(), false);
       return false;
     }
   }
@@ -93,8 +93,7 @@ bool OnePortRun::Connect() {
   if (result_.port.empty()) result_.port = choice_.Text();
   connection_.OpenLinkPort();
   if (phase_ == Phase::kFinished) return false;
-  session_.FillTimeZoneFromSystem();
-  session_.ResetFileTable();
+  session_.StartAfresh();
   return true;
 }
 
@@ -105,9 +104,9 @@ void OnePortRun::PortFailed(const std::string& name) {
   if (options_.quiet) PrintError(console_, serial::kLogPortFailed);
   // No name at all is input the user has to give, not a failed link.
   if (name.empty()) {
-    return Fail(PortResult::End::kRefused, NoPortChosen(), true);
+    return Fail(RunEnding::Refused(), NoPortChosen(), true);
   }
-  Fail(PortResult::End::kLinkFailed, serial::DiagnosePort(name).Text(), true);
+  Fail(RunEnding::Failed(), serial::DiagnosePort(name).Text(), true);
 }
 
 void OnePortRun::AppendLog(const std::string& line) {
@@ -125,15 +124,15 @@ void OnePortRun::AppendLog(const std::string& line) {
 // the first step, the end of a step's last refresh ends the step. Both wait
 // for the current event to finish, since the port has just been closed
 // under it.
-void OnePortRun::OperationEnded(const link::Outcome& outcome) {
+void OnePortRun::OperationEnded(const link::OperationEnd& outcome) {
   if (phase_ == Phase::kFinished || stopping_) return;
   switch (outcome.kind) {
-    case link::Outcome::Kind::kRefused:
+    case link::OperationEnd::Kind::kRefused:
       refusal_ = device::RefusalText(outcome.refusal);
       return;
-    case link::Outcome::Kind::kCleared:
+    case link::OperationEnd::Kind::kCleared:
       return LinkFailed(outcome);
-    case link::Outcome::Kind::kDone:
+    case link::OperationEnd::Kind::kDone:
       if (phase_ == Phase::kConnecting) {
         phase_ = Phase::kStep;
         return Later([this] { StartStep(); });
@@ -142,7 +141,7 @@ void OnePortRun::OperationEnded(const link::Outcome& outcome) {
   }
 }
 
-void OnePortRun::LinkFailed(const link::Outcome& outcome) {
+void OnePortRun::LinkFailed(const link::OperationEnd& outcome) {
   if (phase_ == Phase::kStep && step().kind == Step::Kind::kVerify &&
       outcome.cause == link::EndCause::kVerifyFailed) {
     // A verify that found a difference has a result all the same: where.
@@ -151,7 +150,7 @@ void OnePortRun::LinkFailed(const link::Outcome& outcome) {
   } else if (options_.quiet) {
     PrintError(console_, CauseLine(outcome.cause));
   }
-  Fail(PortResult::End::kLinkFailed, CauseLine(outcome.cause), false);
+  Fail(RunEnding::Failed(), CauseLine(outcome.cause), false);
 }
 
 // Told to stop: nothing more is sent, the port closes (its settings as they
@@ -161,8 +160,7 @@ void OnePortRun::Interrupt(int signal) {
   if (phase_ == Phase::kFinished) return;
   stopping_ = true;
   session_.link().Cancel();
-  result_.signal = signal;
-  Fail(PortResult::End::kStopped, StoppedBy(signal), true);
+  Fail(RunEnding::Stopped(signal), StoppedBy(signal), true);
 }
 
 void OnePortRun::StartStep() {
@@ -177,14 +175,14 @@ void OnePortRun::StartStep() {
   try {
     Act(step());
   } catch (const device::FileError& failure) {
-    return Fail(PortResult::End::kRefused, failure.what(), true);
+    return Fail(RunEnding::Refused(), failure.what(), true);
   }
   if (phase_ == Phase::kFinished) return;
-  if (declined_) return Fail(PortResult::End::kRefused, *declined_, true);
-  if (refusal_) return Fail(PortResult::End::kRefused, *refusal_, true);
+  if (declined_) return Fail(RunEnding::Refused(), *declined_, true);
+  if (refusal_) return Fail(RunEnding::Refused(), *refusal_, true);
   if (step().kind == Step::Kind::kStatus) return EndStep();
   if (session_.link().queue().empty()) {
-    return Fail(PortResult::End::kRefused, l10n::Tr("nothing was sent to the console"), true);
+    return Fail(RunEnding::Refused(), l10n::Tr("nothing was sent to the console"), true);
   }
   ExpectDirectory(step(), before);
 }
@@ -293,24 +291,24 @@ void OnePortRun::EndStep() {
   if (phase_ == Phase::kFinished) return;
   if (directory_check_) {
     if (const auto failure = directory_check_->Failure(ListingOf(session_.model().directory))) {
-      return Fail(PortResult::End::kLinkFailed, *failure, true);
+      return Fail(RunEnding::Failed(), *failure, true);
     }
   }
-  if (const auto failure = ConstantsFailure()) return Fail(PortResult::End::kLinkFailed, *failure, true);
+  if (const auto failure = ConstantsFailure()) return Fail(RunEnding::Failed(), *failure, true);
   if (step().kind == Step::Kind::kVerify) result_.verify = VerifyResult{step().path, FileSize(step().path), {}, false};
   if (++step_ < steps_.size()) return StartStep();
   Done();
 }
 
 void OnePortRun::Done() {
-  result_.end = PortResult::End::kDone;
+  result_.end = RunEnding::Done();
   result_.device = session_.model();
   Finish();
 }
 
 // show: the error is the tool's own words, printed on stderr; the link's
 // lines are already in the log.
-void OnePortRun::Fail(PortResult::End end, const std::string& error, bool show) {
+void OnePortRun::Fail(const RunEnding& end, const std::string& error, bool show) {
   if (phase_ == Phase::kFinished) return;
   if (progress_) progress_->Clear();
   if (show) PrintError(console_, error);
@@ -356,15 +354,12 @@ void OnePortRun::SetQueueCounter(const std::string&) {}
 // The window's warning box becomes a question on the terminal; without a
 // terminal only --yes answers it.
 bool OnePortRun::ConfirmWarning(const std::string& text) {
-  if (options_.yes) return true;
-  if (!console_.in_is_terminal) {
-    declined_ = NotConfirmedWithoutTerminal();
-    return false;
-  }
-  if (progress_) progress_->Clear();
-  const bool yes = AskOnTerminal(text, console_);
-  if (!yes) declined_ = NotConfirmed();
-  return yes;
+  auto declined = Confirm(text, options_.yes, console_, [this] {
+    if (progress_) progress_->Clear();
+  });
+  if (!declined) return true;
+  declined_ = std::move(*declined);
+  return false;
 }
 
 std::optional<std::string> OnePortRun::ChooseFile(const device::FileChoice&) { return step().path; }

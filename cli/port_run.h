@@ -63,7 +63,7 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   bool ConfirmWarning(const std::string& text) override;
   std::optional<std::string> ChooseFile(const device::FileChoice& choice) override;
   void ModelChanged(device::ModelPart) override {}
-  void OperationEnded(const link::Outcome& outcome) override;
+  void OperationEnded(const link::OperationEnd& outcome) override;
 
  private:
   enum class Phase { kConnecting, kStep, kFinished };
@@ -80,11 +80,11 @@ class OnePortRun final : public device::Host, private link::LinkTracer {
   void ExpectDirectory(const Step& step, const Listing& before);
   std::optional<std::string> ConstantsFailure() const;
   void EndStep();
-  void LinkFailed(const link::Outcome& outcome);
+  void LinkFailed(const link::OperationEnd& outcome);
   void Interrupt(int signal);
   void ReportProgress();
   void Done();
-  void Fail(PortResult::End end, const std::string& error, bool show);
+  void Fail(const RunEnding& end, const std::string& error, bool show);
   void Finish();
   void Later(std::function<void()> work);
   const Step& step() const { return steps_[step_]; }

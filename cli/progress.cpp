@@ -65,27 +65,33 @@ std::string ProgressLine::Text(Clock::time_point now) const {
   return line;
 }
 
-void ProgressLine::Draw(bool forced) {
-  const auto now = Clock::now();
-  if (!forced && shown_ && now - drawn_ < kRedrawPause) return;
-  drawn_ = now;
-  std::fprintf(terminal_, "\r\033[K%s", Text(now).c_str());
+void TerminalLine::Show(const std::string& text) {
+  std::fprintf(terminal_, "\r\033[K%s", text.c_str());
   std::fflush(terminal_);
   shown_ = true;
 }
 
-void ProgressLine::WriteAbove(const std::string& line) {
-  const bool was_shown = shown_;
-  Clear();
-  std::fprintf(terminal_, "%s\n", line.c_str());
-  if (was_shown) Draw(true);
-  std::fflush(terminal_);
-}
-
-void ProgressLine::Clear() {
+void TerminalLine::Clear() {
   if (shown_) std::fputs("\r\033[K", terminal_);
   shown_ = false;
   std::fflush(terminal_);
 }
+
+void ProgressLine::Draw(bool forced) {
+  const auto now = Clock::now();
+  if (!forced && line_.shown() && now - drawn_ < kRedrawPause) return;
+  drawn_ = now;
+  line_.Show(Text(now));
+}
+
+void ProgressLine::WriteAbove(const std::string& line) {
+  const bool was_shown = line_.shown();
+  line_.Clear();
+  std::fprintf(line_.terminal(), "%s\n", line.c_str());
+  if (was_shown) Draw(true);
+  std::fflush(line_.terminal());
+}
+
+void ProgressLine::Clear() { line_.Clear(); }
 
 }  // namespace orvane::cli

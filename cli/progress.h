@@ -13,11 +13,26 @@
 
 namespace orvane::cli {
 
+// One line of a terminal redrawn in place; what is written above it clears
+// it first.
+class TerminalLine {
+ public:
+  explicit TerminalLine(std::FILE* terminal) : terminal_(terminal) {}
+  void Show(const std::string& text);
+  void Clear();
+  bool shown() const { return shown_; }
+  std::FILE* terminal() const { return terminal_; }
+
+ private:
+  std::FILE* terminal_;
+  bool shown_ = false;
+};
+
 class ProgressLine {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit ProgressLine(std::FILE* terminal) : terminal_(terminal) {}
+  explicit ProgressLine(std::FILE* terminal) : line_(terminal) {}
 
   void SetMaximum(int maximum);
   void SetPosition(int position);
@@ -34,7 +49,7 @@ class ProgressLine {
   void Restart(Clock::time_point now, int queued);
   void Draw(bool forced);
 
-  std::FILE* terminal_;
+  TerminalLine line_;
   int maximum_ = 0;
   int position_ = 0;
   std::size_t bytes_ = 0;
@@ -42,7 +57,6 @@ class ProgressLine {
   int position_at_start_ = 0;
   Clock::time_point started_ = Clock::now();
   Clock::time_point drawn_{};
-  bool shown_ = false;
 };
 
 }  // namespace orvane::cli

@@ -47,8 +47,7 @@ std::optional<std::string> ConfirmJob(const station::Job& job, const Options& op
 // A port's row of the result.
 struct ProvisionRow {
   std::string port;
-  int exit = 0;
-  const char* result = "done";  // done, failed, interrupted
+  RunEnding end = RunEnding::Done();
   std::optional<std::int64_t> serial;
   std::string reason;
   std::optional<station::UnitHolds> holds = {};  // after a run

@@ -64,6 +64,10 @@ std::vector<std::string> ScanForPorts(bool quiet, const Console& console, const 
   return ports;
 }
 
+std::vector<std::string> PortsGiven(const Options& options, const Console& console) {
+  return options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
+}
+
 int RunPortsCommand(const Options& options, const Console& console) {
   std::vector<serial::PortInfo> found;
   for (const std::string& name : ScanForPorts(options.quiet, console)) found.push_back(serial::DescribePort(name));

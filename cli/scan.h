@@ -19,6 +19,10 @@ namespace orvane::cli {
 std::vector<std::string> ScanForPorts(bool quiet, const Console& console,
                                       const serial::LineProbe& probe = serial::CheckLineSettings);
 
+// The ports of a run on several: those given with --port, or with --port
+// all those the scan finds.
+std::vector<std::string> PortsGiven(const Options& options, const Console& console);
+
 // "COM1 (/dev/ttyS0) is left out: ..." for the note on stderr.
 std::string LeftOutNote(const serial::LeftOut& left_out);
 

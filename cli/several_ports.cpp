@@ -10,8 +10,10 @@
 #include "cli/messages.h"
 #include "cli/port_child.h"
 #include "cli/port_result.h"
+#include "cli/progress.h"
 #include "cli/scan.h"
 #include "cli/signals.h"
+#include "l10n/l10n.h"
 
 namespace orvane::cli {
 namespace {
@@ -19,28 +21,21 @@ namespace {
 // One line on a terminal for all ports: each port's step and how far it is.
 class ProgressOfAll {
  public:
-  explicit ProgressOfAll(std::FILE* terminal) : terminal_(terminal) {}
+  explicit ProgressOfAll(std::FILE* terminal) : line_(terminal) {}
   void Draw(const std::vector<std::unique_ptr<PortChild>>& children) {
     std::string line;
     for (const auto& child : children) {
       if (!line.empty()) line += "  ";
       line += child->port() + " " + StateOf(*child);
     }
-    std::fprintf(terminal_, "\r\033[K%s", line.c_str());
-    std::fflush(terminal_);
-    shown_ = true;
+    line_.Show(line);
   }
-  void Clear() {
-    if (!shown_) return;
-    std::fprintf(terminal_, "\r\033[K");
-    std::fflush(terminal_);
-    shown_ = false;
-  }
+  void Clear() { line_.Clear(); }
 
  private:
   static std::string StateOf(const PortChild& child) {
     if (child.result()) {
-      return child.result()->end == PortResult::End::kDone ? "ok" : "exit " + std::to_string(ExitStatusOf(*child.result()));
+      return child.result()->end.done() ? "ok" : "exit " + std::to_string(ExitStatusOf(*child.result()));
     }
     if (!child.progress()) return "...";
     const ChildProgress& p = *child.progress();
@@ -48,8 +43,7 @@ class ProgressOfAll {
     return p.kind + " " + std::to_string(percent) + "%";
   }
 
-  std::FILE* terminal_;
-  bool shown_ = false;
+  TerminalLine line_;
 };
 
 class Children {
@@ -123,7 +117,7 @@ class Children {
     for (const auto& child : children_) {
       if (!child->result()) continue;
       const PortResult& result = *child->result();
-      if (result.end == PortResult::End::kDone) {
+      if (result.end.done()) {
         ++done;
         continue;
       }
@@ -185,19 +179,18 @@ std::string TracePathFor(const std::string& trace, const std::string& port) {
 }
 
 int RunOnSeveralPorts(const Options& options, const std::string& program, const Console& console) {
-  auto refuse = [&](const std::string& text, int status) { return Refuse(console, options.json, text, status); };
-  const std::vector<std::string> ports = options.AllPorts() ? ScanForPorts(options.quiet, console) : options.ports;
-  if (ports.empty()) return refuse(NoPortFoundForAll(), kExitLinkFailed);
+  auto refuse = [&](const std::string& text, const RunEnding& end) { return Refuse(console, options.json, text, end); };
+  const std::vector<std::string> ports = PortsGiven(options, console);
+  if (ports.empty()) return refuse(NoPortFoundForAll(), RunEnding::Failed());
   if (options.serial_from &&
       *options.serial_from + static_cast<long long>(ports.size()) - 1 > std::numeric_limits<std::int32_t>::max()) {
-    return refuse("--serial-from " + std::to_string(*options.serial_from) + " leaves no serial number for the last of " +
-                      std::to_string(ports.size()) + " ports",
-                  kExitRefused);
+    return refuse(l10n::Format(l10n::Tr("--serial-from %1$lld leaves no serial number for the last of %2$zu ports"),
+                               static_cast<long long>(*options.serial_from), ports.size()),
+                  RunEnding::Refused());
   }
-  if (const char* warning = SpecOf(options.command).warning; warning && !options.yes) {
-    if (!console.in_is_terminal) return refuse(NotConfirmedWithoutTerminal(), kExitRefused);
-    if (!AskOnTerminal(std::string(warning) + "\n(" + PortList(ports) + ")", console)) {
-      return refuse(NotConfirmed(), kExitRefused);
+  if (const char* warning = SpecOf(options.command).warning) {
+    if (auto declined = Confirm(std::string(warning) + "\n(" + PortList(ports) + ")", options.yes, console)) {
+      return refuse(*declined, RunEnding::Refused());
     }
   }
   const std::vector<ChildEnd> ends = Children(options, console, true).Run(ports, program);

@@ -60,7 +60,9 @@ std::string StationView::StateText(const station::PositionEvent& e, const std::s
     case LineState::kNoPort: return Tr("gone");
     case LineState::kNoModem: return Tr("waiting");
     case LineState::kArrived: return Tr("modem arrived: reading it");
-    case LineState::kWaitingRecords: return Tr("waiting for the records");
+    case LineState::kWaitingRecords:
+      if (e.detail.empty()) return Tr("waiting for the records");
+      return Format(Tr("waiting for the records: %s"), OneLine(e.detail).c_str());
     case LineState::kRunning:
       if (e.steps == 0) return Tr("connecting");
       return Format(Tr("step %1$zu/%2$zu %3$s %4$d%%"), static_cast<std::size_t>(e.step_index),

@@ -8,8 +8,7 @@ using station::RecordStore;
 using station::StoreMode;
 
 station::Outcome<std::string> StoreLocationOf(const Options& options) {
-  if (options.db) return station::Outcome<std::string>::Done(*options.db);
-  return station::DefaultStorePath();
+  return station::StoreLocationOrDefault(options.db.value_or(""));
 }
 
 station::Outcome<std::unique_ptr<RecordStore>> OpenStationStore(Options& options, const Console& console) {

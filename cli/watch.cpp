@@ -32,36 +32,22 @@ using station::UnitEnd;
 
 constexpr int kRedrawMs = 100;
 
-int ExitOf(const UnitEnd& end) {
-  switch (end.state) {
-    case LineState::kDone:
-    case LineState::kAlreadyDone: return kExitDone;
-    case LineState::kStopped: return kExitSignal + (end.signal ? end.signal : SIGINT);
-    default: break;
-  }
-  // Input is refused before the session starts; whatever a unit could not
-  // take is a failure of that unit.
-  return kExitLinkFailed;
-}
-
-const char* ResultWord(const UnitEnd& end) {
-  switch (end.state) {
-    case LineState::kDone:
-    case LineState::kAlreadyDone: return N_("done");
-    case LineState::kStopped: return N_("interrupted");
-    default: return N_("failed");
-  }
-}
-
 ProvisionRow RowOf(const UnitEnd& end, const std::string& name) {
-  ProvisionRow row{name, ExitOf(end), ResultWord(end), end.serial, {}, end.holds};
-  if (end.state != LineState::kDone && end.state != LineState::kAlreadyDone) row.reason = end.reason;
+  ProvisionRow row{name, end.ending, end.serial, {}, end.holds};
+  if (!end.ending.done()) row.reason = end.reason;
   return row;
+}
+
+int WorstExit(const std::vector<ProvisionRow>& rows) {
+  int worst = kExitDone;
+  for (const ProvisionRow& row : rows) worst = std::max(worst, ExitStatusOf(row.end));
+  return worst;
 }
 
 std::string EndText(const ProvisionRow& row) {
   const std::string reason = RowReason(row);
-  return Format(Tr("%1$s (exit %2$d)"), Tr(row.result), row.exit) + (reason.empty() ? "" : ": " + reason);
+  return Format(Tr("%1$s (exit %2$d)"), station::ResultWords(row.end).c_str(), ExitStatusOf(row.end)) +
+         (reason.empty() ? "" : ": " + reason);
 }
 
 class StationRun {
@@ -105,7 +91,7 @@ class StationRun {
     }
     if (auto refused = engine_.Start(bench_.positions, std::move(snapshot), *options_.db, engine_options)) {
       view_.Close();
-      return Refuse(console_, options_.json, *refused, kExitRefused);
+      return Refuse(console_, options_.json, *refused, RunEnding::Refused());
     }
     if (!engine_.ended()) loop.exec();
     view_.Close();
@@ -175,11 +161,9 @@ class StationRun {
   }
 
   int Finish() {
-    int worst = kExitDone;
-    for (const ProvisionRow& row : rows_) worst = std::max(worst, row.exit);
     if (!options_.watch) return PrintRowsInPortOrder();
     if (!options_.json) PrintTotals();
-    return worst;
+    return WorstExit(rows_);
   }
 
   int PrintRowsInPortOrder() {
@@ -197,9 +181,7 @@ class StationRun {
     }
     std::fputs(text.c_str(), console_.out);
     std::fflush(console_.out);
-    int worst = kExitDone;
-    for (const ProvisionRow& row : rows) worst = std::max(worst, row.exit);
-    return worst;
+    return WorstExit(rows);
   }
 
   // "3 jobs: 2 done, 1 failed, 0 interrupted; serial numbers 100 to 101",
@@ -208,9 +190,10 @@ class StationRun {
     const station::SessionTotals& totals = engine_.totals();
     std::string failed;
     for (const ProvisionRow& row : rows_) {
-      if (row.exit == kExitDone || std::string(row.result) == "interrupted") continue;
-      failed += "\n  " + row.port + " (" + Format(Tr("exit %d"), row.exit) +
-                (RowReason(row).empty() ? "" : ", " + RowReason(row)) + ")";
+      if (row.end.done() || row.end.kind == RunEnding::Kind::kInterrupted) continue;
+      const std::string reason = RowReason(row);
+      failed += "\n  " + row.port + " (" + Format(Tr("exit %d"), ExitStatusOf(row.end)) +
+                (reason.empty() ? "" : ", " + reason) + ")";
     }
     const std::size_t all = totals.done + totals.failed + totals.interrupted;
     std::string line = Format(TrN("%1$zu job: %2$zu done, %3$zu failed, %4$zu interrupted",
@@ -249,12 +232,6 @@ namespace {
 
 // A position held by its socket is opened through the socket's by-path
 // link, which follows the adapter to whichever device it gets.
-station::StationPosition EnginePosition(const station::Position& position, const serial::DeviceFolders& folders) {
-  std::string port = position.device;
-  if (!position.socket.empty()) port = (std::filesystem::path(folders.by_path) / position.socket).string();
-  return {port, position.adapter_serial, position.name, position.socket};
-}
-
 std::string Resolved(const std::string& path) {
   std::error_code error;
   const auto canonical = std::filesystem::weakly_canonical(path, error);
@@ -292,21 +269,15 @@ std::vector<std::string> OtherComPorts(const std::vector<serial::PortInfo>& adap
 station::Outcome<WatchedBench> WatchedPositions(const Options& options) {
   const serial::DeviceFolders folders = serial::DeviceFolders::FromEnvironment();
   const std::vector<serial::PortInfo> adapters = serial::ListAdapters(folders);
+  auto bench = station::BenchFor(options.bench_path.value_or(""), adapters);
+  if (!bench) return station::Outcome<WatchedBench>::Failed(bench.error);
   WatchedBench watched;
-  if (options.bench_path) {
-    auto bench = station::ReadBench(*options.bench_path);
-    if (!bench) return station::Outcome<WatchedBench>::Failed(bench.error);
-    watched.station = bench.value->station;
-    for (const auto& position : station::ResolvePositions(*bench.value, adapters)) {
-      watched.positions.push_back(EnginePosition(position, folders));
+  watched.station = bench.value->station;
+  for (const auto& position : bench.value->positions) watched.positions.push_back(station::LineOf(position, folders));
+  if (!options.bench_path) {
+    for (const std::string& port : OtherComPorts(adapters, watched.left_out)) {
+      watched.positions.push_back({port, serial::DescribePort(port).serial});
     }
-    return station::Outcome<WatchedBench>::Done(std::move(watched));
-  }
-  for (const auto& position : station::DefaultPositions(adapters)) {
-    watched.positions.push_back(EnginePosition(position, folders));
-  }
-  for (const std::string& port : OtherComPorts(adapters, watched.left_out)) {
-    watched.positions.push_back({port, serial::DescribePort(port).serial});
   }
   return station::Outcome<WatchedBench>::Done(std::move(watched));
 }

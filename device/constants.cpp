@@ -24,6 +24,11 @@ void Session::FillTimeZoneFromSystem() {
   host_.ModelChanged(ModelPart::kFields);
 }
 
+void Session::StartAfresh() {
+  FillTimeZoneFromSystem();
+  ResetFileTable();
+}
+
 void Session::QueueReadConstants() {
   link::ConstantsBlock::SetHeader(model_.constants_block);
   link_.Enqueue(link::kConstantsRead, model_.constants_block, kBlockSize + 1);

@@ -4,6 +4,7 @@
 
 #include "link/cp1251.h"
 #include "link/payloads.h"
+#include "device/file_rules.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -19,10 +20,10 @@ std::string Format(const char* format, long value) {
 
 std::string FileTypeName(std::uint16_t type) {
   switch (type) {
-    case 0x0001: return "Годовой план ларвена-7 \"ТЕЛВАРИ\"";
-    case 0x0002: return "Годовой план АСУДД";
-    case 0x5256: return "Организация перекрестка РВМ-8";
-    case 0x8000: return "Программа";
+    case kTelvariPlanType: return "Годовой план ларвена-7 \"ТЕЛВАРИ\"";
+    case kYearlyPlanType: return "Годовой план АСУДД";
+    case kRingPlanType: return "Организация перекрестка РВМ-8";
+    case kProgramType: return "Программа";
     default: {
       char text[64];
       std::snprintf(text, sizeof text, "Неизвестный тип %Xh", unsigned{type});
@@ -131,7 +132,7 @@ const char* RefusalText(link::Refusal refusal) {
 void Session::Refuse(link::Refusal refusal, const std::string& path) {
   SetStatus(RefusalText(refusal));
   host_.AppendLog(RefusalText(refusal));
-  host_.OperationEnded(link::Outcome::Refused(refusal, path));
+  host_.OperationEnded(link::OperationEnd::Refused(refusal, path));
 }
 
 // A message of an earlier action no longer stands once the next one starts.

@@ -1,10 +1,9 @@
 // Reflash: the firmware image is queued as a write pass and a verify pass of
 // 32-byte chunks, followed by a directory refresh.
-#include <sys/stat.h>
-
 #include <cstring>
 #include <optional>
 
+#include "device/file_rules.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -32,20 +31,22 @@ std::vector<Chunk> ChunksOf(const std::vector<std::uint8_t>& image) {
   return chunks;
 }
 
-std::optional<std::vector<Chunk>> ChunksOfImage(const std::vector<std::uint8_t>& image) {
-  if (image.size() >= kFirmwareLimit) return std::nullopt;
+// The operator has answered for an empty image by then.
+bool TooBig(const std::string& path, std::uintmax_t size) {
+  return CheckImage(path, size, /*forced=*/true).rule == ImageRule::kTooBig;
+}
+
+std::optional<std::vector<Chunk>> ChunksOfImage(const std::vector<std::uint8_t>& image, const std::string& path) {
+  if (TooBig(path, image.size())) return std::nullopt;
   return ChunksOf(image);
 }
 
 // The image is read whole; its length decides before anything is queued.
 // Nothing for an image too big for 16-bit offsets.
 std::optional<std::vector<Chunk>> ImageChunks(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<std::uint64_t>(info.st_size) >= kFirmwareLimit) {
-    return std::nullopt;
-  }
-  return ChunksOfImage(ReadWholeFile(path));
+  const FileLook look = LookAtFile(path);
+  if (look.Regular() && TooBig(path, look.size)) return std::nullopt;
+  return ChunksOfImage(ReadWholeFile(path), path);
 }
 
 }  // namespace
@@ -58,8 +59,8 @@ void Session::Reflash() {
   if (!host_.ConfirmWarning(kReflashWarning)) return;
   const std::optional<std::string> path = host_.ChooseFile({kFirmwareFilter, kFirmwareExtension});
   if (!path) return;
-  struct stat info {};
-  const bool empty = ::stat(path->c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
+  const FileLook look = LookAtFile(*path);
+  const bool empty = look.Regular() && CheckImage(*path, look.size, /*forced=*/false).rule == ImageRule::kEmpty;
   if (empty && !host_.ConfirmWarning(kEmptyImageWarning)) return;
   host_.OpenLinkPort();
   if (!UploadFirmware(*path)) return;
@@ -70,7 +71,7 @@ void Session::Reflash() {
 bool Session::UploadFirmware(const std::string& path) { return QueueFirmware(ImageChunks(path), path); }
 
 bool Session::UploadFirmwareBytes(const std::vector<std::uint8_t>& image, const std::string& path) {
-  return QueueFirmware(ChunksOfImage(image), path);
+  return QueueFirmware(ChunksOfImage(image, path), path);
 }
 
 bool Session::QueueFirmware(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path) {
@@ -87,7 +88,7 @@ bool Session::QueueFirmware(const std::optional<std::vector<FirmwareChunk>>& chu
 bool Session::VerifyFirmware(const std::string& path) { return QueueVerify(ImageChunks(path), path); }
 
 bool Session::VerifyFirmwareBytes(const std::vector<std::uint8_t>& image, const std::string& path) {
-  return QueueVerify(ChunksOfImage(image), path);
+  return QueueVerify(ChunksOfImage(image, path), path);
 }
 
 bool Session::QueueVerify(const std::optional<std::vector<FirmwareChunk>>& chunks, const std::string& path) {

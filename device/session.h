@@ -114,6 +114,9 @@ class Session : public link::ResponseHandlers {
   void DeleteFileAtRow(int row);     // StringGrid1DblClick on the given row
   void FillTimeZoneFromSystem();
   void ResetFileTable();
+  // What the window does as it is shown, before the first poll: the time
+  // zone from the system, the file table empty. Every connection starts so.
+  void StartAfresh();
 
   void QueueReadConstants();
   // Queues the file, or refuses it (status bar, and a refusal reported to the

@@ -9,6 +9,7 @@
 
 #include "link/cp1251.h"
 #include "link/payloads.h"
+#include "device/file_rules.h"
 #include "device/session.h"
 
 namespace orvane::device {
@@ -36,11 +37,11 @@ std::string PathExtension(const std::string& path) {
 
 std::uint16_t FileTypeForPath(const std::string& path) {
   const std::string extension = PathExtension(path);
-  if (extension == ".RVP") return 0x8000;
-  if (extension == ".R0" || extension == ".R1") return 0x5256;
-  if (extension == ".L7Q") return 0x0001;
-  if (extension == ".YP1") return 0x0002;
-  return 0x0000;
+  if (extension == ".RVP") return kProgramType;
+  if (extension == ".R0" || extension == ".R1") return kRingPlanType;
+  if (extension == ".L7Q") return kTelvariPlanType;
+  if (extension == ".YP1") return kYearlyPlanType;
+  return kOtherFileType;
 }
 
 // Lengths count characters; in code page 1251 each is one byte, so the cuts
@@ -108,25 +109,15 @@ std::optional<QueuedFile> Session::AddFileAction() {
 std::optional<QueuedFile> Session::AddFile(const std::string& path) { return AddFileBytes(path, ReadWholeFile(path)); }
 
 std::optional<QueuedFile> Session::AddFileBytes(const std::string& path, std::vector<std::uint8_t> data) {
+  switch (CheckPlanUpload(path, data, model_.free_space).rule) {
+    case PlanRule::kRingTooShort: Refuse(link::Refusal::kPlanTooShort, path); return std::nullopt;
+    case PlanRule::kNameTooLong: Refuse(link::Refusal::kNameTooLong, path); return std::nullopt;
+    case PlanRule::kNoRoom: Refuse(link::Refusal::kPlanTooBig, path); return std::nullopt;
+    default: break;
+  }
   const std::uint16_t type = FileTypeForPath(path);
-  if (type == 0x5256) {
-    // A ring plan needs its length field at 1029-1030, inside the file.
-    if (data.size() < kCircularPlanLength + 2) {
-      Refuse(link::Refusal::kPlanTooShort, path);
-      return std::nullopt;
-    }
-    data = ConvertCircularPlan(data);
-  }
+  if (type == kRingPlanType) data = ConvertCircularPlan(data);
   std::vector<std::uint8_t> name = DeviceFileName(path);
-  if (name.size() > kNameFrameLimit) {
-    Refuse(link::Refusal::kNameTooLong, path);
-    return std::nullopt;
-  }
-  if (std::int64_t{model_.free_space} < FileSpaceNeeded(name.size(), data.size())) {
-    Refuse(link::Refusal::kPlanTooBig, path);
-    return std::nullopt;
-  }
-
   const QueuedFile queued{link::Cp1251ToUtf8(name), type, data.size()};
   const std::vector<std::uint8_t> header = link::DeviceFileHeader::For(type, std::move(name), data.size()).Encode();
   link_.Enqueue(link::kCreateFile, header, static_cast<std::uint8_t>(header.size() + 1));

@@ -81,8 +81,8 @@ void LinkControl::Reporting(Body&& body) {
   if (--reporting_ == 0) ReportEnd();
 }
 
-const char* LeftoverLine(const Outcome& outcome) {
-  if (outcome.kind != Outcome::Kind::kCleared) return nullptr;
+const char* LeftoverLine(const OperationEnd& outcome) {
+  if (outcome.kind != OperationEnd::Kind::kCleared) return nullptr;
   const Leftover& left = outcome.left;
   if (left.firmware_written) {
     if (outcome.cause == EndCause::kVerifyFailed && outcome.verify_command == kFirmwareVerify) {
@@ -96,14 +96,14 @@ const char* LeftoverLine(const Outcome& outcome) {
 
 void LinkControl::ReportEnd() {
   while (ended_) {
-    const Outcome outcome = std::move(*ended_);
+    const OperationEnd outcome = std::move(*ended_);
     ended_.reset();
     if (const char* line = LeftoverLine(outcome)) host_.AppendLog(line);
     host_.OperationEnded(outcome);
   }
 }
 
-void LinkControl::End(Outcome outcome) {
+void LinkControl::End(OperationEnd outcome) {
   ++operation_;
   outcome.left.firmware_written = firmware_written_;
   firmware_written_ = false;
@@ -131,7 +131,7 @@ void LinkControl::PopQueue() {
     queue_.PopHead();
     NewHead();
     if (queue_.empty()) {
-      End(Outcome::Done());
+      End(OperationEnd::Done());
       host_.AppendLog(kLogDone);
       host_.CloseLinkPort();
     }
@@ -144,7 +144,7 @@ void LinkControl::ClearQueue(EndCause cause) {
     if (!queue_.empty()) {
       const Leftover left = LeftInQueue();
       queue_.Clear();
-      End(Outcome::Cleared(closing_for_.value_or(cause), left));
+      End(OperationEnd::Cleared(closing_for_.value_or(cause), left));
       host_.AppendLog(kLogQueueCleared);
     }
     NewHead();
@@ -426,11 +426,11 @@ void LinkControl::HandleUnmatched(const FrameView& frame) {
 void LinkControl::VerifyFailed(std::optional<std::uint16_t> offset, std::uint8_t command) {
   Reporting([&] {
     host_.AppendLog(kLogVerifyError);
-    std::optional<Outcome> popped_last;
+    std::optional<OperationEnd> popped_last;
     if (ended_ && ended_->done()) popped_last = ended_;
     ClearQueue(EndCause::kVerifyFailed);
     if (popped_last) {
-      ended_ = Outcome::Cleared(EndCause::kVerifyFailed, {});
+      ended_ = OperationEnd::Cleared(EndCause::kVerifyFailed, {});
       ended_->left.firmware_written = popped_last->left.firmware_written;
     }
     if (!ended_ || ended_->cause != EndCause::kVerifyFailed) return;
@@ -491,7 +491,7 @@ void LinkControl::Cancel() {
 void LinkControl::EndWith(const char* line, EndCause cause) {
   host_.AppendLog(line);
   CloseFor(cause);
-  if (!ended_) End(Outcome::Cleared(cause, {}));
+  if (!ended_) End(OperationEnd::Cleared(cause, {}));
 }
 
 }  // namespace orvane::link

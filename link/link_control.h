@@ -14,7 +14,7 @@
 #include "link/commands.h"
 #include "link/frame.h"
 #include "link/in_flight.h"
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "link/retransmit_timer.h"
 
 namespace orvane::link {
@@ -36,7 +36,7 @@ class LinkHost {
   virtual void SetQueueCounter(const std::string& text) = 0;
   // Once per operation, after the link has handled whatever ended it (the
   // answer, the expiry, the clearing call); the log lines are already written.
-  virtual void OperationEnded(const Outcome& outcome) = 0;
+  virtual void OperationEnded(const OperationEnd& outcome) = 0;
 };
 
 // The device operations' side of the link: the refresh run on the first
@@ -133,7 +133,7 @@ std::string QueueCounterText(std::size_t count);  // "Очередь коман�
 //    for it (the head, a barrier or a probe ahead of it) while the device
 //    keeps polling ends the operation: logged, queue cleared, port closed.
 //
-// Every operation ends in one Outcome reported to the host (LinkHost::
+// Every operation ends in one OperationEnd reported to the host (LinkHost::
 // OperationEnded) once the input that ended it has been handled.
 class LinkControl {
  public:
@@ -202,7 +202,7 @@ class LinkControl {
   void CloseFor(EndCause cause);
   void EndWith(const char* line, EndCause cause);
   Leftover LeftInQueue() const;
-  void End(Outcome outcome);
+  void End(OperationEnd outcome);
   void ReportEnd();
   template <class Body>
   void Reporting(Body&& body);
@@ -266,7 +266,7 @@ class LinkControl {
   bool poll_pending_ = false;
   // The end of the current operation, held until the input that ended it has
   // been handled; reporting_ counts the entry points on the stack.
-  std::optional<Outcome> ended_;
+  std::optional<OperationEnd> ended_;
   int reporting_ = 0;
   // While the link closes the port itself: the cause the clearing carries.
   std::optional<EndCause> closing_for_;

@@ -27,43 +27,30 @@ void CommThread::Join() {
 
 // ---- Reader ----
 //
-// The overlapped read and event wait become: a non-blocking read that either
-// returns bytes or EAGAIN (pending), and the port's line-event source; one
-// poll over the close event, the line-event source and the port replaces the
-// wait on the three event handles, taking the lowest ready one.
+// The overlapped read becomes a non-blocking read that either returns bytes
+// or EAGAIN (pending); one poll over the close event and the port replaces
+// the wait on the event handles, taking the lowest ready one. The port has
+// no line events: nothing here acts on modem lines, breaks, receive errors
+// or an event character, and Linux would report them only through waits of
+// their own.
 
 void TReadThread::Execute() {
-  bool hangup = !PortHandle.SetCommMask(kCommMask);
+  bool hangup = !StartRead();
   if (!hangup) {
-    const std::uint32_t status = PortHandle.GetModemStatus();
-    std::uint32_t lines = 0;
-    if (status & MS_CTS_ON) lines |= EV_CTS;
-    if (status & MS_DSR_ON) lines |= EV_DSR;
-    if (status & MS_RING_ON) lines |= EV_RING;
-    if (status & MS_RLSD_ON) lines |= EV_RLSD;
-    if (status != 0) NotifyWindow.Post({MSG_COMM_EVENT, 0, lines | (status << 16), 0, {}});
-    hangup = !StartEventWait() || !StartRead();
-  }
-  if (!hangup) {
-    NotifyWindow.Post({MSG_THREAD_STARTED, 0, 0, 0, {}});
+    NotifyWindow.Post({MSG_THREAD_STARTED, 0, 0, {}});
     hangup = !MainLoop();
   }
   if (hangup) PostHangup();
   PortHandle.Purge(true);
-  // Ends the line watch, as the event wait must not outlive the reader.
-  PortHandle.SetCommMask(0);
 }
 
 // True when the loop ended on the close event, false on a failure.
 bool TReadThread::MainLoop() {
-  const PortIo::WaitFor sources{.line_event = true, .readable = true};
+  const PortIo::WaitFor sources{.readable = true};
   for (;;) {
     switch (PortHandle.Wait(CloseEvent, sources)) {
       case PortIo::Wake::kClose:
         return true;
-      case PortIo::Wake::kLineEvent:
-        if (!ReportCommEvent(true) || !StartEventWait()) return false;
-        break;
       case PortIo::Wake::kReadable:
         if (!FinishRead() || !StartRead()) return false;
         break;
@@ -114,76 +101,14 @@ bool TReadThread::FinishRead() {
 // side of a pseudo-terminal) and ends the reader.
 bool TReadThread::DeliverBlock(std::size_t count) {
   if (count == 0) return false;
-  Notification data{MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, 0, {}};
+  Notification data{MSG_COMM_DATA, static_cast<std::uint32_t>(count), 0, {}};
   data.data.reserve(count + 1);
   data.data.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
   data.data.push_back(0);
-  const bool events_taken = TakeEventsOfBlock(data);
-  return NotifyWindow.Post(std::move(data)) && events_taken;
+  return NotifyWindow.Post(std::move(data));
 }
 
-// The events that came with the block's bytes go out with them. A failure
-// here fails like the event wait's own (the block is still delivered).
-bool TReadThread::TakeEventsOfBlock(Notification& data) {
-  switch (PortHandle.WaitCommEvent(events_)) {
-    case PortIo::Io::kPending:
-      return true;
-    case PortIo::Io::kDone:
-      return DescribeEvent(data.event, data.errors);
-    default:
-      return false;
-  }
-}
-
-bool TReadThread::StartEventWait() {
-  for (;;) {
-    if (CloseEvent.IsSet()) return false;
-    switch (PortHandle.WaitCommEvent(events_)) {
-      case PortIo::Io::kDone:
-        if (!ReportCommEvent(false)) return false;
-        break;
-      case PortIo::Io::kPending:
-        return true;
-      default:
-        return false;
-    }
-  }
-}
-
-bool TReadThread::ReportCommEvent(bool pending) {
-  if (pending) {
-    switch (PortHandle.CommEventResult(events_)) {
-      case PortIo::Io::kDone:
-        break;
-      case PortIo::Io::kPending:
-        return true;  // woken without an event: the wait goes on
-      default:
-        return false;
-    }
-  }
-  Notification event{MSG_COMM_EVENT, 0, 0, 0, {}};
-  if (!DescribeEvent(event.lparam, event.errors)) return false;
-  NotifyWindow.Post(std::move(event));
-  return true;
-}
-
-// The MSG_COMM_EVENT LParam of the events in hand and their error flags;
-// false when the error flags cannot be had or no bit of the mask is set.
-bool TReadThread::DescribeEvent(std::uint32_t& lparam, std::uint32_t& errors) {
-  errors = 0;
-  bool reportable = false;
-  if (events_ & EV_ERR) {
-    if (!PortHandle.ClearCommError(errors)) return false;
-    last_errors_ = errors;
-    reportable = true;
-  }
-  reportable = reportable || (events_ & (kCommMask & ~EV_ERR)) != 0;
-  if (!reportable) return false;
-  lparam = (events_ & 0xFFFF) | (PortHandle.GetModemStatus() << 16);
-  return true;
-}
-
-void TReadThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, 0, {}}); }
+void TReadThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, {}}); }
 
 // ---- Writer's backlog and message queue ----
 
@@ -275,7 +200,7 @@ void TWriteThread::Execute() {
   if (!queue_.valid()) {
     PostHangup();
   } else {
-    NotifyWindow.Post({MSG_THREAD_STARTED, 1, 0, 0, {}});
+    NotifyWindow.Post({MSG_THREAD_STARTED, 1, 0, {}});
     MessageLoop();
   }
   queue_.Close();
@@ -343,6 +268,6 @@ bool TWriteThread::WriteBlock(const std::vector<std::uint8_t>& block) {
   return true;
 }
 
-void TWriteThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, 0, {}}); }
+void TWriteThread::PostHangup() { NotifyWindow.Post({MSG_REQUEST_HANGUP, 0, 0, {}}); }
 
 }  // namespace orvane::serial

@@ -49,25 +49,17 @@ class TReadThread final : public CommThread {
   ~TReadThread() override { Join(); }
   void Execute() override;
 
-  std::uint32_t LastErrors() const { return last_errors_; }  // after the end only
-
  private:
   bool StartRead();
   bool FinishRead();
   bool DeliverBlock(std::size_t count);
-  bool TakeEventsOfBlock(Notification& data);
-  bool StartEventWait();
-  bool ReportCommEvent(bool pending);
-  bool DescribeEvent(std::uint32_t& lparam, std::uint32_t& errors);
   void PostHangup();
   bool MainLoop();
 
   PortIo& PortHandle;
   const class CloseEvent& CloseEvent;
   NotifySink& NotifyWindow;
-  std::uint32_t last_errors_ = 0;
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kReadSize);
-  std::uint32_t events_ = 0;
 };
 
 // The bound on what the writer holds, queued or in hand: 64 KiB of bytes and

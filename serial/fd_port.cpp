@@ -100,15 +100,6 @@ bool TermiosFromDcb(const Dcb& dcb, termios2& t) {
   return true;
 }
 
-std::uint32_t ModemStatusOf(int lines) {
-  std::uint32_t status = 0;
-  if (lines & TIOCM_CTS) status |= MS_CTS_ON;
-  if (lines & TIOCM_DSR) status |= MS_DSR_ON;
-  if (lines & TIOCM_RNG) status |= MS_RING_ON;
-  if (lines & TIOCM_CAR) status |= MS_RLSD_ON;
-  return status;
-}
-
 PortIo::Io IoOfErrno() {
   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return PortIo::Io::kPending;
   if (errno == EBADF) return PortIo::Io::kInvalidHandle;
@@ -216,38 +207,6 @@ bool FdPort::EscapeCommFunction(int function) {
     case 9: return ioctl(fd_, TIOCCBRK) == 0;          // CLRBREAK
     default: return false;                             // RESETDEV has no Linux form
   }
-}
-
-// ---- Line events ----
-//
-// Nothing in the configurator acts on line events (modem lines, breaks,
-// receive errors, the event character), so the port reports none: the mask
-// is accepted, an event wait stays pending for good, and the reader's poll
-// watches only the port and the close event. The modem status is still read
-// once when the reader starts.
-
-bool FdPort::SetCommMask(std::uint32_t) { return true; }
-
-PortIo::Io FdPort::WaitCommEvent(std::uint32_t& events) {
-  events = 0;
-  return Io::kPending;
-}
-
-PortIo::Io FdPort::CommEventResult(std::uint32_t& events) {
-  events = 0;
-  return Io::kPending;
-}
-
-bool FdPort::ClearCommError(std::uint32_t& errors) {
-  errors = 0;
-  return true;
-}
-
-// A pseudo-terminal has no modem lines; asking its driver only fails.
-std::uint32_t FdPort::GetModemStatus() {
-  if (pseudo_terminal_) return 0;
-  int lines = 0;
-  return ioctl(fd_, TIOCMGET, &lines) == 0 ? ModemStatusOf(lines) : 0;
 }
 
 // ---- Reads, writes, purge and the wait ----

@@ -36,11 +36,6 @@ class FdPort final : public PortIo {
   bool EscapeCommFunction(int function);
   int fd() const { return fd_; }
 
-  bool SetCommMask(std::uint32_t mask) override;
-  std::uint32_t GetModemStatus() override;
-  Io WaitCommEvent(std::uint32_t& events) override;
-  Io CommEventResult(std::uint32_t& events) override;
-  bool ClearCommError(std::uint32_t& errors) override;
   Io Read(std::uint8_t* buffer, std::size_t size, std::size_t& count) override;
   Io Write(const std::uint8_t* bytes, std::size_t size, std::size_t& written) override;
   void Purge(bool receive_side) override;

@@ -54,9 +54,8 @@ class PortIo {
   // quiet failure), or failed otherwise.
   enum class Io { kDone, kPending, kInvalidHandle, kFailed };
   // What ended a wait; the lowest ready source in this order wins.
-  enum class Wake { kClose, kLineEvent, kReadable, kWritable, kMessage, kFailed };
+  enum class Wake { kClose, kReadable, kWritable, kMessage, kFailed };
   struct WaitFor {
-    bool line_event = false;
     bool readable = false;
     bool writable = false;
     int message_fd = -1;  // the writer's request queue, when it waits for one
@@ -64,20 +63,6 @@ class PortIo {
 
   virtual ~PortIo() = default;
 
-  // Starts watching the given line events; a mask of 0 ends the watch and any
-  // pending event wait.
-  virtual bool SetCommMask(std::uint32_t mask) = 0;
-  virtual std::uint32_t GetModemStatus() = 0;
-  // Collects the events that happened since the last call: kDone with the
-  // bits, or kPending when there are none yet. Events found in the bytes of
-  // a Read (the event character) wake no wait: the reader collects them
-  // right after each read, so they travel with those bytes.
-  virtual Io WaitCommEvent(std::uint32_t& events) = 0;
-  // Finishes an event wait after the wait reported kLineEvent; kPending when
-  // the wake carried nothing after all.
-  virtual Io CommEventResult(std::uint32_t& events) = 0;
-  // The receive error flags gathered since the last call.
-  virtual bool ClearCommError(std::uint32_t& errors) = 0;
   // Non-blocking read; kDone with count 0 means the line was hung up.
   virtual Io Read(std::uint8_t* buffer, std::size_t size, std::size_t& count) = 0;
   // Non-blocking write; kDone may have taken only part of the bytes.

@@ -242,7 +242,6 @@ void TSerialComm::HandleNotification(const Notification& notification) {
     case MSG_COMM_DATA:
       if (OnReceiveData)
         OnReceiveData(notification.data.data(), static_cast<std::uint16_t>(notification.wparam & 0xFFFF));
-      if (notification.event != 0) HandleCommEvent(notification.event, notification.errors);
       break;
     case MSG_REQUEST_HANGUP:
       if (OnRequestHangup) OnRequestHangup();
@@ -250,37 +249,9 @@ void TSerialComm::HandleNotification(const Notification& notification) {
     case MSG_THREAD_STARTED:
       (notification.wparam == 0 ? reader_started_ : writer_started_) = true;
       break;
-    case MSG_COMM_EVENT:
-      HandleCommEvent(notification.lparam, notification.errors);
-      break;
     default:
       break;
   }
-}
-
-void TSerialComm::HandleCommEvent(std::uint32_t lparam, std::uint32_t errors) {
-  event_mask_ = lparam & 0xFFFF;
-  modem_status_ = lparam >> 16;
-  auto fire = [](const TNotifyEvent& event) {
-    if (event) event();
-  };
-  auto fire_line = [&](std::uint32_t event_bit, std::uint32_t status_bit, const TNotifyEvent& change,
-                       const TNotifyEvent& set, const TNotifyEvent& clear) {
-    if (!(event_mask_ & event_bit)) return;
-    fire(change);
-    fire((modem_status_ & status_bit) ? set : clear);
-  };
-  fire(OnCommEvent);
-  if ((event_mask_ & EV_ERR) && OnError) OnError(errors);
-  if (event_mask_ & EV_RXFLAG) fire(OnEventChar);
-  if (event_mask_ & EV_BREAK) fire(OnBreak);
-  if (event_mask_ & EV_TXEMPTY) fire(OnTXEMPTY);
-  if (event_mask_ & EV_RX80FULL) fire(OnRX80FULL);
-  if (event_mask_ & EV_PERR) fire(OnPERR);
-  fire_line(EV_CTS, MS_CTS_ON, OnChangeCTS, OnSetCTS, OnClearCTS);
-  fire_line(EV_DSR, MS_DSR_ON, OnChangeDSR, OnSetDSR, OnClearDSR);
-  fire_line(EV_RING, MS_RING_ON, OnChangeRing, OnSetRing, OnClearRing);
-  fire_line(EV_RLSD, MS_RLSD_ON, OnChangeRLSD, OnSetRLSD, OnClearRLSD);
 }
 
 }  // namespace orvane::serial

@@ -45,7 +45,6 @@ class TSerialComm {
 
   using TNotifyEvent = std::function<void()>;
   using TReceiveDataEvent = std::function<void(const std::uint8_t* buffer, std::uint16_t length)>;
-  using TErrorEvent = std::function<void(std::uint32_t error_code)>;
 
   TSerialComm();  // on the Qt user-interface thread
   ~TSerialComm();  // closes an open port, so no thread outlives the component
@@ -91,38 +90,16 @@ class TSerialComm {
   const Dcb& dcb() const { return dcb_; }
   bool ReaderStarted() const { return reader_started_; }
   bool WriterStarted() const { return writer_started_; }
-  std::uint32_t EventMask() const { return event_mask_; }
-  std::uint32_t ModemStatus() const { return modem_status_; }
   std::size_t PendingWriteBytes() const;  // queued or in the writer's hand
 
   TReceiveDataEvent OnReceiveData;
   TNotifyEvent OnRequestHangup;
-  TNotifyEvent OnCommEvent;
-  TErrorEvent OnError;
-  TNotifyEvent OnBreak;
-  TNotifyEvent OnChangeCTS;
-  TNotifyEvent OnChangeDSR;
-  TNotifyEvent OnPERR;
-  TNotifyEvent OnChangeRing;
-  TNotifyEvent OnChangeRLSD;
-  TNotifyEvent OnRX80FULL;
-  TNotifyEvent OnTXEMPTY;
-  TNotifyEvent OnSetCTS;
-  TNotifyEvent OnSetDSR;
-  TNotifyEvent OnSetRing;
-  TNotifyEvent OnSetRLSD;
-  TNotifyEvent OnClearCTS;
-  TNotifyEvent OnClearDSR;
-  TNotifyEvent OnClearRing;
-  TNotifyEvent OnClearRLSD;
-  TNotifyEvent OnEventChar;
 
  private:
   void ApplyState();
   void ReleasePort();
   void StopReader();
   void StopWriter();
-  void HandleCommEvent(std::uint32_t lparam, std::uint32_t errors);
 
   std::unique_ptr<TReadThread> reader_;
   std::unique_ptr<TWriteThread> writer_;
@@ -136,8 +113,6 @@ class TSerialComm {
   std::uint32_t rx_queue_ = 4096;
   std::uint32_t tx_queue_ = 4096;
   Dcb dcb_;
-  std::uint32_t event_mask_ = 0;
-  std::uint32_t modem_status_ = 0;
   // The port closed last and when: a reopen of it at once keeps its input.
   static constexpr std::chrono::milliseconds kQuickReopen{1000};
   std::string closed_device_;

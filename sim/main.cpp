@@ -190,14 +190,15 @@ std::vector<Option> Options(Settings& settings) {
 
 void Refuse(const std::string& message) { std::fprintf(stderr, "orvane-sim: %s\n", message.c_str()); }
 
-// CLI11 says "--answer: 1 required TEXT missing" for an option without its
-// value and "samples was given a disallowed flag override" for a flag given
-// one.
-std::string MismatchText(const std::string& what) {
+// CLI11 names the option first: "--answer: 1 required TEXT missing",
+// "samples was given a disallowed flag override". A flag was given a value;
+// any other option lacks its own.
+std::string MismatchText(const CLI::App& app, const std::string& what) {
   std::string name = what.substr(0, what.find_first_of(": "));
   if (!name.starts_with("-")) name = (name.size() == 1 ? "-" : "--") + name;
-  return Format(what.find("flag override") != std::string::npos ? Tr("%s takes no value") : Tr("%s needs a value"),
-                name.c_str());
+  const CLI::Option* option = app.get_option_no_throw(name);
+  const bool flag = option && option->get_expected_max() == 0;
+  return Format(flag ? Tr("%s takes no value") : Tr("%s needs a value"), name.c_str());
 }
 
 // CLI11 takes every value as text, as "--name value" or "--name=value"; the
@@ -222,7 +223,7 @@ bool ParseArguments(int argc, char** argv, Settings& settings, bool& help, bool&
   try {
     app.parse(argc, argv);
   } catch (const CLI::ArgumentMismatch& mismatch) {
-    Refuse(MismatchText(mismatch.what()));
+    Refuse(MismatchText(app, mismatch.what()));
     return false;
   } catch (const CLI::ParseError& failure) {
     Refuse(Format(Tr("the command line cannot be read: %s"), failure.what()));

@@ -14,6 +14,7 @@
 
 #include "l10n/l10n.h"
 #include "serial/adapters.h"
+#include "station/position_worker.h"
 
 namespace orvane::station {
 namespace {
@@ -167,6 +168,20 @@ std::vector<Position> DefaultPositions(std::vector<serial::PortInfo> adapters) {
     positions.push_back({std::to_string(positions.size() + 1), adapter.socket, adapter.serial, adapter.device});
   }
   return positions;
+}
+
+Outcome<Bench> BenchFor(const std::string& bench_file, const std::vector<serial::PortInfo>& adapters) {
+  if (bench_file.empty()) return Outcome<Bench>::Done({"", DefaultPositions(adapters)});
+  auto bench = ReadBench(bench_file);
+  if (!bench) return bench;
+  bench.value->positions = ResolvePositions(*bench.value, adapters);
+  return bench;
+}
+
+StationPosition LineOf(const Position& position, const serial::DeviceFolders& folders) {
+  std::string port = position.device;
+  if (!position.socket.empty()) port = (std::filesystem::path(folders.by_path) / position.socket).string();
+  return {port, position.adapter_serial, position.name, position.socket};
 }
 
 }  // namespace orvane::station

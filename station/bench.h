@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/adapters.h"
 #include "serial/port_names.h"
 #include "station/outcome.h"
 
@@ -46,5 +47,15 @@ std::vector<Position> ResolvePositions(const Bench& bench, const std::vector<ser
 // Without a bench file: one position for each adapter, named "1", "2", ...
 // in the order of the sockets (then of the device names).
 std::vector<Position> DefaultPositions(std::vector<serial::PortInfo> adapters);
+
+// The bench a session runs, with the devices of the adapters present now:
+// the bench file's (when `bench_file` is not empty), or one position per
+// adapter with the station unnamed (the engine names it by the host).
+Outcome<Bench> BenchFor(const std::string& bench_file, const std::vector<serial::PortInfo>& adapters);
+
+struct StationPosition;
+// The line a position's worker holds: its hub socket's by-path link, which
+// names whatever adapter is plugged into that socket, else its device.
+StationPosition LineOf(const Position& position, const serial::DeviceFolders& folders);
 
 }  // namespace orvane::station

@@ -1,11 +1,10 @@
 // The three forms of the run history: a table for people, JSON lines and CSV
 // for programs and spreadsheets.
 #include <algorithm>
-#include <array>
 
-#include "link/cp1251.h"
 #include "station/record_json.h"
 #include "station/record_store.h"
+#include "station/text_columns.h"
 #include "station/unit_holds.h"
 #include "l10n/l10n.h"
 
@@ -46,33 +45,18 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string FormatHistoryTable(const std::vector<RunRecord>& runs) {
-  constexpr std::size_t kColumns = 11;
-  using Line = std::array<std::string, kColumns>;
   using l10n::Tr;
-  std::vector<Line> lines = {{Tr("run"), Tr("started"), Tr("finished"), Tr("port"), Tr("usb serial"), Tr("serial"),
-                              Tr("result"), Tr("reason"), Tr("station"), Tr("position"), Tr("holds")}};
+  std::vector<std::vector<std::string>> lines = {{Tr("run"), Tr("started"), Tr("finished"), Tr("port"),
+                                                  Tr("usb serial"), Tr("serial"), Tr("result"), Tr("reason"),
+                                                  Tr("station"), Tr("position"), Tr("holds")}};
   for (const RunRecord& run : runs) {
     std::string serial = run.serial ? SerialText(run) + SerialKindSuffix(run.serial_kind) : "-";
     lines.push_back({std::to_string(run.id), run.started, run.finished.empty() ? "-" : run.finished, run.port,
-                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, Tr(RunResultText(run.result)),
+                     run.usb_serial.empty() ? "-" : run.usb_serial, serial, ResultWords(RunEnding{run.result}),
                      OnOneLine(run.reason), OrDash(run.station), OrDash(run.position),
                      HoldsShortText(HoldsFromJson(run.holds_json))});
   }
-  std::array<std::size_t, kColumns> width{};
-  for (const Line& line : lines) {
-    for (std::size_t i = 0; i < kColumns; ++i) width[i] = std::max(width[i], link::Utf8Length(line[i]));
-  }
-  std::string out;
-  for (const Line& line : lines) {
-    std::string text;
-    for (std::size_t i = 0; i < kColumns; ++i) {
-      text += line[i];
-      if (i + 1 < kColumns) text += std::string(width[i] - link::Utf8Length(line[i]) + 2, ' ');
-    }
-    text.erase(text.find_last_not_of(' ') + 1);
-    out += text + '\n';
-  }
-  return out;
+  return AlignColumns(lines);
 }
 
 std::string FormatHistoryJson(const std::vector<RunRecord>& runs) {

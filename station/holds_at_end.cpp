@@ -42,8 +42,8 @@ bool FilesAsWanted(const RunFacts& facts, UnitFiles files) {
 
 }  // namespace
 
-StepLeft StepLeftOf(const link::Outcome& outcome) {
-  if (outcome.kind != link::Outcome::Kind::kCleared) return StepLeft::kComplete;
+StepLeft StepLeftOf(const link::OperationEnd& outcome) {
+  if (outcome.kind != link::OperationEnd::Kind::kCleared) return StepLeft::kComplete;
   const link::Leftover& left = outcome.left;
   if (left.firmware_written) {
     if (outcome.cause == link::EndCause::kVerifyFailed && outcome.verify_command == link::kFirmwareVerify) {

@@ -3,7 +3,7 @@
 // of the image.
 #pragma once
 
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "station/events.h"
 #include "station/record_store.h"
 #include "station/unit_holds.h"
@@ -22,7 +22,7 @@ enum class StepLeft {
   kFileInPart,           // a file was created and not all its chunks answered
   kCleared,              // cleared with nothing of the above
 };
-StepLeft StepLeftOf(const link::Outcome& outcome);
+StepLeft StepLeftOf(const link::OperationEnd& outcome);
 
 // What the worker knows when a run ends.
 struct RunFacts {

@@ -13,6 +13,7 @@
 #include <toml++/toml.h>
 
 #include "l10n/l10n.h"
+#include "device/file_rules.h"
 #include "device/session.h"
 #include "link/cp1251.h"
 #include "link/payloads.h"
@@ -127,10 +128,8 @@ Check ReadPath(const toml::node& node, const std::string& name, const std::files
   return std::nullopt;
 }
 
-// The console stores a plan under a name in code page 1251; a character it
-// lacks would be stored as '?' without a word.
 Check CheckStoredName(const toml::node& node, const std::string& name, const std::string& path) {
-  const auto gap = link::FirstCharacterWithoutCp1251(device::DeviceFileNameText(path));
+  const auto gap = device::StoredNameGap(path);
   if (!gap) return std::nullopt;
   if (gap->malformed) return At(node, Format(Tr("%s is not valid UTF-8"), name.c_str()));
   return At(node, Format(Tr("%1$s: \"%2$s\" has no code page 1251 form"), name.c_str(), gap->character.c_str()));

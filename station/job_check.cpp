@@ -15,18 +15,10 @@ namespace {
 using l10n::Format;
 using l10n::Tr;
 
-// The data bytes a plan is stored with; nothing for a ring plan without its
-// length field.
-std::optional<std::size_t> StoredSize(const SnapshotFile& plan) {
-  if (device::FileTypeForPath(plan.path) != 0x5256) return plan.bytes.size();
-  if (plan.bytes.size() < device::kCircularPlanLength + 2) return std::nullopt;
-  return device::ConvertCircularPlan(plan.bytes).size();
-}
-
 // A plan as the directory shows it once uploaded.
 ListedFile ExpectedFile(const SnapshotFile& plan) {
   return {link::Cp1251ToUtf8(device::DeviceFileName(plan.path)), device::FileTypeForPath(plan.path),
-          static_cast<long>(StoredSize(plan).value_or(0))};
+          static_cast<long>(device::StoredPlanSize(plan.path, plan.bytes).value_or(0))};
 }
 
 bool Before(const ListedFile& a, const ListedFile& b) {
@@ -62,17 +54,32 @@ std::optional<std::string> JobMismatch(const JobSnapshot& snapshot, const device
 }
 
 std::string PlanRefusal(const SnapshotFile& plan, const device::DeviceModel& model) {
-  const auto size = StoredSize(plan);
-  if (!size) return model.status_panel;
-  const std::int64_t needed = device::FileSpaceNeeded(device::DeviceFileName(plan.path).size(), *size);
-  if (model.free_space >= needed) return model.status_panel;
+  const device::PlanVerdict verdict = device::CheckPlanUpload(plan.path, plan.bytes, model.free_space);
+  if (verdict.rule != device::PlanRule::kNoRoom) return model.status_panel;
   return Format(Tr("%1$s: %2$lld bytes free, the plan needs %3$lld"), device::kStatusFileTooBig,
-                static_cast<long long>(model.free_space), static_cast<long long>(needed));
+                static_cast<long long>(verdict.free), static_cast<long long>(verdict.needed));
 }
 
 std::string ImageRefusal(const SnapshotFile& image) {
   return Format(Tr("%1$s: the image has %2$zu bytes, the largest is %3$zu"), device::kStatusFirmwareTooBig,
-                image.bytes.size(), device::kFirmwareLimit - 1);
+                image.bytes.size(), static_cast<std::size_t>(device::kImageLimit));
+}
+
+std::optional<JobFileRefusal> CheckJobFiles(const Job& job, bool force) {
+  using Part = JobFileRefusal::Part;
+  if (job.image) {
+    const device::FileLook look = device::LookAtFile(*job.image);
+    if (look.access != device::FileAccess::kReadable) return JobFileRefusal{Part::kImage, *job.image, look};
+    const device::ImageVerdict verdict = device::CheckImage(*job.image, look.size, force);
+    if (!verdict.Accepted()) return JobFileRefusal{Part::kImage, *job.image, verdict};
+  }
+  for (const std::string& plan : job.plans) {
+    const device::FileLook look = device::LookAtFile(plan);
+    if (look.access != device::FileAccess::kReadable) return JobFileRefusal{Part::kPlan, plan, look};
+    const device::PlanVerdict verdict = device::CheckPlanFile(plan, look.size);
+    if (!verdict.Accepted()) return JobFileRefusal{Part::kPlan, plan, verdict};
+  }
+  return std::nullopt;
 }
 
 }  // namespace orvane::station

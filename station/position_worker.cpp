@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <algorithm>
 
 #include "l10n/l10n.h"
@@ -34,6 +35,8 @@ bool DeviceFilePresent(const std::string& port) {
   struct stat info{};
   return ::stat(serial::DeviceFileForPort(port).c_str(), &info) == 0;
 }
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 }  // namespace
 
@@ -73,14 +76,14 @@ PositionWorker::~PositionWorker() {
 
 void PositionWorker::Begin() {
   began_ = Clock::now();
-  auto store = RecordStore::Open(store_location_, StoreMode::kExisting);
-  if (!store) {
+  // A watching position whose store went away since the session claimed
+  // it holds its port and opens the store before its first unit's job.
+  if (const auto outage = StoreOutage(); outage && options_.once) {
     UnitEnd end;
     end.cause = FailureCause::kRecords;
-    end.detail = store.error;
+    end.detail = *outage;
     return EndUnit(std::move(end));
   }
-  store_ = std::move(*store.value);
   if (!OpenSessionTrace()) return;
   if (auto folder = TraceFolderFor(store_location_)) trace_folder_ = *folder.value;
   ResetSession();
@@ -150,6 +153,7 @@ void PositionWorker::PortLost() {
   comm_.Close();
   if (phase_ == Phase::kRunning) FailJob(FailureCause::kPortLost, link::kLogPortLost);
   if (phase_ != Phase::kFinished) phase_ = Phase::kIdle;
+  wait_.reset();
   Apply(rule_.PortGone());
   ResetSession();
 }
@@ -163,6 +167,8 @@ void PositionWorker::Tick() {
     return;
   }
   Apply(rule_.Tick(now));
+  RetryRecords(now);
+  WriteKeptEnds(now);
   if (options_.once && phase_ == Phase::kIdle && !ever_polled_ && now - began_ >= options_.no_modem_wait) NoModem();
 }
 
@@ -189,6 +195,7 @@ void PositionWorker::Apply(const LineChange& change) {
   if (change.state) {
     if (*change.state == LineState::kNoModem && phase_ != Phase::kFinished) {
       phase_ = Phase::kIdle;
+      wait_.reset();
       unit_serial_.reset();
       ended_unit_.reset();
       ended_event_.reset();
@@ -206,28 +213,28 @@ void PositionWorker::ResetSession() {
   if (session_) session_->link().SetTracer(nullptr);
   session_ = std::make_unique<device::Session>(*this);
   session_->link().SetTracer(this);
-  session_->FillTimeZoneFromSystem();
-  session_->ResetFileTable();
+  session_->StartAfresh();
 }
 
 void PositionWorker::Identify() {
   if (phase_ == Phase::kFinished || phase_ == Phase::kRunning) return;
   const bool connected = session_->link().LinkConnected();
   phase_ = Phase::kIdentifying;
+  wait_.reset();
   if (connected) Later([this] { ResetSession(); });
 }
 
-void PositionWorker::OperationEnded(const link::Outcome& outcome) {
-  if (outcome.kind == link::Outcome::Kind::kRefused) return;
+void PositionWorker::OperationEnded(const link::OperationEnd& outcome) {
+  if (outcome.kind == link::OperationEnd::Kind::kRefused) return;
   step_left_ = StepLeftOf(outcome);  // also when a failing job clears its queue
   if (phase_ == Phase::kIdentifying) {
     // A refresh that did not come through is tried again while the unit polls.
-    if (outcome.kind == link::Outcome::Kind::kDone) return Later([this] { Decide(); });
+    if (outcome.kind == link::OperationEnd::Kind::kDone) return Later([this] { Decide(); });
     return Later([this] { ResetSession(); });
   }
   if (phase_ != Phase::kRunning) return;
   if (Probing()) return ProbeEnded(outcome);
-  if (outcome.kind == link::Outcome::Kind::kCleared) {
+  if (outcome.kind == link::OperationEnd::Kind::kCleared) {
     const link::EndCause cause = outcome.cause;
     return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
   }
@@ -245,9 +252,9 @@ bool PositionWorker::Probing() const {
 
 // Every chunk equal: the write step is passed over. The first chunk that
 // differs ends the probe, and the image is written.
-void PositionWorker::ProbeEnded(const link::Outcome& outcome) {
-  const bool differs = outcome.kind == link::Outcome::Kind::kCleared && outcome.cause == link::EndCause::kVerifyFailed;
-  if (outcome.kind == link::Outcome::Kind::kCleared && !differs) {
+void PositionWorker::ProbeEnded(const link::OperationEnd& outcome) {
+  const bool differs = outcome.kind == link::OperationEnd::Kind::kCleared && outcome.cause == link::EndCause::kVerifyFailed;
+  if (outcome.kind == link::OperationEnd::Kind::kCleared && !differs) {
     const link::EndCause cause = outcome.cause;
     return Later([this, cause] { FailJob(FailureCause::kLinkCleared, CauseLine(cause)); });
   }
@@ -279,8 +286,11 @@ void PositionWorker::Decide() {
   TellJobChanged();
   const std::int64_t serial = session_->model().fields.serial_number;
   unit_serial_ = serial;
+  // Nothing is written to a unit before its record store has taken a write.
+  if (auto outage = StoreOutage()) return WaitBeforeJob(*outage);
   auto runs = store_->RunsWithSerial(serial);
   if (!runs) {
+    if (auto outage = store_->Probe()) return WaitBeforeJob(*outage);
     UnitEnd end;
     end.step = JobStep::kIdentify;
     end.cause = FailureCause::kRecords;
@@ -292,7 +302,7 @@ void PositionWorker::Decide() {
   if (verdict.kind == UnitVerdict::Kind::kAlreadyDone) {
     UnitEnd end;
     end.state = LineState::kAlreadyDone;
-    end.result = RunResult::kDone;
+    end.ending = RunEnding::Done();
     end.serial = serial;
     return EndUnit(std::move(end), verdict.done_at);
   }
@@ -300,6 +310,7 @@ void PositionWorker::Decide() {
     UnitEnd end;
     end.step = JobStep::kIdentify;
     end.cause = FailureCause::kForeignSerial;
+    end.ending = EndingOf(end.cause);
     end.serial = serial;
     end.detail = l10n::Format(Tr("the unit carries %lld, a number of the job's range another record store counted"),
                               static_cast<long long>(serial));
@@ -337,6 +348,7 @@ void PositionWorker::StartJob(const UnitVerdict& verdict) {
   auto run = store_->StartRun(start);
   if (!run) {
     trace_.reset();
+    if (auto outage = store_->Probe()) return WaitBeforeJob(*outage);
     UnitEnd end;
     end.step = JobStep::kIdentify;
     end.cause = FailureCause::kRecords;
@@ -451,7 +463,10 @@ bool PositionWorker::QueueConstants() {
                            ? store_->KeepSerial(run_, *unit_serial_)
                            : store_->TakeSerial(run_, *job.serial, unit_serial_);
     if (!grant) {
-      FailJob(FailureCause::kRecords, grant.error);
+      // No number without its record: the constants wait for the store.
+      const bool waits = WaitForRecords([this] { RunStep(); },
+                                        [this](const std::string& reason) { FailJob(FailureCause::kRecords, reason); });
+      if (!waits) FailJob(FailureCause::kRecords, grant.error);
       return false;
     }
     given_serial_ = grant.value->serial;
@@ -471,17 +486,34 @@ void PositionWorker::Check() {
   if (auto mismatch = JobMismatch(*snapshot_, session_->model(), given_serial_)) {
     return FailJob(FailureCause::kCheckFailed, *mismatch);
   }
-  UnitEnd end;
-  end.holds = HoldsAtEnd(true, end);
-  RunEnd record{RunResult::kDone, ""};
-  record.image_action = ImageActionSoFar();
-  record.holds_json = HoldsToJson(*end.holds);
-  const EndWriting written = spool_.Record(*store_, run_, record);
+  done_end_ = RunEnd{RunResult::kDone, ""};
+  done_end_.image_action = ImageActionSoFar();
+  done_end_.holds_json = HoldsToJson(HoldsAtEnd(true, {}));
+  // The time it ended, also when the store takes the end later.
+  done_end_.finished = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+  RecordDone(false);
+}
+
+// The store takes the done end, or the unit waits for the store; past the
+// wait its end is kept in the spool, and a unit that was done stays done.
+void PositionWorker::RecordDone(bool keep) {
+  EndWriting written;
+  if (keep || store_->FinishRun(run_, done_end_)) {
+    const bool waits = !keep && WaitForRecords([this] { RecordDone(false); }, [this](const std::string& reason) {
+      AppendLog(reason);
+      RecordDone(true);
+    });
+    if (waits) return;
+    written = spool_.Record(*store_, run_, done_end_);
+  }
   if (written.where == EndWriting::Where::kNowhere) return FailJob(FailureCause::kRecords, written.text);
   if (written.where == EndWriting::Where::kSpool) AppendLog(written.text);
+  NoteSpooled(written);
   phase_ = Phase::kHolding;
+  UnitEnd end;
+  end.holds = HoldsAtEnd(true, end);
   end.state = LineState::kDone;
-  end.result = RunResult::kDone;
+  end.ending = RunEnding::Done();
   end.serial = given_serial_ ? given_serial_ : (snapshot_->job.serial ? unit_serial_ : std::nullopt);
   EndUnit(std::move(end));
 }
@@ -499,6 +531,116 @@ UnitHolds PositionWorker::HoldsAtEnd(bool done, const UnitEnd& end) const {
                       .cause = end.cause,
                       .image = ImageActionSoFar(),
                       .left = step_left_});
+}
+
+// Nothing has been written to the unit: it waits for the store, and is read
+// again once the store answers (another unit may be on the line by then).
+// The line goes back to waiting for a modem if the unit leaves.
+void PositionWorker::WaitBeforeJob(const std::string& outage) {
+  phase_ = Phase::kWaiting;
+  const auto bound = options_.once ? std::optional<RecordsWait::Duration>(options_.records_wait) : std::nullopt;
+  wait_.emplace(Clock::now(), bound, options_.records_retry);
+  wait_detail_ = outage;
+  resume_ = [this] {
+    phase_ = Phase::kIdentifying;
+    Emit(Event());
+    Later([this] { ResetSession(); });
+  };
+  give_up_ = [this](const std::string& reason) {
+    UnitEnd end;
+    end.step = JobStep::kIdentify;
+    end.cause = FailureCause::kRecords;
+    end.detail = reason;
+    EndUnit(std::move(end));
+  };
+  Emit(Event());
+}
+
+// No job starts after a stop, so a unit waiting for its first write does not wait on.
+void PositionWorker::DropWaitBeforeJob() {
+  if (phase_ != Phase::kWaiting || options_.once) return;
+  wait_.reset();
+  phase_ = Phase::kIdle;
+  Emit(Event());
+}
+
+// Why the store cannot be used now (it is opened first if it is not yet),
+// or nothing: a write that went through.
+std::optional<std::string> PositionWorker::StoreOutage() {
+  if (store_) return store_->Probe();
+  auto store = RecordStore::Open(store_location_, StoreMode::kExisting);
+  if (!store) return store.error;
+  store_ = std::move(*store.value);
+  return store_->Probe();
+}
+
+// A store operation of the running job failed. While the store does not
+// answer, the job waits here, between steps, and the link answers the
+// unit's polls as it does between operations; when the store answers, the
+// operation is tried again. It failing with the store answering is the
+// operation's own failure: false.
+bool PositionWorker::WaitForRecords(Resume resume, GiveUp give_up) {
+  if (store_answered_) return false;
+  const auto outage = store_->Probe();
+  if (!outage) {
+    // The probe opened a connection the server had dropped.
+    store_answered_ = true;
+    resume();
+    store_answered_ = false;
+    return true;
+  }
+  wait_.emplace(Clock::now(), options_.records_wait, options_.records_retry);
+  wait_detail_ = *outage;
+  resume_ = std::move(resume);
+  give_up_ = std::move(give_up);
+  AppendLog(l10n::Format(Tr("the records do not answer; the unit waits up to %1$.1f s for them: %2$s"),
+                         Seconds(options_.records_wait), outage->c_str()));
+  Emit(Event());
+  return true;
+}
+
+void PositionWorker::RetryRecords(Clock::time_point now) {
+  if (!wait_ || !wait_->AskNow(now)) return;
+  const auto outage = StoreOutage();
+  const double waited = Seconds(wait_->Length(now));
+  switch (wait_->After(now, !outage)) {
+    case RecordsWait::Next::kWait:
+      wait_detail_ = *outage;
+      return;
+    case RecordsWait::Next::kGiveUp: {
+      // What the unit holds goes with its end as with every failed end.
+      const std::string reason =
+          l10n::Format(Tr("the records did not answer for %1$.1f s, longer than a unit waits for them: %2$s"), waited,
+                       outage->c_str());
+      wait_.reset();
+      resume_ = nullptr;
+      const GiveUp give_up = std::move(give_up_);
+      return give_up(reason);
+    }
+    case RecordsWait::Next::kGoOn: {
+      AppendLog(l10n::Format(Tr("the records answer again after %.1f s"), waited));
+      wait_.reset();
+      give_up_ = nullptr;
+      const Resume resume = std::move(resume_);
+      store_answered_ = true;
+      resume();
+      store_answered_ = false;
+    }
+  }
+}
+
+// An end kept in the spool is written as soon as the store answers again,
+// not only at the next unit's start.
+void PositionWorker::WriteKeptEnds(Clock::time_point now) {
+  if (!kept_ends_ || wait_ || !kept_ends_->AskNow(now) || StoreOutage()) return;
+  kept_ends_.reset();
+  if (auto told = spool_.FlushAndTell(*store_)) AppendLog(*told);
+}
+
+void PositionWorker::NoteSpooled(const EndWriting& written) {
+  if (written.where == EndWriting::Where::kSpool && !kept_ends_) {
+    kept_ends_.emplace(Clock::now(), std::nullopt, options_.records_retry);
+  }
 }
 
 // What each run records of the bench: the station, the position, its socket.
@@ -522,12 +664,11 @@ std::string PositionWorker::ReasonOf(JobStep step, int plan, const std::string& 
 void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int signal) {
   UnitEnd end;
   end.cause = cause;
-  end.signal = signal;
+  end.ending = EndingOf(cause, signal);
   end.detail = detail;
   if (cause == FailureCause::kModemLeft && detail.empty()) end.detail = Tr("the modem stopped polling");
   const bool stopped = cause == FailureCause::kStopped;
   end.state = stopped ? LineState::kStopped : LineState::kFailed;
-  end.result = stopped ? RunResult::kInterrupted : RunResult::kFailed;
   if (phase_ == Phase::kRunning) {
     const Step step = step_ < steps_.size() ? steps_[step_] : Step{JobStep::kNone};
     end.step = step.kind;
@@ -542,7 +683,7 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
       }
     }
     end.reason = ReasonOf(end.step, end.plan, end.detail);
-    RunEnd record{end.result, end.reason};
+    RunEnd record{end.ending.kind, end.reason};
     record.failed_step = end.step;
     record.failed_plan = end.plan;
     record.image_action = ImageActionSoFar();
@@ -550,6 +691,7 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
     record.holds_json = HoldsToJson(*end.holds);
     if (const EndWriting written = spool_.Record(*store_, run_, record); written.where != EndWriting::Where::kStore) {
       end.reason += "; " + written.text;
+      NoteSpooled(written);
     }
   }
   EndUnit(std::move(end));
@@ -557,6 +699,7 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
 
 void PositionWorker::EndUnit(UnitEnd end, const std::string& done_at) {
   if (phase_ == Phase::kFinished) return;
+  wait_.reset();
   end.position = index_;
   end.port = position_.port;
   if (end.reason.empty()) end.reason = ReasonOf(end.step, end.plan, end.detail);
@@ -605,6 +748,7 @@ void PositionWorker::NoModem() {
 
 void PositionWorker::StopNewJobs() {
   stop_new_ = true;
+  DropWaitBeforeJob();
   if (options_.once && phase_ != Phase::kRunning && phase_ != Phase::kFinished) {
     FailJob(FailureCause::kStopped, "");
   }
@@ -613,6 +757,7 @@ void PositionWorker::StopNewJobs() {
 
 void PositionWorker::StopRunning(int signal, const std::string& why) {
   stop_new_ = true;
+  DropWaitBeforeJob();
   if (phase_ == Phase::kRunning || (options_.once && phase_ != Phase::kFinished)) {
     FailJob(FailureCause::kStopped, why, signal);
   }
@@ -645,6 +790,10 @@ PositionEvent PositionWorker::Event() const {
     event.steps = shown(steps_.size()) - 1;
     event.percent = percent_;
     event.serial = given_serial_;
+  }
+  if (wait_) {
+    event.state = LineState::kWaitingRecords;
+    event.detail = wait_detail_;
   }
   return event;
 }

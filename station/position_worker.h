@@ -25,6 +25,8 @@
 #include "station/job_snapshot.h"
 #include "station/line_rule.h"
 #include "station/record_store.h"
+#include "station/records_wait.h"
+#include "station/run_ending.h"
 #include "station/session_lease.h"
 #include "station/unit_decision.h"
 #include "station/holds_at_end.h"
@@ -58,6 +60,18 @@ struct EngineOptions {
   std::int64_t session = 0;  // set by the engine: the records' session id
   std::string end_spool;     // where ends wait when the store is away; the engine fills it in
   std::string station;  // the bench's station name; empty: the host name
+  // How long a job waits at a safe point for a record store that stopped
+  // answering before its unit fails: a database server's restart or a
+  // network blip is over in seconds, and an operator watching a line that
+  // waits should know within half a minute. It also stays below the
+  // session lease's lapse less one renewal (60 s - 10 s), so a store that
+  // is back within the wait renews the lease before it lapses. A unit that
+  // has not started its job waits without a bound (nothing is written to
+  // it); a single run (`once`) waits as long as a job does.
+  std::chrono::milliseconds records_wait{30000};
+  // How often a waiting position asks the store again: one cheap round
+  // trip, and the job goes on within a second of the store's return.
+  std::chrono::milliseconds records_retry{1000};
 };
 
 // A unit's end on a position, for the session's rows and totals.
@@ -65,7 +79,7 @@ struct UnitEnd {
   std::size_t position = 0;
   std::string port;
   LineState state = LineState::kFailed;  // kDone, kAlreadyDone, kFailed, kStopped
-  RunResult result = RunResult::kFailed;
+  RunEnding ending;  // how its job ended; a unit already done is done
   JobStep step = JobStep::kNone;  // the step it failed in
   int plan = 0;
   FailureCause cause = FailureCause::kNone;
@@ -73,7 +87,6 @@ struct UnitEnd {
   std::string reason;  // as the record says it: "step: detail"
   std::optional<std::int64_t> serial;
   bool port_failed = false;  // the port would not open (a run with --once)
-  int signal = 0;            // kStopped: the signal that stopped it, if any
   std::optional<UnitHolds> holds;  // what the unit holds after a run; none when no run began
 };
 
@@ -114,10 +127,13 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool ConfirmWarning(const std::string&) override { return true; }  // asked once for the session
   std::optional<std::string> ChooseFile(const device::FileChoice&) override { return std::nullopt; }
   void ModelChanged(device::ModelPart) override {}
-  void OperationEnded(const link::Outcome& outcome) override;
+  void OperationEnded(const link::OperationEnd& outcome) override;
 
  private:
-  enum class Phase { kIdle, kIdentifying, kRunning, kHolding, kFinished };
+  // kWaiting: the unit is read, and its job waits for the record store.
+  enum class Phase { kIdle, kIdentifying, kWaiting, kRunning, kHolding, kFinished };
+  using Resume = std::function<void()>;
+  using GiveUp = std::function<void(const std::string& reason)>;
   struct Step {
     JobStep kind;
     int plan = 0;  // 1-based for kPlan
@@ -150,11 +166,19 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool QueueStep(const Step& step);
   bool QueueConstants();
   std::optional<int> StoredCopyRow(int plan) const;
-  void ProbeEnded(const link::Outcome& outcome);
+  void ProbeEnded(const link::OperationEnd& outcome);
   bool Probing() const;
   ImageAction ImageActionSoFar() const;
   UnitHolds HoldsAtEnd(bool done, const UnitEnd& end) const;
   void Check();
+  void RecordDone(bool keep);
+  std::optional<std::string> StoreOutage();
+  bool WaitForRecords(Resume resume, GiveUp give_up);
+  void WaitBeforeJob(const std::string& outage);
+  void DropWaitBeforeJob();
+  void RetryRecords(std::chrono::steady_clock::time_point now);
+  void WriteKeptEnds(std::chrono::steady_clock::time_point now);
+  void NoteSpooled(const EndWriting& written);
   void FailJob(FailureCause cause, const std::string& detail, int signal = 0);
   void EndUnit(UnitEnd end, const std::string& done_at = {});
   void NoModem();
@@ -189,6 +213,16 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   bool ever_polled_ = false;
   std::chrono::steady_clock::time_point began_{}, job_began_{}, last_open_try_{};
 
+  // The record store that stopped answering: the wait, what the store said,
+  // what follows its return and what follows the end of the wait.
+  std::optional<RecordsWait> wait_;
+  std::string wait_detail_;
+  Resume resume_;
+  GiveUp give_up_;
+  bool store_answered_ = false;  // a probe just passed: a failure now is the operation's own
+  // An end of this position was kept in the spool: written once the store answers.
+  std::optional<RecordsWait> kept_ends_;
+
   // The current unit's job.
   UnitVerdict verdict_;
   std::optional<std::int64_t> unit_serial_;
@@ -205,6 +239,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::size_t step_ = 0;
   int progress_maximum_ = 0;
   int percent_ = 0;
+  RunEnd done_end_{RunResult::kDone, ""};
   EndSpool spool_{options_.end_spool};
 };
 

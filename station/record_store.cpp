@@ -267,21 +267,9 @@ std::string TextOf(const QVariant& value) { return value.toString().toStdString(
 
 }  // namespace
 
-std::optional<RunResult> RunResultFromText(std::string_view text) { return ValueOf(kRunResultWords, text); }
 const char* ImageActionText(ImageAction action) { return WordOf(kImageActionWords, action); }
 const char* StepKindText(StepKind step) { return WordOf(kStepKindWords, step); }
 const char* SerialKindText(SerialKind kind) { return WordOf(kSerialKindWords, kind); }
-
-const char* RunResultText(RunResult result) {
-  switch (result) {
-    case RunResult::kRunning: return N_("running");
-    case RunResult::kDone: return "done";
-    case RunResult::kFailed: return "failed";
-    case RunResult::kInterrupted: return "interrupted";
-    case RunResult::kAbandoned: return N_("abandoned");
-  }
-  return "?";
-}
 
 // The named connection of one store. QSqlDatabase handles are fetched by
 // name for each statement and never kept, so the connection can be removed

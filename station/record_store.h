@@ -80,14 +80,10 @@
 #include "station/events.h"
 #include "station/job.h"
 #include "station/outcome.h"
+#include "station/run_ending.h"
 #include "station/store_location.h"
 
 namespace orvane::station {
-
-// kAbandoned: the run was `running` when its session's lease lapsed.
-enum class RunResult { kRunning, kDone, kFailed, kInterrupted, kAbandoned };
-const char* RunResultText(RunResult result);  // "running", "done", "failed", "interrupted", "abandoned"
-std::optional<RunResult> RunResultFromText(std::string_view text);
 
 // What became of the job's image: none in the job; written and verified; a
 // verify pass showed the unit already holds it, so it was not written again.

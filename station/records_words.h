@@ -23,11 +23,6 @@ inline constexpr Word<StepKind> kStepKindWords[] = {
     {StepKind::kConstants, "constants"}, {StepKind::kCheck, "check"}};
 inline constexpr Word<SerialKind> kSerialKindWords[] = {
     {SerialKind::kFresh, "fresh"}, {SerialKind::kAgain, "again"}, {SerialKind::kKept, "kept"}};
-inline constexpr Word<RunResult> kRunResultWords[] = {{RunResult::kRunning, "running"},
-                                                      {RunResult::kDone, "done"},
-                                                      {RunResult::kFailed, "failed"},
-                                                      {RunResult::kInterrupted, "interrupted"},
-                                                      {RunResult::kAbandoned, "abandoned"}};
 
 template <typename Enum, std::size_t N>
 const char* WordOf(const Word<Enum> (&words)[N], Enum value) {

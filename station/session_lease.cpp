@@ -26,7 +26,11 @@ SessionLease::SessionLease(std::unique_ptr<RecordStore> store, std::int64_t id, 
 
 SessionLease::~SessionLease() {
   timer_.stop();
-  if (auto error = store_->ReleaseSession(id_); error && log_) log_(*error);
+  // A connection the server dropped (a restart since the last renewal)
+  // fails its first statement and opens again for the next.
+  auto error = store_->ReleaseSession(id_);
+  if (error) error = store_->ReleaseSession(id_);
+  if (error && log_) log_(*error);
 }
 
 // A failed renewal is told once until one succeeds again.

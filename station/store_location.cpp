@@ -213,4 +213,8 @@ Outcome<std::string> DefaultStorePath() {
   return Outcome<std::string>::Done((folder / "station.sqlite").string());
 }
 
+Outcome<std::string> StoreLocationOrDefault(const std::string& given) {
+  return given.empty() ? DefaultStorePath() : Outcome<std::string>::Done(given);
+}
+
 }  // namespace orvane::station

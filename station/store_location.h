@@ -38,5 +38,7 @@ Outcome<StoreLocation> ParseStoreLocation(const std::string& text);
 // $XDG_DATA_HOME/orvane/station.sqlite, or ~/.local/share/orvane/station.sqlite
 // when XDG_DATA_HOME is unset or not an absolute path; the folder is created.
 Outcome<std::string> DefaultStorePath();
+// The store given (--db), or the default one when none is.
+Outcome<std::string> StoreLocationOrDefault(const std::string& given);
 
 }  // namespace orvane::station

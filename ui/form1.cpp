@@ -382,8 +382,7 @@ void TForm1::closeEvent(QCloseEvent* event) { FormClose(event); }
 void TForm1::FormShow() {
   LinkPort().LoadPortSetting();
   OpenLinkPort();
-  session_.FillTimeZoneFromSystem();
-  session_.ResetFileTable();
+  session_.StartAfresh();
 }
 
 // Only Yes closes the window; nothing is saved or logged on the way out.

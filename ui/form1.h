@@ -92,7 +92,7 @@ class TForm1 : public QMainWindow, public device::Host {
   bool ConfirmWarning(const std::string& text) override;
   std::optional<std::string> ChooseFile(const device::FileChoice& choice) override;
   void ModelChanged(device::ModelPart part) override;
-  void OperationEnded(const link::Outcome&) override {}
+  void OperationEnded(const link::OperationEnd&) override {}
 
   // Runs a handler; an error that escapes it is shown in a message box with
   // its text, and the program goes on.

@@ -56,6 +56,7 @@ DayFigures FiguresOfDay(const std::vector<RunRecord>& runs, const std::string& s
         if (run.serial && range && range->Contains(*run.serial)) given.insert(*run.serial);
         break;
       case RunResult::kFailed:
+      case RunResult::kRefused:
         ++figures.failed;
         ++figures.failed_per_hour[hour];
         ++by_step[facts.failed_step];

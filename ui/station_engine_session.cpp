@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
+#include "serial/adapters.h"
 #include "station/job.h"
 #include "station/job_snapshot.h"
 
 namespace orvane::ui {
 
-EngineSession::EngineSession(std::vector<station::Position> positions, std::string store_location,
-                             std::string version, QObject* parent)
+EngineSession::EngineSession(station::Bench bench, std::string store_location, std::string version,
+                             QObject* parent)
     : StationSession(parent),
-      positions_(std::move(positions)),
+      bench_(std::move(bench)),
       store_location_(std::move(store_location)),
       version_(std::move(version)) {}
 
@@ -28,7 +29,7 @@ std::optional<std::string> EngineSession::CheckNumbersLeft(const station::Job& j
 
 std::vector<StationPosition> EngineSession::Positions() const {
   std::vector<StationPosition> shown;
-  for (const station::Position& position : positions_) shown.push_back({position.name, position.socket, position.device});
+  for (const station::Position& position : bench_.positions) shown.push_back({position.name, position.socket, position.device});
   return shown;
 }
 
@@ -38,14 +39,16 @@ std::optional<std::string> EngineSession::Start(const std::string& job_file) {
   if (auto refusal = CheckNumbersLeft(*job.value)) return refusal;
   auto snapshot = station::JobSnapshot::Read(std::move(*job.value));
   if (!snapshot) return snapshot.error;
+  const serial::DeviceFolders folders = serial::DeviceFolders::FromEnvironment();
   std::vector<station::StationPosition> lines;
-  for (const station::Position& position : positions_) lines.push_back({position.device, position.adapter_serial});
+  for (const station::Position& position : bench_.positions) lines.push_back(station::LineOf(position, folders));
   engine_ = std::make_unique<station::StationEngine>();
   connect(engine_.get(), &station::StationEngine::PositionChanged, this, &StationSession::PositionChanged);
   connect(engine_.get(), &station::StationEngine::SessionEnded, this,
           [this](const station::SessionTotals& totals) { emit SessionEnded(TotalsOf(totals)); });
   station::EngineOptions options;
   options.version = version_;
+  options.station = bench_.station;
   engine_->Start(std::move(lines), std::make_shared<const station::JobSnapshot>(std::move(*snapshot.value)),
                  store_location_, options);
   return std::nullopt;

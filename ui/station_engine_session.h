@@ -18,8 +18,9 @@ class EngineSession : public StationSession {
   Q_OBJECT
 
  public:
-  EngineSession(std::vector<station::Position> positions, std::string store_location, std::string version,
-                QObject* parent = nullptr);
+  // The engine's records name the bench's station (the host's name when the
+  // bench names none) and its positions, as the tool's do.
+  EngineSession(station::Bench bench, std::string store_location, std::string version, QObject* parent = nullptr);
 
   std::vector<StationPosition> Positions() const override;
   std::optional<std::string> Start(const std::string& job_file) override;
@@ -29,7 +30,7 @@ class EngineSession : public StationSession {
  private:
   std::optional<std::string> CheckNumbersLeft(const station::Job& job) const;
 
-  std::vector<station::Position> positions_;
+  station::Bench bench_;
   std::string store_location_;
   std::string version_;
   std::unique_ptr<station::StationEngine> engine_;

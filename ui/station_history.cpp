@@ -84,7 +84,8 @@ bool Matches(const HistoryQuery& query, const RunRecord& record) {
 QString ResultText(RunResult result) {
   switch (result) {
     case RunResult::kDone: return QStringLiteral("Готово");
-    case RunResult::kFailed: return QStringLiteral("Ошибка");
+    case RunResult::kFailed:
+    case RunResult::kRefused: return QStringLiteral("Ошибка");
     case RunResult::kInterrupted: return QStringLiteral("Прервано");
     case RunResult::kRunning: return QStringLiteral("Идёт");
     case RunResult::kAbandoned: return QStringLiteral("Не завершено");

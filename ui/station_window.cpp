@@ -10,9 +10,13 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <variant>
 
 #include "device/session.h"
+#include "station/job_check.h"
 #include "ui/dialogs.h"
 #include "ui/look.h"
 #include "ui/station_charts.h"
@@ -37,6 +41,69 @@ QString ConstantsText(const station::Constants& constants) {
   if (constants.local_address) parts << QStringLiteral("местный адрес %1").arg(*constants.local_address);
   if (constants.global_address) parts << QStringLiteral("общий адрес %1").arg(*constants.global_address);
   return parts.join(QStringLiteral(", "));
+}
+
+QString Quoted(const QString& what, const std::string& path) {
+  return QStringLiteral("%1 «%2»").arg(what, FileName(path));
+}
+
+// The file named after the status bar's text, inside its brackets.
+QString After(const QString& file) { return file.left(1).toLower() + file.mid(1); }
+
+QString WhyNotRead(int error) {
+  if (error == ENOENT) return QStringLiteral("такого файла нет");
+  if (error == EACCES) return QStringLiteral("нет прав на чтение");
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString Worded(const QString& file, const device::FileLook& look) {
+  if (look.access == device::FileAccess::kNotRegular) return QStringLiteral("%1 — не обычный файл").arg(file);
+  return QStringLiteral("%1: не удаётся прочитать (%2)").arg(file, WhyNotRead(look.error));
+}
+
+QString Worded(const QString& file, const device::ImageVerdict& verdict) {
+  switch (verdict.rule) {
+    case device::ImageRule::kTooBig:
+      return QStringLiteral("%1 (%2: размер %3 байт, самая большая прошивка — %4 байт)")
+          .arg(QString::fromUtf8(device::kStatusFirmwareTooBig), After(file))
+          .arg(verdict.size)
+          .arg(verdict.limit);
+    case device::ImageRule::kEmpty:
+      return QStringLiteral("%1 пуста: после такой прошивки в пульте не останется основной программы").arg(file);
+    case device::ImageRule::kNotNamed: return QStringLiteral("%1 — не файл прошивки (*.mts)").arg(file);
+    case device::ImageRule::kAccepted: break;
+  }
+  return file;
+}
+
+QString Worded(const QString& file, const device::PlanVerdict& verdict) {
+  switch (verdict.rule) {
+    case device::PlanRule::kTooBig:
+      return QStringLiteral("%1 (%2: размер %3 байт, отправить можно не больше %4)")
+          .arg(QString::fromUtf8(device::kStatusFileTooBig), After(file))
+          .arg(verdict.size)
+          .arg(verdict.limit);
+    case device::PlanRule::kNameMalformed: return QStringLiteral("%1: имя не в кодировке UTF-8").arg(file);
+    case device::PlanRule::kNameNotCp1251:
+      return QStringLiteral("%1: символа «%2» нет в кодовой странице 1251, пульт не сохранит имя")
+          .arg(file, Text(verdict.character));
+    case device::PlanRule::kRingTooShort:
+      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusPlanTooShort), After(file));
+    case device::PlanRule::kNameTooLong:
+      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusNameTooLong), After(file));
+    case device::PlanRule::kNoRoom:
+      return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(device::kStatusFileTooBig), After(file));
+    case device::PlanRule::kAccepted: break;
+  }
+  return file;
+}
+
+// The tool's file checks on a job (provision refuses the same), in the
+// window's words.
+QString Worded(const station::JobFileRefusal& refusal) {
+  const bool image = refusal.part == station::JobFileRefusal::Part::kImage;
+  const QString file = Quoted(image ? QStringLiteral("Прошивка") : QStringLiteral("План"), refusal.path);
+  return std::visit([&file](const auto& why) { return Worded(file, why); }, refusal.why);
 }
 
 int ColumnsFor(std::size_t tiles) {
@@ -118,7 +185,6 @@ StationWindow::StationWindow(StationSession& session, Dialogs& dialogs, StationW
 
   BuildTiles();
   history_->SetStore(setup_.store);
-  job_name_->setText(QStringLiteral("Задание не выбрано"));
   connect(choose_, &QPushButton::clicked, this, [this] { ChooseJobPressed(); });
   connect(start_, &QPushButton::clicked, this, [this] { StartPressed(); });
   connect(stop_, &QPushButton::clicked, this, [this] { StopPressed(); });
@@ -153,6 +219,12 @@ bool StationWindow::LoadJob(const std::string& path) {
     ShowPhase();
     return false;
   }
+  if (const auto refusal = station::CheckJobFiles(*job.value, /*force=*/false)) {
+    job_.reset();
+    ShowRefusal(Worded(*refusal));
+    ShowPhase();
+    return false;
+  }
   job_ = std::move(*job.value);
   job_path_ = path;
   if (setup_.store_error.empty()) refusal_->hide();
@@ -169,6 +241,7 @@ void StationWindow::ChooseJobPressed() {
 void StationWindow::StartPressed() {
   if (!control_.CanStart()) return;
   if (job_) {
+    if (JobFilesRefused()) return;
     const char* warning = job_->image ? device::kReflashWarning : job_->erase ? device::kEraseWarning : nullptr;
     if (warning && !dialogs_.WarningYesNo(this, QString::fromUtf8(warning))) return;
   }
@@ -185,6 +258,7 @@ void StationWindow::StartConfirmed() {
     ShowRefusal(Text(setup_.store_error));
     return;
   }
+  if (JobFilesRefused()) return;
   if (const auto refusal = session_.Start(job_path_)) {
     ShowRefusal(Text(*refusal));
     return;
@@ -208,6 +282,13 @@ void StationWindow::StopPressed() {
   ShowPhase();
 }
 
+// The files may have changed since the job was chosen.
+bool StationWindow::JobFilesRefused() {
+  const auto refusal = station::CheckJobFiles(*job_, /*force=*/false);
+  if (refusal) ShowRefusal(Worded(*refusal));
+  return refusal.has_value();
+}
+
 void StationWindow::ShowRefusal(const QString& text) {
   refusal_->setText(QStringLiteral("✖ Отказ: %1").arg(text));
   refusal_->show();
@@ -216,6 +297,9 @@ void StationWindow::ShowRefusal(const QString& text) {
 void StationWindow::ShowPhase() {
   if (job_) {
     job_name_->setText(QStringLiteral("Задание: %1").arg(FileName(job_path_)));
+  } else {
+    job_name_->setText(QStringLiteral("Задание не выбрано"));
+    summary_->clear();
   }
   start_->setEnabled(control_.CanStart() && job_.has_value());
   choose_->setEnabled(control_.CanStart());

@@ -46,11 +46,13 @@ class StationWindow : public QMainWindow {
   StationWindow(StationSession& session, Dialogs& dialogs, StationWindowSetup setup, QWidget* parent = nullptr);
   ~StationWindow() override;
 
-  // Reads the job file and shows its summary; a job that cannot be read is
-  // shown as a refusal and cannot be started.
+  // Reads the job file and shows its summary; a job that cannot be read, or
+  // whose files the tool would refuse, is shown as a refusal and cannot be
+  // started.
   bool LoadJob(const std::string& path);
   void ChooseJobPressed();
-  // Asks the tool's warning for a job that reflashes or erases, then starts.
+  // Asks the tool's warning for a job that reflashes or erases, then starts;
+  // the job's files are checked again first.
   void StartPressed();
   // Starts without the warning: the operator answered it by --start.
   void StartConfirmed();
@@ -73,6 +75,7 @@ class StationWindow : public QMainWindow {
 
  private:
   void BuildTiles();
+  bool JobFilesRefused();
   void ShowRefusal(const QString& text);
   void ShowPhase();
   void OnPosition(const station::PositionEvent& event);

@@ -30,7 +30,7 @@ class QuietHost : public orvane::device::Host {
     return path;
   }
   void ModelChanged(orvane::device::ModelPart) override {}
-  void OperationEnded(const orvane::link::Outcome&) override {}
+  void OperationEnded(const orvane::link::OperationEnd&) override {}
 
   std::size_t written = 0;
   std::string path;

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "link/payloads.h"
 #include "sim/simulator.h"
 #include "station/job_snapshot.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "serial/link_port.h"
 
 namespace orvane::cli {

@@ -87,6 +87,8 @@ TEST(Options, EveryRefusalSaysWhatIsWrongInItsOwnWords) {
       {{"constants", "--tz"}, "--tz needs a value"},
       {{"constants", "--global", "-1"}, "--global must be a whole number from 0 to 65535, not \"-1\""},
       {{"--yes=no", "erase"}, "--yes takes no value"},
+      {{"ports", "--verbose=yes"}, "--verbose takes no value"},
+      {{"history", "--since"}, "--since needs a value"},
       {{"--port", "", "status"}, "--port needs a name"},
       {{"constants", "--id", "ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ"}, "--id holds at most 20 characters"},
       {{"put", "x", "--serial=5"}, "--serial belongs to the constants command"},

@@ -22,14 +22,14 @@ namespace fs = std::filesystem;
 struct OutcomeCase {
   const char* what;
   Step step;
-  std::vector<link::Outcome> outcomes;  // handed over one by one
+  std::vector<link::OperationEnd> outcomes;  // handed over one by one
   int exit_status;
   std::string error;  // part of the result's error, "" for none
   bool has_device;
 };
 
-link::Outcome VerifyFailedAt(std::uint16_t offset) {
-  link::Outcome outcome = link::Outcome::Cleared(link::EndCause::kVerifyFailed, {});
+link::OperationEnd VerifyFailedAt(std::uint16_t offset) {
+  link::OperationEnd outcome = link::OperationEnd::Cleared(link::EndCause::kVerifyFailed, {});
   outcome.verify_command = 2;
   outcome.verify_offset = offset;
   return outcome;
@@ -71,18 +71,18 @@ class PortRunTest : public ::testing::Test {
 TEST_F(PortRunTest, TheOutcomesAloneDecideTheResultAndTheExitStatus) {
   const std::string image = WriteFile("a.mts", 100);
   const OutcomeCase cases[] = {
-      {"status", Step::Status(), {link::Outcome::Done()}, 0, "", true},
+      {"status", Step::Status(), {link::OperationEnd::Done()}, 0, "", true},
       {"erase, then the modem falls silent", Step::Erase(),
-       {link::Outcome::Done(), link::Outcome::Cleared(link::EndCause::kNotConnected, {})}, 1, "Модем не подключен!",
+       {link::OperationEnd::Done(), link::OperationEnd::Cleared(link::EndCause::kNotConnected, {})}, 1, "Модем не подключен!",
        false},
-      {"verify finds a difference", Step::Verify(image), {link::Outcome::Done(), VerifyFailedAt(0x40)}, 1,
+      {"verify finds a difference", Step::Verify(image), {link::OperationEnd::Done(), VerifyFailedAt(0x40)}, 1,
        "Ошибка верификации", true},
       {"put, and the directory shows nothing new", Step::Put(WriteFile("p.yp1", 10)),
-       {link::Outcome::Done(), link::Outcome::Done()}, 1, "did not store", false},
-      {"put of a file larger than the free space", Step::Put(WriteFile("big.yp1", 9990)), {link::Outcome::Done()}, 2,
+       {link::OperationEnd::Done(), link::OperationEnd::Done()}, 1, "did not store", false},
+      {"put of a file larger than the free space", Step::Put(WriteFile("big.yp1", 9990)), {link::OperationEnd::Done()}, 2,
        "Файл слишком большой", false},
       {"a constants read that ends with entries behind it", Step::Status(),
-       {link::Outcome::Cleared(link::EndCause::kClearedByAnswer, {})}, 1, "Очередь команд очищена!", false},
+       {link::OperationEnd::Cleared(link::EndCause::kClearedByAnswer, {})}, 1, "Очередь команд очищена!", false},
   };
   for (const OutcomeCase& c : cases) {
     SCOPED_TRACE(c.what);

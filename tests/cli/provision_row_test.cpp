@@ -16,10 +16,10 @@ TEST(ProvisionRow, TableAndJsonSayWhatTheUnitHolds) {
   const UnitHolds in_part{MainProgram::kWrittenInPart, UnitFiles::kUntouched};
   const UnitHolds whole{MainProgram::kWhole, UnitFiles::kAsJobWants, 0, true, true, true};
   const std::vector<ProvisionRow> rows = {
-      {"COM3", 1, "failed", std::nullopt, "image: Порт связи потерян!", in_part},
-      {"COM4", 0, "done", 100001, "", whole},
-      {"COM5", 1, "failed", 100002, "check: records away", whole},
-      {"COM6", 1, "failed", std::nullopt, "Порт связи не может быть открыт."},
+      {"COM3", station::RunEnding::Failed(), std::nullopt, "image: Порт связи потерян!", in_part},
+      {"COM4", station::RunEnding::Done(), 100001, "", whole},
+      {"COM5", station::RunEnding::Failed(), 100002, "check: records away", whole},
+      {"COM6", station::RunEnding::Failed(), std::nullopt, "Порт связи не может быть открыт."},
   };
   EXPECT_EQ(FormatProvisionTable(rows),
             "port  result  serial  reason\n"

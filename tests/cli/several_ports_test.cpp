@@ -51,10 +51,10 @@ TEST(SeveralPorts, ArgumentsOfParsedOptionsParseBackTheSame) {
 }
 
 TEST(SeveralPorts, AResultCarriesItsPortItsStatusAndWhatWentWrong) {
-  PortResult done{.port = "COM3", .end = PortResult::End::kDone, .error = "", .device = device::DeviceModel{},
+  PortResult done{.port = "COM3", .end = RunEnding::Done(), .error = "", .device = device::DeviceModel{},
                   .verify = std::nullopt};
   done.device->free_space = 5;
-  const PortResult failed{.port = "COM4", .end = PortResult::End::kLinkFailed, .error = "Модем не подключен!",
+  const PortResult failed{.port = "COM4", .end = RunEnding::Failed(), .error = "Модем не подключен!",
                           .device = std::nullopt, .verify = std::nullopt};
   EXPECT_EQ(FormatPortResult(done, true),
             "{\"port\":\"COM3\",\"exit\":0,\"files\":[],\"free\":5,\"constants\":{\"id\":\"\",\"tz\":0,"
@@ -66,7 +66,7 @@ TEST(SeveralPorts, AResultCarriesItsPortItsStatusAndWhatWentWrong) {
 
 // What a child hands over is what its parent prints.
 TEST(SeveralPorts, AResultLineCarriesTheWholeResult) {
-  PortResult differs{.port = "/dev/pts/3", .end = PortResult::End::kLinkFailed,
+  PortResult differs{.port = "/dev/pts/3", .end = RunEnding::Failed(),
                      .error = "Ошибка верификации записанных данных!", .device = device::DeviceModel{},
                      .verify = VerifyResult{"a.mts", 4096, 2976, false}};
   differs.device->directory.files = {device::FileRecord{1, "C:\\план.yp1", 2, 1500}};

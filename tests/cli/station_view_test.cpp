@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "l10n/l10n.h"
-#include "link/outcome.h"
+#include "link/operation_end.h"
 
 namespace orvane::cli {
 namespace {
@@ -72,6 +72,10 @@ TEST(StationView, WithoutATerminalEachEventIsOneLine) {
     };
     PositionEvent done = event(0, LineState::kDone);
     done.serial = 100000;
+    PositionEvent waiting = event(1, LineState::kWaitingRecords);
+    waiting.detail = "the station records at db cannot be used now: server closed the connection\nunexpectedly";
+    PositionEvent still_waiting = waiting;
+    still_waiting.detail = "the station records at db cannot be used now: connection refused";
     PositionEvent changed = done;
     changed.job_changed = "/jobs/a.yp1";
     const std::string t = "2026-12-09T17:49:03+03:00 ";
@@ -86,6 +90,10 @@ TEST(StationView, WithoutATerminalEachEventIsOneLine) {
         {[&] { view.Event(step(2, station::JobStep::kPlan, 0)); }, t + "COM3: step 2/3 put\n"},
         {[&] { view.Log(0, link::kLogNotConnected); }, t + "COM3: " + link::kLogNotConnected + "\n"},
         {[&] { view.Log(1, "first\r\n\r\nsecond\n"); }, t + "COM5: first; second\n"},
+        {[&] { view.Event(waiting); },
+         t + "COM5: waiting for the records: the station records at db cannot be used now: server closed the "
+             "connection; unexpectedly\n"},
+        {[&] { view.Event(still_waiting); }, ""},
         {[&] { view.Event(event(1, LineState::kFailed)); }, ""},
         {[&] {
            view.Event(event(1, LineState::kFailed),

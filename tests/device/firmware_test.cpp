@@ -118,7 +118,7 @@ TEST_F(FirmwareTest, TooLargeImageIsRefusedInTheLogWithNothingQueued) {
   EXPECT_EQ(session.model().status_panel, "Файл слишком большой!");
   EXPECT_THAT(host.log, ElementsAre("Файл слишком большой!"));
   ASSERT_EQ(host.outcomes.size(), 1u);
-  EXPECT_EQ(host.outcomes[0].kind, link::Outcome::Kind::kRefused);
+  EXPECT_EQ(host.outcomes[0].kind, link::OperationEnd::Kind::kRefused);
   EXPECT_EQ(host.outcomes[0].refusal, link::Refusal::kFirmwareTooBig);
   session.Refresh();
   EXPECT_EQ(session.model().status_panel, "");

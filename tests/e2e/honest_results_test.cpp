@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace orvane::e2e {

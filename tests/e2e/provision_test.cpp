@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <QJsonArray>
+#include <QSysInfo>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -176,30 +177,37 @@ TEST_P(Provision, ASecondPlanThatDoesNotFitFailsThatModemAloneWithItsRecord) {
   }
 }
 
-// Killed once as soon as its record holds a serial number and once early,
-// then run to the end, and another modem after it: the killed runs are
-// marked abandoned by the next session, and no number is on two modems or
-// in two records done.
+// Killed once as soon as its record holds a serial number, once early, and
+// once as a watching station early, then run to the end, and another modem
+// after it: the killed runs are marked abandoned by the next session, none
+// is left running, and no number is on two modems or in two records done.
 TEST_P(Provision, ARunKilledOutrightAndStartedAgainGivesNoNumberTwice) {
   StartConsole(0, {"--poll-interval-us", "5000"});
   StartConsole(1);
   const std::string job = WriteJob();
   auto store = station::RecordStore::Open(database_->location(), station::StoreMode::kCreate);
   ASSERT_TRUE(store) << store.error;
-  for (const bool after_serial : {true, false}) {
-    SCOPED_TRACE(after_serial ? "killed once it has a number" : "killed early");
-    Background tool(Tool({"--port", consoles_[0]->port(), "--yes", "provision", job}), ToolEnvironment());
+  const std::string ports = Path("ports");
+  std::filesystem::create_directories(ports);
+  std::filesystem::create_symlink(consoles_[0]->port(), ports + "/COM3");
+  std::size_t kills = 0;
+  for (const auto& [after_serial, watch] : {std::pair{true, false}, {false, false}, {false, true}}) {
+    SCOPED_TRACE(after_serial ? "killed once it has a number" : watch ? "a watch killed early" : "killed early");
+    Background tool(watch ? Tool({"--port", "all", "--yes", "provision", "--watch", job})
+                          : Tool({"--port", consoles_[0]->port(), "--yes", "provision", job}),
+                    ToolEnvironment({{"ORVANE_PORT_DIR", ports}}));
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     // A unit's run is recorded once its job starts (the unit read, nothing
     // written before): killed early means killed in its job, before a number.
+    // The run is this tool's: the rows before it are the killed tools'.
     for (bool ready = false; !ready && std::chrono::steady_clock::now() < deadline;) {
       std::this_thread::sleep_for(5ms);
       const auto runs = (*store.value)->History({});
       ASSERT_TRUE(runs) << runs.error;
-      ready = std::any_of(runs.value->begin(), runs.value->end(), [after_serial](const auto& r) {
-        return r.result == station::RunResult::kRunning && r.serial.has_value() == after_serial;
-      });
+      ready = runs.value->size() > kills && runs.value->back().result == station::RunResult::kRunning &&
+              runs.value->back().serial.has_value() == after_serial;
     }
+    ++kills;
     tool.Signal(SIGKILL);
     EXPECT_EQ(tool.Wait(10s).signal, SIGKILL);
   }
@@ -207,12 +215,14 @@ TEST_P(Provision, ARunKilledOutrightAndStartedAgainGivesNoNumberTwice) {
   ASSERT_EQ(Run({"--port", consoles_[1]->port(), "--yes", "-q", "provision", job}).exit_status, 0);
 
   const auto records = History();
-  ASSERT_EQ(records.size(), 4u);
+  ASSERT_EQ(records.size(), 5u);
   // The killed tool's session held its positions; the next one on this host
   // finds its process gone, takes them and marks its runs abandoned.
   EXPECT_EQ(records[0]["result"].toString(), "abandoned");
   EXPECT_FALSE(records[0]["serial"].isNull());
   EXPECT_EQ(records[1]["result"].toString(), "abandoned");
+  EXPECT_EQ(records[2]["result"].toString(), "abandoned");
+  EXPECT_EQ(records[2]["position"].toString(), "COM3") << "the watch's run";
   std::set<std::int64_t> taken;
   for (const QJsonObject& record : records) {
     if (record["serial"].isNull() || record["result"].toString() != "done") continue;
@@ -220,12 +230,12 @@ TEST_P(Provision, ARunKilledOutrightAndStartedAgainGivesNoNumberTwice) {
   }
   // A number the killed run may have written is given again only to the
   // modem that carries it, the one on the same cable.
-  if (records[2]["serial"] == records[0]["serial"]) {
-    EXPECT_EQ(records[2]["port"], records[0]["port"]);
+  if (records[3]["serial"] == records[0]["serial"]) {
+    EXPECT_EQ(records[3]["port"], records[0]["port"]);
   }
-  EXPECT_NE(records[3]["serial"], records[0]["serial"]);
-  ExpectProvisioned(StopConsole(0), records[2]["serial"].toInteger());
-  ExpectProvisioned(StopConsole(1), records[3]["serial"].toInteger());
+  EXPECT_NE(records[4]["serial"], records[0]["serial"]);
+  ExpectProvisioned(StopConsole(0), records[3]["serial"].toInteger());
+  ExpectProvisioned(StopConsole(1), records[4]["serial"].toInteger());
 }
 
 TEST_P(Provision, TwoToolsAtOnceOnOneDatabaseNeverGiveANumberTwice) {
@@ -272,6 +282,12 @@ TEST_P(Provision, WatchRunsEachPortAsItAppearsAndEndsInTwoStepsOnCtrlC) {
 
   StartConsole(0, link("COM3"));
   ASSERT_TRUE(tool.WaitForOutput("COM3: done, serial ", 20s)) << tool.out();
+  // A second session on a position the watch holds is refused at its start.
+  const RunResult rival = Run({"--port", "COM3", "--yes", "provision", WriteJob()}, {{"ORVANE_PORT_DIR", ports}});
+  EXPECT_EQ(rival.exit_status, 2) << rival.err;
+  EXPECT_NE(rival.err.find("COM3 already taken by the session on " + QSysInfo::machineHostName().toStdString()),
+            std::string::npos)
+      << rival.err;
   StartConsole(1, link("COM4"));
   ASSERT_TRUE(tool.WaitForOutput("COM4: done, serial ", 20s)) << tool.out();
   StopConsole(0);

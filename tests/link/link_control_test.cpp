@@ -618,7 +618,7 @@ TEST_F(LinkControlTest, AnswersToEveryFrameOfAResentEntryTeachTheTimeOut) {
 struct EndCase {
   const char* name;
   void (*run)(LinkControlTest&);
-  Outcome::Kind kind;
+  OperationEnd::Kind kind;
   EndCause cause;
   std::optional<std::uint16_t> offset;
   Leftover left;
@@ -631,7 +631,7 @@ const EndCase kEndCases[] = {
        t.Receive(Frame(kDirectory, {1}));
        t.Poll();
        t.Receive(Frame(kDeleteFile));
-     }, Outcome::Kind::kDone, EndCause::kPortClosed, std::nullopt, {}},
+     }, OperationEnd::Kind::kDone, EndCause::kPortClosed, std::nullopt, {}},
     {"verify fails at a chunk", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x01, 32});
        t.Enqueue(kFirmwareVerify, Bytes{0x20, 0x01, 32});
@@ -640,12 +640,12 @@ const EndCase kEndCases[] = {
        t.Receive(Frame(kFirmwareVerify, {0x00, 0x01, 0}));
        t.Poll();
        t.Receive(Frame(kFirmwareVerify, {0x20, 0x01, 1}));
-     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0120, {.entries = 1}},
+     }, OperationEnd::Kind::kCleared, EndCause::kVerifyFailed, 0x0120, {.entries = 1}},
     {"verify fails at the last chunk", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareVerify, Bytes{0x40, 0x00, 32});
        t.Poll();
        t.Receive(Frame(kFirmwareVerify, {0x40, 0x00, 1}));
-     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0040, {}},
+     }, OperationEnd::Kind::kCleared, EndCause::kVerifyFailed, 0x0040, {}},
     {"verify fails in the answer to a copy of a chunk already popped", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x01, 32});
        t.Enqueue(kFirmwareVerify, Bytes{0x20, 0x01, 32});
@@ -654,13 +654,13 @@ const EndCase kEndCases[] = {
        t.Poll();  // a quick copy of the chunk
        t.Receive(Frame(kFirmwareVerify, {0x00, 0x01, 0}));
        t.Receive(Frame(kFirmwareVerify, {0x00, 0x01, 1}));
-     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, 0x0100, {.entries = 2, .firmware_verifies = 1}},
+     }, OperationEnd::Kind::kCleared, EndCause::kVerifyFailed, 0x0100, {.entries = 2, .firmware_verifies = 1}},
     {"verify fails about no chunk that was sent", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareVerify, Bytes{0x00, 0x01, 32});
        t.Enqueue(kDirectory, {});
        t.Poll();
        t.Receive(Frame(kFirmwareVerify, {0x10, 0x00, 1}));
-     }, Outcome::Kind::kCleared, EndCause::kVerifyFailed, std::nullopt,
+     }, OperationEnd::Kind::kCleared, EndCause::kVerifyFailed, std::nullopt,
      {.entries = 2, .firmware_verifies = 1, .head_sent = true}},
     {"watchdog", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareWrite, Bytes{0x00, 0x00, 32});
@@ -668,7 +668,7 @@ const EndCase kEndCases[] = {
        t.Enqueue(kFileChunk, Bytes{8, 0, 1, 7});
        t.Poll();
        t.link().WatchdogExpired();
-     }, Outcome::Kind::kCleared, EndCause::kNotConnected, std::nullopt,
+     }, OperationEnd::Kind::kCleared, EndCause::kNotConnected, std::nullopt,
      {.entries = 3, .firmware_writes = 2, .file_chunks = 1, .head_sent = true, .firmware_written = true,
       .file_in_progress = true}},
     {"no answer", [](LinkControlTest& t) {
@@ -678,7 +678,7 @@ const EndCase kEndCases[] = {
        t.Poll();
        t.Advance(LinkControl::kStallLimit);
        t.Poll();
-     }, Outcome::Kind::kCleared, EndCause::kNoAnswer, std::nullopt,
+     }, OperationEnd::Kind::kCleared, EndCause::kNoAnswer, std::nullopt,
      {.entries = 1, .file_creates = 1, .head_sent = true, .file_in_progress = true}},
     {"constants answer with entries behind", [](LinkControlTest& t) {
        Bytes block(34, 0);
@@ -688,7 +688,7 @@ const EndCase kEndCases[] = {
        t.Enqueue(kEraseAll, {});
        t.Poll();
        t.Receive(Frame(kConstantsRead, block));
-     }, Outcome::Kind::kCleared, EndCause::kClearedByAnswer, std::nullopt, {.entries = 1}},
+     }, OperationEnd::Kind::kCleared, EndCause::kClearedByAnswer, std::nullopt, {.entries = 1}},
     {"port lost in the middle of a reflash", [](LinkControlTest& t) {
        t.Enqueue(kFirmwareWrite, Bytes{0x00, 0x00, 32});
        t.Enqueue(kFirmwareWrite, Bytes{0x20, 0x00, 32});
@@ -696,7 +696,7 @@ const EndCase kEndCases[] = {
        t.Poll();
        t.Receive(Frame(kFirmwareWrite, {0x00}));
        t.link().PortLost();
-     }, Outcome::Kind::kCleared, EndCause::kPortLost, std::nullopt,
+     }, OperationEnd::Kind::kCleared, EndCause::kPortLost, std::nullopt,
      {.entries = 2, .firmware_writes = 1, .firmware_verifies = 1, .firmware_written = true}},
     {"cancelled while a file's chunks wait", [](LinkControlTest& t) {
        t.Enqueue(kCreateFile, Bytes{0, 0, 9, 0, 1, 'x', 1, 0});
@@ -706,12 +706,12 @@ const EndCase kEndCases[] = {
        t.Poll();
        t.Receive(Frame(kCreateFile));
        t.link().Cancel();
-     }, Outcome::Kind::kCleared, EndCause::kCancelled, std::nullopt,
+     }, OperationEnd::Kind::kCleared, EndCause::kCancelled, std::nullopt,
      {.entries = 2, .file_chunks = 1, .file_in_progress = true}},
     {"port closed under it", [](LinkControlTest& t) {
        t.Enqueue(kEraseAll, {});
        t.link().ClearQueue();
-     }, Outcome::Kind::kCleared, EndCause::kPortClosed, std::nullopt, {.entries = 1}},
+     }, OperationEnd::Kind::kCleared, EndCause::kPortClosed, std::nullopt, {.entries = 1}},
 };
 
 TEST_F(LinkControlTest, EveryEndingIsReportedOnceWithWhatItLeft) {
@@ -720,9 +720,9 @@ TEST_F(LinkControlTest, EveryEndingIsReportedOnceWithWhatItLeft) {
     Connect();
     c.run(*this);
     ASSERT_EQ(host.outcomes.size(), 1u);
-    const Outcome& outcome = host.outcomes.front();
+    const OperationEnd& outcome = host.outcomes.front();
     EXPECT_EQ(outcome.kind, c.kind);
-    if (c.kind == Outcome::Kind::kCleared) {
+    if (c.kind == OperationEnd::Kind::kCleared) {
       EXPECT_EQ(outcome.cause, c.cause);
     }
     EXPECT_EQ(outcome.verify_offset, c.offset);
@@ -741,7 +741,7 @@ TEST_F(LinkControlTest, EveryEndingIsReportedOnceWithWhatItLeft) {
 // The line after an operation cut short says what it leaves on the console.
 TEST(LeftoverLine, SaysWhatAnOperationCutShortLeavesOnTheConsole) {
   const auto cleared = [](EndCause cause, Leftover left, std::uint8_t verify_command = 0) {
-    Outcome outcome = Outcome::Cleared(cause, left);
+    OperationEnd outcome = OperationEnd::Cleared(cause, left);
     outcome.verify_command = verify_command;
     return LeftoverLine(outcome);
   };
@@ -754,7 +754,7 @@ TEST(LeftoverLine, SaysWhatAnOperationCutShortLeavesOnTheConsole) {
       << "a verify alone wrote nothing";
   EXPECT_EQ(cleared(EndCause::kNotConnected, {.file_creates = 1, .file_chunks = 4}), nullptr)
       << "the create never went out";
-  EXPECT_EQ(LeftoverLine(Outcome::Done()), nullptr);
+  EXPECT_EQ(LeftoverLine(OperationEnd::Done()), nullptr);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ class ConnectionHost : public link::LinkHost, public link::ResponseHandlers {
   void SetProgressMaximum(int) override {}
   void SetProgressPosition(int) override {}
   void SetQueueCounter(const std::string&) override {}
-  void OperationEnded(const link::Outcome& outcome) override { outcomes.push_back(outcome); }
+  void OperationEnded(const link::OperationEnd& outcome) override { outcomes.push_back(outcome); }
 
   void Refresh() override {}
   void HandleConstants(const link::FrameView&) override {}
@@ -42,7 +42,7 @@ class ConnectionHost : public link::LinkHost, public link::ResponseHandlers {
   void HandleFreeSpace(const link::FrameView&) override {}
 
   std::vector<std::string>& log;  // the link's lines and the port's, in order
-  std::vector<link::Outcome> outcomes;
+  std::vector<link::OperationEnd> outcomes;
   int directories = 0;
 
  private:

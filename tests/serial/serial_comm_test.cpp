@@ -292,25 +292,20 @@ TEST_F(CommTest, FarSideThatNeverReadsBoundsTheBacklogAndLosesNothingAccepted) {
   EXPECT_EQ(hangups, 0);
 }
 
-// Line events are not reported: a read whose bytes hold the event character
-// (0) leaves no event to collect, and a short read leaves the next one
-// pending without asking the driver.
-TEST(FdPortOnPty, ReadsReportNoLineEventsAndAShortReadLeavesTheNextPending) {
+// A short read leaves the next one pending without asking the driver.
+TEST(FdPortOnPty, AShortReadLeavesTheNextPending) {
   PtyPair pty;
   std::unique_ptr<FdPort> port;
   ASSERT_EQ(FdPort::Open(pty.port(), port), FdPort::OpenResult::kOpened);
-  ASSERT_TRUE(port->SetCommState(Dcb{}) && port->SetCommMask(kCommMask));
+  ASSERT_TRUE(port->SetCommState(Dcb{}));
   std::uint8_t buffer[64];
   std::size_t count = 0;
-  std::uint32_t events = 0;
   for (const Bytes& block : {Bytes{0x55, 0x00, 0x07}, Bytes{0x01, 0x02}}) {
     ASSERT_TRUE(pty.Write(block));
     pollfd entry{port->fd(), POLLIN, 0};
     ASSERT_EQ(poll(&entry, 1, 3000), 1);
     ASSERT_EQ(port->Read(buffer, sizeof buffer, count), PortIo::Io::kDone);
     EXPECT_EQ(Bytes(buffer, buffer + count), block);
-    EXPECT_EQ(port->WaitCommEvent(events), PortIo::Io::kPending);
-    EXPECT_EQ(events, 0u);
     EXPECT_EQ(port->Read(buffer, sizeof buffer, count), PortIo::Io::kPending);
   }
 }
@@ -462,61 +457,25 @@ TEST_F(CommTest, DestroyingAnOpenComponentClosesItsPort) {
 
 // ---- The notification handler ----
 
-class HandlerTest : public ::testing::Test {
- protected:
-  void Record(TSerialComm::TNotifyEvent& event, const std::string& name) {
-    event = [this, name] { calls.push_back(name); };
-  }
-  void SetUp() override {
-    Record(comm.OnCommEvent, "CommEvent");
-    Record(comm.OnChangeCTS, "ChangeCTS");
-    Record(comm.OnSetCTS, "SetCTS");
-    Record(comm.OnClearCTS, "ClearCTS");
-    Record(comm.OnChangeDSR, "ChangeDSR");
-    Record(comm.OnSetDSR, "SetDSR");
-    Record(comm.OnClearDSR, "ClearDSR");
-    Record(comm.OnBreak, "Break");
-    Record(comm.OnEventChar, "EventChar");
-    comm.OnError = [this](std::uint32_t code) { calls.push_back("Error " + std::to_string(code)); };
-  }
+TEST(HandlerTest, DataHangupsThreadStartsAndUnknownCodes) {
   TSerialComm comm;
   std::vector<std::string> calls;
-};
-
-TEST_F(HandlerTest, LineEventsFireInTheirOrderWithTheLineState) {
-  comm.HandleNotification({MSG_COMM_EVENT, 0, EV_CTS | EV_DSR | (MS_CTS_ON << 16), 0, {}});
-  EXPECT_EQ(calls, (std::vector<std::string>{"CommEvent", "ChangeCTS", "SetCTS", "ChangeDSR", "ClearDSR"}));
-  EXPECT_EQ(comm.EventMask(), EV_CTS | EV_DSR);
-  EXPECT_EQ(comm.ModemStatus(), MS_CTS_ON);
-}
-
-TEST_F(HandlerTest, ErrorEventCarriesTheFlagsOfItsNotification) {
-  comm.HandleNotification({MSG_COMM_EVENT, 0, EV_ERR | EV_BREAK | EV_RXFLAG, CE_FRAME | CE_BREAK, {}});
-  EXPECT_EQ(calls, (std::vector<std::string>{"CommEvent", "Error 24", "EventChar", "Break"}));
-}
-
-TEST_F(HandlerTest, EventThatCameWithDataFollowsItsBytes) {
-  comm.OnReceiveData = [this](const std::uint8_t*, std::uint16_t length) {
-    calls.push_back("Data " + std::to_string(length));
+  comm.OnReceiveData = [&calls](const std::uint8_t* bytes, std::uint16_t length) {
+    calls.push_back("Data " + std::to_string(length) + " " + std::to_string(bytes[0]));
   };
-  comm.HandleNotification({MSG_COMM_DATA, 2, 0, CE_FRAME, {1, 0, 0}, EV_RXFLAG | EV_ERR});
-  comm.HandleNotification({MSG_COMM_DATA, 1, 0, 0, {5, 0}, 0});
-  EXPECT_EQ(calls, (std::vector<std::string>{"Data 2", "CommEvent", "Error 8", "EventChar", "Data 1"}));
-  EXPECT_EQ(comm.EventMask(), EV_RXFLAG | EV_ERR);
-}
-
-TEST_F(HandlerTest, ThreadStartsAndUnknownCodesAndUnassignedEvents) {
-  comm.HandleNotification({MSG_THREAD_STARTED, 0, 0, 0, {}});
+  comm.OnRequestHangup = [&calls] { calls.push_back("Hangup"); };
+  comm.HandleNotification({MSG_COMM_DATA, 2, 0, {7, 8, 0}});
+  comm.HandleNotification({MSG_THREAD_STARTED, 0, 0, {}});
   EXPECT_TRUE(comm.ReaderStarted());
   EXPECT_FALSE(comm.WriterStarted());
-  comm.HandleNotification({MSG_THREAD_STARTED, 1, 0, 0, {}});
+  comm.HandleNotification({MSG_THREAD_STARTED, 1, 0, {}});
   EXPECT_TRUE(comm.WriterStarted());
-  comm.HandleNotification({1029, 0, 0, 0, {}});
+  comm.HandleNotification({1028, 0, 0, {}});
+  comm.HandleNotification({MSG_REQUEST_HANGUP, 0, 0, {}});
+  EXPECT_EQ(calls, (std::vector<std::string>{"Data 2 7", "Hangup"}));
   TSerialComm bare;  // nothing assigned: every notification is skipped
-  bare.HandleNotification({MSG_COMM_EVENT, 0, kCommMask | 0xF00000u, 1, {}});
-  bare.HandleNotification({MSG_COMM_DATA, 2, 0, 0, {1, 2, 0}});
-  bare.HandleNotification({MSG_REQUEST_HANGUP, 0, 0, 0, {}});
-  EXPECT_TRUE(calls.empty());
+  bare.HandleNotification({MSG_COMM_DATA, 2, 0, {1, 2, 0}});
+  bare.HandleNotification({MSG_REQUEST_HANGUP, 0, 0, {}});
 }
 
 }  // namespace

@@ -30,36 +30,15 @@ struct WriteStep {
 // pending, writes everything, and ends every wait on the close event.
 class ScriptedPort : public PortIo {
  public:
-  bool mask_ok = true;
-  std::uint32_t modem_status = 0;
-  std::deque<std::pair<Io, std::uint32_t>> event_waits;
-  std::deque<std::pair<Io, std::uint32_t>> event_results;
-  std::deque<bool> clear_errors_ok;
-  std::uint32_t error_flags = 0;
   std::deque<ReadStep> reads;
   std::deque<WriteStep> writes;
   std::deque<Wake> wakes;
   std::function<void()> after_read;
 
-  std::vector<std::uint32_t> masks;
   std::vector<std::size_t> write_sizes;
   Bytes written;
   std::vector<bool> purges;  // true: receive side
 
-  bool SetCommMask(std::uint32_t mask) override {
-    masks.push_back(mask);
-    return mask == 0 || mask_ok;
-  }
-  std::uint32_t GetModemStatus() override { return modem_status; }
-  Io WaitCommEvent(std::uint32_t& events) override { return Next(event_waits, events, Io::kPending); }
-  Io CommEventResult(std::uint32_t& events) override { return Next(event_results, events, Io::kFailed); }
-  bool ClearCommError(std::uint32_t& errors) override {
-    errors = error_flags;
-    if (clear_errors_ok.empty()) return true;
-    const bool ok = clear_errors_ok.front();
-    clear_errors_ok.pop_front();
-    return ok;
-  }
   Io Read(std::uint8_t* buffer, std::size_t size, std::size_t& count) override {
     if (reads.empty()) return Io::kPending;
     ReadStep step = reads.front();
@@ -86,15 +65,6 @@ class ScriptedPort : public PortIo {
     const Wake wake = wakes.front();
     wakes.pop_front();
     return wake;
-  }
-
- private:
-  static Io Next(std::deque<std::pair<Io, std::uint32_t>>& script, std::uint32_t& events, Io otherwise) {
-    if (script.empty()) return otherwise;
-    const auto [io, bits] = script.front();
-    script.pop_front();
-    events = bits;
-    return io;
   }
 };
 
@@ -125,12 +95,10 @@ class ThreadsTest : public ::testing::Test {
   void RunReader() {
     TReadThread reader(port, *close_event, sink);
     reader.Execute();
-    reader_errors = reader.LastErrors();
   }
   ScriptedPort port;
   RecordingSink sink;
   std::unique_ptr<CloseEvent> close_event = CloseEvent::Create();
-  std::uint32_t reader_errors = 0;
 };
 
 // ---- Reader ----
@@ -150,36 +118,13 @@ TEST_P(ReaderFailureTest, PostsTheHangupRequestsOfItsFailure) {
   EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), GetParam().hangups);
   ASSERT_FALSE(port.purges.empty());
   EXPECT_TRUE(port.purges.back()) << "the reader's end purges the receive side";
-  EXPECT_EQ(port.masks.back(), 0u) << "the line watch ends with the reader";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReaderFailureTest,
     ::testing::Values(
-        ReaderCase{"MaskRefused", [](auto& p, auto&, auto&) { p.mask_ok = false; }, 1},
         ReaderCase{"MainWaitFails", [](auto& p, auto&, auto&) { p.wakes = {Wake::kFailed}; }, 1},
         ReaderCase{"MainWaitUnexpected", [](auto& p, auto&, auto&) { p.wakes = {Wake::kWritable}; }, 1},
-        ReaderCase{"EventWaitErrorAtStart",
-                   [](auto& p, auto&, auto&) { p.event_waits = {{Io::kFailed, 0}}; }, 1},
-        ReaderCase{"EventResultError",
-                   [](auto& p, auto&, auto&) {
-                     p.wakes = {Wake::kLineEvent};
-                     p.event_results = {{Io::kFailed, 0}};
-                   },
-                   1},
-        ReaderCase{"ClearErrorFails",
-                   [](auto& p, auto&, auto&) {
-                     p.wakes = {Wake::kLineEvent};
-                     p.event_results = {{Io::kDone, EV_ERR}};
-                     p.clear_errors_ok = {false};
-                   },
-                   1},
-        ReaderCase{"EventWithoutMaskBit",
-                   [](auto& p, auto&, auto&) {
-                     p.wakes = {Wake::kLineEvent};
-                     p.event_results = {{Io::kDone, 0x1}};
-                   },
-                   1},
         ReaderCase{"InvalidHandleOnStartRead",
                    [](auto& p, auto&, auto&) { p.reads = {{Io::kInvalidHandle, {}}}; }, 1},
         ReaderCase{"InvalidHandleOnFinishRead",
@@ -198,19 +143,6 @@ INSTANTIATE_TEST_SUITE_P(
                    [](auto& p, auto& s, auto&) {
                      p.reads = {{Io::kDone, {1, 2}}};
                      s.refuse_data = true;
-                   },
-                   1},
-        ReaderCase{"EventWithDataFails",
-                   [](auto& p, auto&, auto&) {
-                     p.reads = {{Io::kDone, {1}}};
-                     p.event_waits = {{Io::kPending, 0}, {Io::kFailed, 0}};
-                   },
-                   1},
-        ReaderCase{"ErrorFlagsWithDataUnavailable",
-                   [](auto& p, auto&, auto&) {
-                     p.reads = {{Io::kDone, {1}}};
-                     p.event_waits = {{Io::kPending, 0}, {Io::kDone, EV_ERR}};
-                     p.clear_errors_ok = {false};
                    },
                    1},
         ReaderCase{"ReadErrorOnStart", [](auto& p, auto&, auto&) { p.reads = {{Io::kFailed, {}}}; }, 2},
@@ -232,17 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"CloseSeenByMainWait", [](auto& p, auto&, auto&) { p.wakes = {Wake::kClose}; }, 0}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(ThreadsTest, ReaderReportsLinesThatAreOnBeforeItsStart) {
-  port.modem_status = MS_CTS_ON | MS_DSR_ON;
-  RunReader();
-  ASSERT_GE(sink.posted.size(), 2u);
-  EXPECT_EQ(sink.posted[0].code, MSG_COMM_EVENT);
-  EXPECT_EQ(sink.posted[0].lparam, (EV_CTS | EV_DSR) | ((MS_CTS_ON | MS_DSR_ON) << 16));
-  EXPECT_EQ(sink.posted[1].code, MSG_THREAD_STARTED);
-  EXPECT_EQ(sink.posted[1].wparam, 0u);
-}
-
-TEST_F(ThreadsTest, ReaderWithAllLinesOffStartsWithoutAnEvent) {
+TEST_F(ThreadsTest, ReaderTellsItHasStarted) {
   RunReader();
   ASSERT_EQ(sink.posted.size(), 1u);
   EXPECT_EQ(sink.posted[0].code, MSG_THREAD_STARTED);
@@ -260,48 +182,6 @@ TEST_F(ThreadsTest, ReaderDeliversBurstsInOrderEachWithItsOwnCopy) {
       EXPECT_EQ(n.data.back(), 0) << "a zero byte follows each block";
     }
   }
-}
-
-TEST_F(ThreadsTest, ReaderCarriesTheErrorFlagsWithTheirEvent) {
-  port.wakes = {Wake::kLineEvent, Wake::kLineEvent};
-  port.event_results = {{Io::kDone, EV_ERR}, {Io::kDone, EV_BREAK}};
-  port.error_flags = CE_FRAME;
-  port.modem_status = 0;
-  RunReader();
-  std::vector<Notification> events;
-  for (const auto& n : sink.posted)
-    if (n.code == MSG_COMM_EVENT) events.push_back(n);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].lparam & 0xFFFF, EV_ERR);
-  EXPECT_EQ(events[0].errors, CE_FRAME);
-  EXPECT_EQ(events[1].lparam & 0xFFFF, EV_BREAK);
-  EXPECT_EQ(events[1].errors, 0u) << "no error flags with an event that has no EV_ERR";
-  EXPECT_EQ(reader_errors, CE_FRAME);
-}
-
-TEST_F(ThreadsTest, EventsFoundInABlockTravelWithItsBytes) {
-  port.reads = {{Io::kPending, {}}, {Io::kDone, {0x55, 0, 7}}, {Io::kPending, {}}, {Io::kDone, {9}}};
-  port.wakes = {Wake::kReadable, Wake::kReadable};
-  port.event_waits = {{Io::kPending, 0}, {Io::kDone, EV_RXFLAG | EV_ERR}, {Io::kPending, 0}};
-  port.error_flags = CE_FRAME;
-  RunReader();
-  std::vector<Notification> data;
-  for (const auto& n : sink.posted)
-    if (n.code == MSG_COMM_DATA) data.push_back(n);
-  EXPECT_EQ(sink.Count(MSG_COMM_EVENT), 0) << "no event of its own";
-  ASSERT_EQ(data.size(), 2u);
-  EXPECT_EQ(data[0].event, EV_RXFLAG | EV_ERR);
-  EXPECT_EQ(data[0].errors, CE_FRAME);
-  EXPECT_EQ(data[1].event, 0u);
-  EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), 0);
-}
-
-TEST_F(ThreadsTest, ReaderTreatsAnEmptyWakeAsAWaitThatGoesOn) {
-  port.wakes = {Wake::kLineEvent};
-  port.event_results = {{Io::kPending, 0}};
-  RunReader();
-  EXPECT_EQ(sink.Count(MSG_REQUEST_HANGUP), 0);
-  EXPECT_EQ(sink.Count(MSG_COMM_EVENT), 0);
 }
 
 // ---- Writer ----

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "station/record_json.h"
+#include "tests/station/own_server.h"
 #include "tests/station/test_database.h"
 
 namespace orvane::station {
@@ -23,17 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    if (::pclose(pipe) != 0) return {};
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path);
@@ -69,51 +59,9 @@ Outage SqliteOutage(const TestDatabase& database) {
           ""};
 }
 
-// A PostgreSQL server of the test's own, stopped and started again with
-// its data on the same port.
-class OwnServer {
- public:
-  OwnServer() {
-    const char* bin_env = std::getenv("PG_BIN");
-    bin_ = bin_env && *bin_env ? bin_env : "/usr/lib/postgresql/15/bin";
-    if (!fs::exists(fs::path(bin_) / "pg_ctl")) {
-      skipped_ = "no pg_ctl in " + bin_ + ", so the PostgreSQL outage is not tested";
-      return;
-    }
-    std::string pattern = (fs::temp_directory_path() / "orvane-pg-outage-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-      skipped_ = "cannot make a folder for the server";
-      return;
-    }
-    dir_ = pattern;
-    fs::remove(dir_);  // the script makes it, and removes only what it made
-    url_ = Shell(std::string(ORVANE_PG_CLUSTER_SCRIPT) + " start " + dir_ + " 2>/dev/null");
-    const auto parsed = ParseStoreLocation(url_);
-    if (url_.empty() || !parsed) {
-      skipped_ = "scripts/pg_test_cluster.sh could not start a server here";
-      return;
-    }
-    port_ = parsed.value->port;
-  }
-  ~OwnServer() {
-    if (!dir_.empty()) Shell(std::string(ORVANE_PG_CLUSTER_SCRIPT) + " stop " + dir_);
-  }
-  bool Control(const std::string& action) const {
-    const std::string as = ::getuid() == 0 ? "runuser -u postgres -- " : "";
-    const std::string options = " -o '-p " + std::to_string(port_) + " -k " + dir_ +
-                                " -c listen_addresses=127.0.0.1 -c fsync=off'";
-    const std::string command = as + bin_ + "/pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -t 30" +
-                                (action == "start" ? options : " -m fast") + " " + action + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-  }
-  Outage AsOutage() const {
-    return {url_, [this] { return Control("stop"); }, [this] { return Control("start"); }, skipped_};
-  }
-
- private:
-  std::string bin_, dir_, url_, skipped_;
-  int port_ = -1;
-};
+Outage ServerOutage(const OwnServer& server) {
+  return {server.url(), [&server] { return server.Stop(); }, [&server] { return server.Start(); }, server.skipped()};
+}
 
 class EndSpoolTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -127,7 +75,7 @@ class EndSpoolTest : public ::testing::TestWithParam<Backend> {
       outage_ = SqliteOutage(*database_);
     } else {
       server_ = std::make_unique<OwnServer>();
-      outage_ = server_->AsOutage();
+      outage_ = ServerOutage(*server_);
       if (!outage_.skipped.empty()) GTEST_SKIP() << outage_.skipped;
     }
   }

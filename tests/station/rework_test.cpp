@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "device/session.h"
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "sim/simulator.h"
 #include "tests/station/station_run.h"
 #include "tests/station/test_database.h"

@@ -37,7 +37,7 @@ struct StationRun {
     QObject::connect(&engine, &StationEngine::LogLine,
                      [this](std::size_t, const std::string& line) { log.push_back(line); });
     options.version = "test";
-    engine.Start(std::move(positions), std::move(snapshot), store, std::move(options));
+    refused = engine.Start(std::move(positions), std::move(snapshot), store, std::move(options));
   }
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -50,10 +50,12 @@ struct StationRun {
     return WaitFor([&] { return ends.size() >= count; });
   }
 
-  StationEngine engine;
+  std::optional<std::string> refused;  // why the session did not start
   std::vector<PositionEvent> events;
   std::vector<UnitEnd> ends;
   std::vector<std::string> log;
+  // Last, so it goes first: its end (a lease it cannot release) may still log.
+  StationEngine engine;
 };
 
 }  // namespace orvane::station::testing

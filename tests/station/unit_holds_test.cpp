@@ -75,15 +75,15 @@ TEST(UnitHolds, DerivedFromWhereTheRunEnded) {
 
 TEST(UnitHolds, StepLeftFollowsWhatTheClearedQueueHeld) {
   auto cleared = [](link::EndCause cause, link::Leftover left, std::uint8_t verify = 0) {
-    link::Outcome outcome = link::Outcome::Cleared(cause, left);
+    link::OperationEnd outcome = link::OperationEnd::Cleared(cause, left);
     outcome.verify_command = verify;
     return outcome;
   };
   struct Row {
-    link::Outcome outcome;
+    link::OperationEnd outcome;
     L left;
   } rows[] = {
-      {link::Outcome::Done(), L::kComplete},
+      {link::OperationEnd::Done(), L::kComplete},
       {cleared(link::EndCause::kPortLost, {.firmware_writes = 3, .firmware_verifies = 8, .firmware_written = true}),
        L::kFirmwareInPart},
       {cleared(link::EndCause::kCancelled, {.firmware_verifies = 2, .firmware_written = true}), L::kFirmwareUnverified},

@@ -29,7 +29,7 @@ class RecordingHost : public device::Host {
   bool write_succeeds = true;
   int progress_maximum = 100, progress_position = 0;
   std::string counter = "Очередь команд:";
-  std::vector<link::Outcome> outcomes;
+  std::vector<link::OperationEnd> outcomes;
   device::Session* session = nullptr;  // CloseLinkPort clears its queue, as the window's does
 
   void AppendLog(const std::string& line) override { log.push_back(line); }
@@ -74,7 +74,7 @@ class RecordingHost : public device::Host {
     return file;
   }
   void ModelChanged(device::ModelPart) override {}
-  void OperationEnded(const link::Outcome& outcome) override { outcomes.push_back(outcome); }
+  void OperationEnded(const link::OperationEnd& outcome) override { outcomes.push_back(outcome); }
 };
 
 inline std::vector<std::uint8_t> Frame(std::uint8_t command, std::vector<std::uint8_t> data = {}) {

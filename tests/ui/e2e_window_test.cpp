@@ -9,7 +9,7 @@
 #include <QToolButton>
 
 #include "link/cp1251.h"
-#include "link/outcome.h"
+#include "link/operation_end.h"
 #include "sim/simulator.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/zqedit.h"

@@ -476,7 +476,7 @@ struct ActionPair {
 
 class MenuAndToolBarTest : public WindowTest, public ::testing::WithParamInterface<ActionPair> {
  protected:
-  struct Outcome {
+  struct WhatTheWindowDid {
     QStringList log;
     std::vector<QueuedCommand> queue;
     std::vector<QString> warnings;
@@ -485,7 +485,7 @@ class MenuAndToolBarTest : public WindowTest, public ::testing::WithParamInterfa
     int port_dialogs;
   };
 
-  Outcome Run(bool from_menu) {
+  WhatTheWindowDid Run(bool from_menu) {
     ClearStore();
     serial::SaveComPort(pty.port());
     dialogs = ScriptedDialogs{};
@@ -497,7 +497,7 @@ class MenuAndToolBarTest : public WindowTest, public ::testing::WithParamInterfa
     } else {
       QTest::mouseClick((*form).*GetParam().button, Qt::LeftButton);
     }
-    Outcome outcome{LogFrom(start), QueueOf(form->Session()), dialogs.warnings, {}, {}, dialogs.port_dialogs};
+    WhatTheWindowDid outcome{LogFrom(start), QueueOf(form->Session()), dialogs.warnings, {}, {}, dialogs.port_dialogs};
     for (const auto& request : dialogs.file_requests) {
       outcome.filters.push_back(request.filters);
       outcome.suffixes.push_back(request.suffix);
@@ -511,8 +511,8 @@ class MenuAndToolBarTest : public WindowTest, public ::testing::WithParamInterfa
 };
 
 TEST_P(MenuAndToolBarTest, GiveTheSameLogAndQueue) {
-  const Outcome menu = Run(true);
-  const Outcome button = Run(false);
+  const WhatTheWindowDid menu = Run(true);
+  const WhatTheWindowDid button = Run(false);
   EXPECT_TRUE(!menu.log.isEmpty() || !menu.queue.empty() || !menu.warnings.empty() ||
               menu.port_dialogs > 0);
   EXPECT_EQ(menu.log, button.log);

@@ -89,10 +89,12 @@ class StationEndToEndTest : public ::testing::Test {
 };
 
 TEST_F(StationEndToEndTest, UnitsComingAndGoingAreProvisionedOnceFromTheWindow) {
-  const auto positions = station::DefaultPositions(serial::ListAdapters());
-  ASSERT_EQ(positions.size(), 2u);
-  session = std::make_unique<EngineSession>(positions, store_path, "test");
-  const std::string station = QSysInfo::machineHostName().toStdString();
+  station::Bench bench{"Стенд 7", station::DefaultPositions(serial::ListAdapters())};
+  ASSERT_EQ(bench.positions.size(), 2u);
+  bench.positions[0].name = "Место 1";
+  bench.positions[1].name = "Место 2";
+  session = std::make_unique<EngineSession>(bench, store_path, "test");
+  const std::string station = bench.station;
   window = std::make_unique<StationWindow>(*session, dialogs, StationWindowSetup{station, store_path, store.get()});
   ASSERT_TRUE(window->LoadJob(job_path));
   window->StartPressed();  // no image, no erase: nothing to ask
@@ -121,7 +123,13 @@ TEST_F(StationEndToEndTest, UnitsComingAndGoingAreProvisionedOnceFromTheWindow) 
   EXPECT_EQ(window->Charts()->Day().numbers_given, 3);
   ASSERT_EQ(window->History()->Refresh(), std::nullopt);
   ASSERT_EQ(window->History()->Runs().size(), 3u);
-  for (const auto& run : window->History()->Runs()) EXPECT_EQ(run.result, station::RunResult::kDone);
+  std::vector<std::string> positions_recorded;
+  for (const auto& run : window->History()->Runs()) {
+    EXPECT_EQ(run.result, station::RunResult::kDone);
+    EXPECT_EQ(run.station, "Стенд 7") << "the bench's station, as the tool records it";
+    positions_recorded.push_back(run.position);
+  }
+  EXPECT_EQ(positions_recorded, (std::vector<std::string>{"Место 1", "Место 2", "Место 1"}));
 }
 
 }  // namespace

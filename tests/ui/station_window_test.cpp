@@ -65,10 +65,15 @@ class StationWindowTest : public ::testing::Test {
     return path.toStdString();
   }
 
+  void WriteFile(const char* name, const QByteArray& bytes) {
+    QFile file(folder.filePath(QString::fromUtf8(name)));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+  }
+
   std::string GoodJob() {
-    QFile image(folder.filePath(QStringLiteral("kv80.mts")));
-    EXPECT_TRUE(image.open(QIODevice::WriteOnly));
-    image.write("image");
+    WriteFile("kv80.mts", "image");
+    WriteFile("plan 12.yp1", "plan");
     return WriteJob("image = \"kv80.mts\"\nerase = true\nplans = [\"plan 12.yp1\"]\n"
                     "[constants]\nid = \"Пульт-7\"\ntz = 180\n[serial]\nfirst = 100000\nlast = 100099\n");
   }
@@ -122,6 +127,66 @@ TEST_F(StationWindowTest, RefusalsAreShownAsRefusals) {
   EXPECT_FALSE(window->StopButton()->isEnabled());
   EXPECT_TRUE(window->StartButton()->isEnabled());
   EXPECT_EQ(window->SessionLine()->text(), "Сессия не начата");
+}
+
+// The tool's file checks on a job, made when it is chosen: each refusal in
+// Russian on the red band, no start and no session.
+TEST_F(StationWindowTest, JobsTheToolRefusesForTheirFilesAreNeverStarted) {
+  WriteFile("empty.mts", {});
+  WriteFile("main.bin", "image");
+  WriteFile("big.mts", QByteArray(65536, 'i'));
+  WriteFile("largest.mts", QByteArray(65535, 'i'));
+  WriteFile("big.yp1", QByteArray(65508, 'p'));
+  WriteFile("largest.yp1", QByteArray(65507, 'p'));
+  WriteFile("short.R0", QByteArray(1030, 'r'));
+  const struct {
+    const char* job;
+    const char* said;  // nothing for a job that is taken
+  } cases[] = {
+      {"image = \"empty.mts\"", "Прошивка «empty.mts» пуста: после такой прошивки в пульте не останется основной программы"},
+      {"image = \"main.bin\"", "Прошивка «main.bin» — не файл прошивки (*.mts)"},
+      {"image = \"big.mts\"",
+       "Файл слишком большой! (прошивка «big.mts»: размер 65536 байт, самая большая прошивка — 65535 байт)"},
+      {"image = \"largest.mts\"", nullptr},
+      {"image = \"none.mts\"", "Прошивка «none.mts»: не удаётся прочитать (такого файла нет)"},
+      {"plans = [\"largest.yp1\", \"big.yp1\"]",
+       "Файл слишком большой (план «big.yp1»: размер 65508 байт, отправить можно не больше 65507)"},
+      {"plans = [\"largest.yp1\"]", nullptr},
+      {"plans = [\"short.R0\"]", "Файл кольцевого плана слишком короткий (план «short.R0»)"},
+      {"image = \"big.mts\"\nplans = [\"short.R0\"]", "Файл слишком большой! (прошивка «big.mts»"},
+      {"plans = [\"largest.yp1\", \"largest.yp1\"]", "plans[1]: «largest.yp1» указан дважды (ещё plans[0])"},
+  };
+  for (const auto& c : cases) {
+    const bool taken = window->LoadJob(WriteJob(c.job));
+    EXPECT_EQ(taken, c.said == nullptr) << c.job;
+    EXPECT_EQ(window->StartButton()->isEnabled(), taken) << c.job;
+    if (taken) continue;
+    EXPECT_FALSE(window->Refusal()->isHidden()) << c.job;
+    EXPECT_TRUE(window->Refusal()->text().contains(QString::fromUtf8(c.said)))
+        << c.job << "\n" << window->Refusal()->text().toStdString();
+    EXPECT_EQ(window->Summary()->text(), "") << c.job;
+    window->StartConfirmed();
+    EXPECT_TRUE(session.started.empty()) << c.job;
+    EXPECT_EQ(window->Control().Phase(), SessionPhase::kIdle) << c.job;
+  }
+}
+
+// The files are looked at again when the session starts: an image emptied
+// since the job was chosen is refused before the reflash warning.
+TEST_F(StationWindowTest, FilesChangedSinceTheJobWasChosenAreRefusedAtTheStart) {
+  ASSERT_TRUE(window->LoadJob(GoodJob()));
+  WriteFile("kv80.mts", {});
+  dialogs.warning_answers = {true};
+  window->StartPressed();
+  EXPECT_TRUE(dialogs.warnings.empty());
+  EXPECT_TRUE(session.started.empty());
+  EXPECT_TRUE(window->Refusal()->text().contains("Прошивка «kv80.mts» пуста"));
+  EXPECT_TRUE(window->StartButton()->isEnabled());
+
+  WriteFile("kv80.mts", "image");
+  window->StartPressed();
+  EXPECT_EQ(session.started.size(), 1u);
+  EXPECT_TRUE(window->Refusal()->isHidden());
 }
 
 // A record store that would not open is said at once and no session starts.

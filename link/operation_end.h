@@ -74,7 +74,7 @@ struct Leftover {
   void Count(const QueueEntry& entry);
 };
 
-struct Outcome {
+struct OperationEnd {
   enum class Kind { kDone, kCleared, kRefused };
 
   Kind kind = Kind::kDone;
@@ -85,16 +85,16 @@ struct Outcome {
   Refusal refusal = Refusal::kPlanTooBig;     // kRefused
   std::string file;                           // kRefused: the path as given
 
-  static Outcome Done() { return {}; }
-  static Outcome Cleared(EndCause cause, Leftover left) {
-    Outcome outcome;
+  static OperationEnd Done() { return {}; }
+  static OperationEnd Cleared(EndCause cause, Leftover left) {
+    OperationEnd outcome;
     outcome.kind = Kind::kCleared;
     outcome.cause = cause;
     outcome.left = left;
     return outcome;
   }
-  static Outcome Refused(Refusal refusal, std::string file) {
-    Outcome outcome;
+  static OperationEnd Refused(Refusal refusal, std::string file) {
+    OperationEnd outcome;
     outcome.kind = Kind::kRefused;
     outcome.refusal = refusal;
     outcome.file = std::move(file);
@@ -105,6 +105,6 @@ struct Outcome {
 
 // The log line that says what an operation cut short leaves on the console,
 // or nullptr when it leaves nothing changed or half done.
-const char* LeftoverLine(const Outcome& outcome);
+const char* LeftoverLine(const OperationEnd& outcome);
 
 }  // namespace orvane::link
