@@ -762,7 +762,8 @@ Outcome<SerialGrant> RecordStore::KeepSerial(std::int64_t run, std::int64_t seri
     const StatementResult held = connection_->Execute(kSerialOfRun, {{":run", run_id}});
     if (!held.error.empty()) return failed(held);
     if (!held.rows.empty()) {
-      if (held.rows.front().at(0).toLongLong() == serial && TextOf(held.rows.front().at(1)) == "kept") return kept();
+      const bool kept_for_rework = TextOf(held.rows.front().at(1)) == SerialKindText(SerialKind::kKept);
+      if (held.rows.front().at(0).toLongLong() == serial && kept_for_rework) return kept();
       return Attempt{Granted::Failed(Format(Tr("run %1$lld already has the serial number %2$lld"),
                                             static_cast<long long>(run), held.rows.front().at(0).toLongLong()))};
     }
