@@ -71,10 +71,15 @@ std::optional<std::string> ConfirmJob(const Job& job, const Options& options, co
                  console);
 }
 
+std::string RowReason(const ProvisionRow& row) {
+  if (!row.holds || !station::MustComeBack(*row.holds)) return row.reason;
+  return (row.reason.empty() ? "" : row.reason + "; ") + station::HoldsText(*row.holds);
+}
+
 std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
   std::vector<std::vector<std::string>> lines = {{Tr("port"), Tr("result"), Tr("serial"), Tr("reason")}};
   for (const ProvisionRow& row : rows) {
-    std::string reason = row.reason;
+    std::string reason = RowReason(row);
     std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     lines.push_back({row.port, station::ResultWords(row.end), row.serial ? std::to_string(*row.serial) : "-", reason});
   }
@@ -84,6 +89,7 @@ std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows) {
 std::string ProvisionJsonLine(const ProvisionRow& row) {
   Json json = {{"port", row.port}};
   json.update(EndJson(row.end, row.reason, {{"serial", row.serial ? Json(*row.serial) : Json(nullptr)}}));
+  if (row.holds) json["holds"] = Json::parse(station::HoldsToJson(*row.holds));
   return DumpJson(json) + "\n";
 }
 

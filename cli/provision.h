@@ -24,6 +24,7 @@
 #include "cli/port_result.h"
 #include "station/job.h"
 #include "station/record_store.h"
+#include "station/unit_holds.h"
 
 namespace orvane::cli {
 
@@ -49,7 +50,10 @@ struct ProvisionRow {
   RunEnding end = RunEnding::Done();
   std::optional<std::int64_t> serial;
   std::string reason;
+  std::optional<station::UnitHolds> holds = {};  // after a run
 };
+// The reason, and what the unit holds when it must come back.
+std::string RowReason(const ProvisionRow& row);
 std::string FormatProvisionTable(const std::vector<ProvisionRow>& rows);
 std::string ProvisionJsonLine(const ProvisionRow& row);
 

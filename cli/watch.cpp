@@ -33,7 +33,7 @@ using station::UnitEnd;
 constexpr int kRedrawMs = 100;
 
 ProvisionRow RowOf(const UnitEnd& end, const std::string& name) {
-  ProvisionRow row{name, end.ending, end.serial, {}};
+  ProvisionRow row{name, end.ending, end.serial, {}, end.holds};
   if (!end.ending.done()) row.reason = end.reason;
   return row;
 }
@@ -45,8 +45,9 @@ int WorstExit(const std::vector<ProvisionRow>& rows) {
 }
 
 std::string EndText(const ProvisionRow& row) {
+  const std::string reason = RowReason(row);
   return Format(Tr("%1$s (exit %2$d)"), station::ResultWords(row.end).c_str(), ExitStatusOf(row.end)) +
-         (row.reason.empty() ? "" : ": " + row.reason);
+         (reason.empty() ? "" : ": " + reason);
 }
 
 class StationRun {
@@ -190,8 +191,9 @@ class StationRun {
     std::string failed;
     for (const ProvisionRow& row : rows_) {
       if (row.end.done() || row.end.kind == RunEnding::Kind::kInterrupted) continue;
+      const std::string reason = RowReason(row);
       failed += "\n  " + row.port + " (" + Format(Tr("exit %d"), ExitStatusOf(row.end)) +
-                (row.reason.empty() ? "" : ", " + row.reason) + ")";
+                (reason.empty() ? "" : ", " + reason) + ")";
     }
     const std::size_t all = totals.done + totals.failed + totals.interrupted;
     std::string line = Format(TrN("%1$zu job: %2$zu done, %3$zu failed, %4$zu interrupted",

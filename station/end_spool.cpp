@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QJsonDocument>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -50,17 +49,18 @@ struct KeptEnd {
 };
 
 std::string LineOf(const KeptEnd& kept) {
-  QJsonObject object = RunEndToJson(kept.end);
-  object["store"] = QString::fromStdString(kept.store);
-  object["run"] = static_cast<qint64>(kept.run);
-  return CompactJson(object).toStdString() + "\n";
+  Json object = RunEndToJson(kept.end);
+  object["store"] = kept.store;
+  object["run"] = kept.run;
+  return CompactJson(object) + "\n";
 }
 
 std::optional<KeptEnd> KeptEndOf(const std::string& line) {
-  const QJsonObject object = ObjectFromText(QString::fromStdString(line));
+  const Json object = ObjectFromText(line);
   auto end = RunEndFromJson(object);
-  if (!end || !object["run"].isDouble()) return std::nullopt;
-  return KeptEnd{object["store"].toString().toStdString(), object["run"].toInteger(), std::move(*end)};
+  const Json& run = MemberOf(object, "run");
+  if (!end || !run.is_number()) return std::nullopt;
+  return KeptEnd{TextOf(MemberOf(object, "store")), IntegerOf(run).value_or(0), std::move(*end)};
 }
 
 std::optional<std::string> WriteWhole(const std::string& path, const std::string& text) {

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "station/unit_holds.h"
+
 namespace orvane::station {
 
 // Where the modem on a position's line is, from the device's own behaviour:
@@ -57,6 +59,7 @@ struct PositionEvent {
   std::string done_at;       // kAlreadyDone: when its done run ended (UTC ISO 8601)
   std::chrono::milliseconds took{0};  // kDone, kFailed: how long the job took
   std::string adapter_serial;         // the USB adapter's serial number, may be empty
+  std::optional<UnitHolds> holds;     // kDone, kFailed, kStopped: what a run left on the unit
   // A file of the job changed on disk since the session read it (told once
   // per position; the session goes on with the bytes it read).
   std::string job_changed;

@@ -226,6 +226,7 @@ void PositionWorker::Identify() {
 
 void PositionWorker::OperationEnded(const link::OperationEnd& outcome) {
   if (outcome.kind == link::OperationEnd::Kind::kRefused) return;
+  step_left_ = StepLeftOf(outcome);  // also when a failing job clears its queue
   if (phase_ == Phase::kIdentifying) {
     // A refresh that did not come through is tried again while the unit polls.
     if (outcome.kind == link::OperationEnd::Kind::kDone) return Later([this] { Decide(); });
@@ -390,6 +391,7 @@ void PositionWorker::RunStep() {
     return RunStep();
   }
   percent_ = 0;
+  step_left_ = StepLeft::kNotSeen;
   Emit(Event());
   if (!QueueStep(step)) return;
   if (session_->link().queue().empty()) FailJob(FailureCause::kRefused, Tr("nothing was sent to the console"));
@@ -481,6 +483,7 @@ void PositionWorker::Check() {
   }
   done_end_ = RunEnd{RunResult::kDone, ""};
   done_end_.image_action = ImageActionSoFar();
+  done_end_.holds_json = HoldsToJson(HoldsAtEnd(true, {}));
   // The time it ended, also when the store takes the end later.
   done_end_.finished = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
   RecordDone(false);
@@ -503,10 +506,26 @@ void PositionWorker::RecordDone(bool keep) {
   NoteSpooled(written);
   phase_ = Phase::kHolding;
   UnitEnd end;
+  end.holds = HoldsAtEnd(true, end);
   end.state = LineState::kDone;
   end.ending = RunEnding::Done();
   end.serial = given_serial_ ? given_serial_ : (snapshot_->job.serial ? unit_serial_ : std::nullopt);
   EndUnit(std::move(end));
+}
+
+UnitHolds PositionWorker::HoldsAtEnd(bool done, const UnitEnd& end) const {
+  const Job& job = snapshot_->job;
+  return DeriveHolds({.job_image = snapshot_->image.has_value(),
+                      .job_erase = job.erase,
+                      .job_plans = static_cast<int>(snapshot_->plans.size()),
+                      .job_constants = !job.constants.Empty() || job.serial.has_value(),
+                      .job_serial = job.serial.has_value(),
+                      .done = done,
+                      .step = end.step,
+                      .plan = end.plan,
+                      .cause = end.cause,
+                      .image = ImageActionSoFar(),
+                      .left = step_left_});
 }
 
 // Nothing has been written to the unit: it waits for the store, and is read
@@ -663,6 +682,8 @@ void PositionWorker::FailJob(FailureCause cause, const std::string& detail, int 
     record.failed_step = end.step;
     record.failed_plan = end.plan;
     record.image_action = ImageActionSoFar();
+    end.holds = HoldsAtEnd(false, end);
+    record.holds_json = HoldsToJson(*end.holds);
     if (const EndWriting written = spool_.Record(*store_, run_, record); written.where != EndWriting::Where::kStore) {
       end.reason += "; " + written.text;
       NoteSpooled(written);
@@ -687,6 +708,7 @@ void PositionWorker::EndUnit(UnitEnd end, const std::string& done_at) {
   event.cause = end.cause;
   event.detail = end.detail;
   event.done_at = done_at;
+  event.holds = end.holds;
   if (end.state == LineState::kDone || end.state == LineState::kFailed || end.state == LineState::kStopped) {
     event.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job_began_);
   }
@@ -711,8 +733,10 @@ void PositionWorker::NoModem() {
   end.cause = FailureCause::kLinkCleared;
   end.detail = link::kLogNotConnected;
   AppendLog(link::kLogNotConnected);
-  const RunStart start = StartFor();
-  if (auto run = store_->StartRun(start)) store_->FinishRun(*run.value, RunResult::kFailed, end.detail);
+  end.holds = HoldsAtEnd(false, end);
+  RunEnd record{RunResult::kFailed, end.detail};
+  record.holds_json = HoldsToJson(*end.holds);
+  if (auto run = store_->StartRun(StartFor())) store_->FinishRun(*run.value, record);
   end.reason = end.detail;
   EndUnit(std::move(end));
 }

@@ -29,6 +29,7 @@
 #include "station/run_ending.h"
 #include "station/session_lease.h"
 #include "station/unit_decision.h"
+#include "station/holds_at_end.h"
 #include "station/unit_trace.h"
 
 namespace orvane::station {
@@ -86,6 +87,7 @@ struct UnitEnd {
   std::string reason;  // as the record says it: "step: detail"
   std::optional<std::int64_t> serial;
   bool port_failed = false;  // the port would not open (a run with --once)
+  std::optional<UnitHolds> holds;  // what the unit holds after a run; none when no run began
 };
 
 class PositionWorker final : public device::Host, private link::LinkTracer {
@@ -167,6 +169,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   void ProbeEnded(const link::OperationEnd& outcome);
   bool Probing() const;
   ImageAction ImageActionSoFar() const;
+  UnitHolds HoldsAtEnd(bool done, const UnitEnd& end) const;
   void Check();
   void RecordDone(bool keep);
   std::optional<std::string> StoreOutage();
@@ -231,6 +234,7 @@ class PositionWorker final : public device::Host, private link::LinkTracer {
   std::int64_t run_ = 0;
   bool image_written_ = false;  // the image's write pass was queued
   bool image_held_ = false;     // the probe found the image on the unit
+  StepLeft step_left_ = StepLeft::kNotSeen;  // how the current step's operation ended
   std::vector<Step> steps_;
   std::size_t step_ = 0;
   int progress_maximum_ = 0;

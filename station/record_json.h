@@ -3,11 +3,10 @@
 // those of `orvane-cli --json status`.
 #pragma once
 
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QString>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "station/job.h"
@@ -15,24 +14,33 @@
 
 namespace orvane::station {
 
-QJsonObject ConstantsToJson(const Constants& constants);
+using Json = nlohmann::json;
+
+Json ConstantsToJson(const Constants& constants);
 // Keys that are missing or of another type stay empty.
-Constants ConstantsFromJson(const QJsonObject& object);
+Constants ConstantsFromJson(const Json& object);
 
-QJsonArray PlansToJson(const std::vector<PlanRecord>& plans);
-std::vector<PlanRecord> PlansFromJson(const QJsonArray& array);
+Json PlansToJson(const std::vector<PlanRecord>& plans);
+std::vector<PlanRecord> PlansFromJson(const Json& array);
 
-QJsonArray NamesToJson(const std::vector<std::string>& names);
-std::vector<std::string> NamesFromJson(const QJsonArray& array);
+Json NamesToJson(const std::vector<std::string>& names);
+std::vector<std::string> NamesFromJson(const Json& array);
 
 // A run's end as a spool line keeps it; nothing for an object that is not one.
-QJsonObject RunEndToJson(const RunEnd& end);
-std::optional<RunEnd> RunEndFromJson(const QJsonObject& object);
+Json RunEndToJson(const RunEnd& end);
+std::optional<RunEnd> RunEndFromJson(const Json& object);
 
-// Compact JSON text, and back (an empty object or array for broken text).
-QString CompactJson(const QJsonObject& object);
-QString CompactJson(const QJsonArray& array);
-QJsonObject ObjectFromText(const QString& text);
-QJsonArray ArrayFromText(const QString& text);
+// Compact JSON text (keys in byte order, text that is not UTF-8 replaced),
+// and back (an empty object or array for broken text).
+std::string CompactJson(const Json& value);
+Json ObjectFromText(std::string_view text);
+Json ArrayFromText(std::string_view text);
+
+// Reading a member leniently: a missing key or a value of another type
+// gives the fallback, as for a store row written by an older program.
+const Json& MemberOf(const Json& object, const char* key);  // null when missing
+std::string TextOf(const Json& value, const std::string& fallback = {});
+// A whole number that fits, or nothing.
+std::optional<std::int64_t> IntegerOf(const Json& value);
 
 }  // namespace orvane::station

@@ -544,14 +544,14 @@ Outcome<bool> RecordStore::Exists(const std::string& text) {
 }
 
 Outcome<std::int64_t> RecordStore::StartRun(const RunStart& start) {
-  const QString plans = CompactJson(PlansToJson(start.plans));
+  const QString plans = Q(CompactJson(PlansToJson(start.plans)));
   const StatementResult result = Retrying([&] {
     return connection_->Execute(kStartRun, {{":started", Now()},
                                             {":port", Q(start.port)},
                                             {":usb_serial", Q(start.usb_serial)},
                                             {":image_sha256", Q(start.image_sha256)},
                                             {":plans", plans},
-                                            {":constants", CompactJson(ConstantsToJson(start.constants))},
+                                            {":constants", Q(CompactJson(ConstantsToJson(start.constants)))},
                                             {":version", Q(start.version)},
                                             {":station", Q(start.station)},
                                             {":position", Q(start.position)},
@@ -714,8 +714,8 @@ Outcome<std::vector<RunRecord>> RecordStore::History(const HistoryFilter& filter
     r.serial_kind = ValueOf(kSerialKindWords, TextOf(row[22])).value_or(SerialKind::kFresh);
     r.serial_again = r.serial && r.serial_kind == SerialKind::kAgain;
     r.image_sha256 = S(row[7].toString());
-    r.plans = PlansFromJson(ArrayFromText(row[8].toString()));
-    r.constants = ConstantsFromJson(ObjectFromText(row[9].toString()));
+    r.plans = PlansFromJson(ArrayFromText(S(row[8].toString())));
+    r.constants = ConstantsFromJson(ObjectFromText(S(row[9].toString())));
     r.result = RunResultFromText(TextOf(row[10])).value_or(RunResult::kFailed);
     r.reason = S(row[11].toString());
     r.version = S(row[12].toString());
@@ -762,7 +762,8 @@ Outcome<SerialGrant> RecordStore::KeepSerial(std::int64_t run, std::int64_t seri
     const StatementResult held = connection_->Execute(kSerialOfRun, {{":run", run_id}});
     if (!held.error.empty()) return failed(held);
     if (!held.rows.empty()) {
-      if (held.rows.front().at(0).toLongLong() == serial && TextOf(held.rows.front().at(1)) == "kept") return kept();
+      const bool kept_for_rework = TextOf(held.rows.front().at(1)) == SerialKindText(SerialKind::kKept);
+      if (held.rows.front().at(0).toLongLong() == serial && kept_for_rework) return kept();
       return Attempt{Granted::Failed(Format(Tr("run %1$lld already has the serial number %2$lld"),
                                             static_cast<long long>(run), held.rows.front().at(0).toLongLong()))};
     }
@@ -860,14 +861,14 @@ Outcome<std::int64_t> RecordStore::ClaimSession(const SessionClaim& claim) {
           continue;
         }
         SessionHolder held{row[0].toLongLong(), TextOf(row[1]), TextOf(row[2]), TextOf(row[3]),
-                           NamesFromJson(ArrayFromText(row[4].toString()))};
+                           NamesFromJson(ArrayFromText(S(row[4].toString())))};
         if (SharesPosition(held.positions, claim.positions)) {
           holder = std::move(held);
           return {};
         }
       }
       return connection_->Execute(kNewSession, {{":station", Q(claim.station)},
-                                                {":positions", CompactJson(NamesToJson(claim.positions))},
+                                                {":positions", Q(CompactJson(NamesToJson(claim.positions)))},
                                                 {":host", Q(claim.host)},
                                                 {":started", now},
                                                 {":renewed", now},

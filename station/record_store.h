@@ -279,11 +279,12 @@ Outcome<std::string> SinceToUtc(const std::string& since);
 Outcome<std::string> UntilToUtc(const std::string& until);
 
 // History for people and programs: a plain table (line ends in a reason
-// shown as spaces); one JSON object a line
+// shown as spaces; the last column what the unit holds); one JSON object a line
 // (serial, port, usb_serial, result, reason, image_sha256, plans,
 // constants, started, finished, version, run, serial_again, and station,
 // position, socket, trace, image_action, failed_step, failed_plan, holds,
-// lease_until, serial_kind); CSV with a header line in that order, RFC 4180
+// lease_until, serial_kind); CSV with a header line in that order and then
+// the holds' own columns (HoldsCsvFields), RFC 4180
 // quoting and CRLF line ends. Each ends with a line end when it has any
 // line.
 std::string FormatHistoryTable(const std::vector<RunRecord>& runs);

@@ -39,13 +39,13 @@ QStringList RowOf(const RunRecord& run) {
   return {QString::number(run.id),  LocalTimeText(run.started), LocalTimeText(run.finished),
           Text(facts.station),      Text(facts.position),       Text(run.port),
           Text(run.usb_serial),     SerialText(run),            ResultText(run.result),
-          StepName(facts.failed_step, facts.failed_plan), Text(run.reason)};
+          StepName(facts.failed_step, facts.failed_plan), Text(run.reason), HoldsShortWords(facts.holds)};
 }
 
 const QStringList kColumns = {QStringLiteral("№"),       QStringLiteral("Начало"),   QStringLiteral("Конец"),
                               QStringLiteral("Станция"), QStringLiteral("Место"),    QStringLiteral("Порт"),
                               QStringLiteral("Адаптер"), QStringLiteral("Номер"),    QStringLiteral("Итог"),
-                              QStringLiteral("Шаг"),     QStringLiteral("Причина")};
+                              QStringLiteral("Шаг"),     QStringLiteral("Причина"),  QStringLiteral("В пульте")};
 
 QString DayText(QDate day) { return day.toString(Qt::ISODate); }
 

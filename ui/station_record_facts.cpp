@@ -23,7 +23,8 @@ JobStep StepOf(StepKind step) {
 }  // namespace
 
 RecordFacts FactsOf(const station::RunRecord& record) {
-  return {record.station, record.position, record.trace, StepOf(record.failed_step), record.failed_plan};
+  return {record.station, record.position, record.trace, StepOf(record.failed_step), record.failed_plan,
+          station::HoldsFromJson(record.holds_json)};
 }
 
 }  // namespace orvane::ui

@@ -2,6 +2,7 @@
 // common ones, in one place.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "station/events.h"
@@ -15,6 +16,7 @@ struct RecordFacts {
   std::string trace;
   station::JobStep failed_step = station::JobStep::kNone;
   int failed_plan = 0;
+  std::optional<station::UnitHolds> holds;  // none for a row that does not say
 };
 
 RecordFacts FactsOf(const station::RunRecord& record);

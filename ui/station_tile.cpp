@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include "ui/look.h"
@@ -49,6 +50,28 @@ QString FactsOf(const station::PositionEvent& event) {
   return facts;
 }
 
+QString FaultWords(station::HoldsFault fault, int plan) {
+  using station::HoldsFault;
+  switch (fault) {
+    case HoldsFault::kMainInPart: return QStringLiteral("Основная программа записана не полностью");
+    case HoldsFault::kMainNotVerified: return QStringLiteral("Основная программа записана, но не проверена");
+    case HoldsFault::kMainWithErrors: return QStringLiteral("Основная программа записана с ошибками");
+    case HoldsFault::kFileInPart: return QStringLiteral("План %1 записан не полностью").arg(plan);
+    case HoldsFault::kNotErased: return QStringLiteral("Файлы не стёрты");
+    case HoldsFault::kPlansMissing: return QStringLiteral("Не записаны планы с %1-го").arg(plan);
+    case HoldsFault::kDiffer: return QStringLiteral("Файлы или константы не как в задании");
+    case HoldsFault::kNothingWritten: return QStringLiteral("Ничего не записано");
+    case HoldsFault::kConstantsNotWritten: return QStringLiteral("Константы не записаны");
+  }
+  return QString();
+}
+
+// The reason, and on a line of its own what the run left on the unit.
+QString WithHolds(const QString& reason, const station::PositionEvent& event) {
+  if (!event.holds || !station::MustComeBack(*event.holds)) return reason;
+  return reason + QStringLiteral("\n") + HoldsWords(*event.holds);
+}
+
 QString FailedAt(const station::PositionEvent& event) {
   if (event.step == JobStep::kNone) return QString();
   return QStringLiteral("Шаг «%1»: ").arg(StepName(event.step, event.plan));
@@ -88,11 +111,13 @@ TileLook Base(LineState state, const station::PositionEvent& event) {
               kAlreadyDoneColour, kDarkText, TileBorder::kDouble};
       break;
     case LineState::kFailed:
-      look = {QStringLiteral("✖"), QStringLiteral("Ошибка"), FailedAt(event) + FailureText(event.cause, event.detail),
+      look = {QStringLiteral("✖"), QStringLiteral("Ошибка"),
+              WithHolds(FailedAt(event) + FailureText(event.cause, event.detail), event),
               kBringBack, {}, -1, kFailedColour, kDarkText, TileBorder::kDashed};
       break;
     case LineState::kStopped:
-      look = {QStringLiteral("■"), QStringLiteral("Остановлен"), FailedAt(event) + QStringLiteral("работа прервана"),
+      look = {QStringLiteral("■"), QStringLiteral("Остановлен"),
+              WithHolds(FailedAt(event) + QStringLiteral("работа прервана"), event),
               kBringBack, {}, -1, kStoppedColour, kDarkText, TileBorder::kDashDot};
       break;
   }
@@ -143,6 +168,19 @@ QString FailureText(FailureCause cause, const std::string& detail) {
   if (words.isEmpty()) return reason;
   if (reason.isEmpty()) return words;
   return reason + QStringLiteral(": ") + words;
+}
+
+QString HoldsWords(const station::UnitHolds& holds) {
+  if (!station::MustComeBack(holds)) return QStringLiteral("Всё задание записано");
+  QStringList faults;
+  for (station::HoldsFault fault : station::FaultsOf(holds)) faults << FaultWords(fault, holds.plan);
+  return faults.join(QStringLiteral("; "));
+}
+
+QString HoldsShortWords(const std::optional<station::UnitHolds>& holds) {
+  if (!holds) return QStringLiteral("—");
+  if (!station::MustComeBack(*holds)) return QStringLiteral("Всё задание");
+  return FaultWords(station::FaultsOf(*holds).front(), holds->plan);
 }
 
 QString DurationText(std::chrono::milliseconds took) {

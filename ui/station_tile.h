@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QFrame>
 #include <QString>
+#include <optional>
 
 #include "station/events.h"
 
@@ -36,6 +37,11 @@ TileLook LookOf(const station::PositionEvent& event);
 QString StepName(station::JobStep step, int plan);
 // The Russian reason of a failure; the engine's own words follow after a colon.
 QString FailureText(station::FailureCause cause, const std::string& detail);
+// What a run left on the unit, in Russian: each thing not as the job wants
+// it ("Основная программа записана не полностью"), or that the whole job is.
+QString HoldsWords(const station::UnitHolds& holds);
+// The first of those, or "—" when the record does not say.
+QString HoldsShortWords(const std::optional<station::UnitHolds>& holds);
 // "12,3 с", "1 мин 05 с".
 QString DurationText(std::chrono::milliseconds took);
 // A UTC ISO 8601 time as the local "09.12.2026 14:49".

@@ -162,7 +162,9 @@ TEST_P(Provision, ASecondPlanThatDoesNotFitFailsThatModemAloneWithItsRecord) {
   };
   const std::int64_t free = kCapacity - (needed(0) - 20);  // the console keeps no margin of its own
   const std::string figures = std::to_string(free) + " bytes free, the plan needs " + std::to_string(needed(1));
-  EXPECT_TRUE(lines[2].ends_with(" failed  -       plan 2 (b.l7q): Файл слишком большой: " + figures)) << run.out;
+  EXPECT_TRUE(lines[2].ends_with(" failed  -       plan 2 (b.l7q): Файл слишком большой: " + figures +
+                                 "; plans from 2 on not written: must come back"))
+      << run.out;
   EXPECT_NE(lines[3].find(" done "), std::string::npos) << run.out;
   EXPECT_EQ(StopConsole(1).files.size(), 1u) << "the first plan went in, then the run stopped";
 

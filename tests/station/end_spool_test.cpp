@@ -100,11 +100,11 @@ TEST_P(EndSpoolTest, EndsKeptWhileTheStoreIsAwayAreWrittenWhenItIsBack) {
   EndSpool spool(spool_path);
 
   // An end of another store in the same spool is never written here.
-  QJsonObject foreign = RunEndToJson(RunEnd{RunResult::kDone, "", StepKind::kNone, 0, ImageAction::kNone, "{}", "",
+  Json foreign = RunEndToJson(RunEnd{RunResult::kDone, "", StepKind::kNone, 0, ImageAction::kNone, "{}", "",
                                             "2026-01-01T00:00:00.000Z"});
   foreign["store"] = "elsewhere.sqlite";
   foreign["run"] = 1;
-  std::ofstream(spool_path) << CompactJson(foreign).toStdString() << "\n";
+  std::ofstream(spool_path) << CompactJson(foreign) << "\n";
 
   ASSERT_TRUE(outage_.stop());
   const QString before = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
@@ -126,7 +126,7 @@ TEST_P(EndSpoolTest, EndsKeptWhileTheStoreIsAwayAreWrittenWhenItIsBack) {
   const SpoolFlush flushed = spool.Flush(store);
   EXPECT_EQ(flushed.written, 2) << flushed.error;
   EXPECT_EQ(flushed.left, 0);
-  EXPECT_EQ(Lines(spool_path), std::vector<std::string>{CompactJson(foreign).toStdString()});
+  EXPECT_EQ(Lines(spool_path), std::vector<std::string>{CompactJson(foreign)});
 
   const auto runs = store.History({});
   ASSERT_TRUE(runs) << runs.error;

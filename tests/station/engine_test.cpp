@@ -203,6 +203,12 @@ TEST_F(Engine, AForeignNumberIsLeftAloneAndAnEmptyLineWaits) {
   ASSERT_EQ(single.ends.size(), 1u);
   EXPECT_EQ(single.ends[0].state, LineState::kFailed);
   EXPECT_EQ(single.ends[0].detail, link::kLogNotConnected);
+  ASSERT_TRUE(single.ends[0].holds);
+  EXPECT_EQ(single.ends[0].holds->main_program, MainProgram::kUntouched);
+  EXPECT_TRUE(MustComeBack(*single.ends[0].holds));
+  const auto runs = Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(HoldsFromJson(runs[0].holds_json), single.ends[0].holds) << runs[0].holds_json;
   ::close(master);
 }
 

@@ -164,11 +164,11 @@ TEST(History, FormatsATableJsonLinesAndCsv) {
   const auto runs = SampleRuns();
   EXPECT_EQ(FormatHistoryTable(runs),
             "run  started                   finished                  port          usb serial  serial       result   "
-            "reason                   station  position\n"
+            "reason                   station  position  holds\n"
             "1    2024-05-01T10:00:00.000Z  2024-05-01T10:01:00.000Z  COM5          A10K3Z9     100000 kept  done     "
-            "                         bench-2  Место 1\n"
+            "                         bench-2  Место 1   -\n"
             "2    2024-05-01T10:02:00.000Z  -                         /dev/ttyUSB1  -           -            running  "
-            "line 1, \"quoted\" line 2  bench-2  -\n");
+            "line 1, \"quoted\" line 2  bench-2  -         -\n");
   EXPECT_EQ(
       FormatHistoryJson(runs),
       "{\"constants\":{\"id\":\"Пульт-7\",\"tz\":180},\"failed_plan\":0,\"failed_step\":\"none\","
@@ -186,15 +186,16 @@ TEST(History, FormatsATableJsonLinesAndCsv) {
   EXPECT_EQ(
       FormatHistoryCsv(runs),
       "run,started,finished,port,usb_serial,serial,serial_again,result,reason,image_sha256,plans,constants,"
-      "version,station,position,socket,trace,image_action,failed_step,failed_plan,holds,lease_until,serial_kind\r\n"
+      "version,station,position,socket,trace,image_action,failed_step,failed_plan,holds,lease_until,serial_kind,"
+      "main_program,files,files_plan,constants_written,serial_written,must_come_back\r\n"
       "1,2024-05-01T10:00:00.000Z,2024-05-01T10:01:00.000Z,COM5,A10K3Z9,100000,false,done,,ab,"
       "\"[{\"\"name\"\":\"\"plan 12.yp1\"\",\"\"sha256\"\":\"\"cd\"\"}]\",\"{\"\"id\"\":\"\"Пульт-7\"\","
       "\"\"tz\"\":180}\",1.0,bench-2,Место 1,pci-1,/t/r.trace,already_held,none,0,\"{\"\"plans\"\":[\"\"a\"\"]}\",,"
-      "kept\r\n"
+      "kept,,,,,,\r\n"
       "2,2024-05-01T10:02:00.000Z,,/dev/ttyUSB1,,,false,running,\"line 1, \"\"quoted\"\"\nline 2\",,[],{},1.0,bench-2,,,,"
-      "none,none,0,{},2024-05-01T10:05:00.000Z,\r\n");
+      "none,none,0,{},2024-05-01T10:05:00.000Z,,,,,,,\r\n");
   EXPECT_EQ(FormatHistoryTable({}),
-            "run  started  finished  port  usb serial  serial  result  reason  station  position\n");
+            "run  started  finished  port  usb serial  serial  result  reason  station  position  holds\n");
   EXPECT_EQ(FormatHistoryJson({}), "");
 }
 

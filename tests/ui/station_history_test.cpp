@@ -50,6 +50,10 @@ class StationHistoryTest : public ::testing::Test {
     if (end == RunResult::kRunning) return;
     station::RunEnd run_end{end, end == RunResult::kFailed ? "image: no answer" : ""};
     if (end == RunResult::kFailed) run_end.failed_step = station::StepKind::kImage;
+    run_end.holds_json = station::HoldsToJson(
+        end == RunResult::kFailed ? station::UnitHolds{station::MainProgram::kWrittenInPart, station::UnitFiles::kUntouched}
+                                  : station::UnitHolds{station::MainProgram::kWhole, station::UnitFiles::kAsJobWants, 0,
+                                                       true, true, true});
     ASSERT_EQ(store->FinishRun(*run.value, run_end), std::nullopt);
   }
 
@@ -107,6 +111,8 @@ TEST_F(StationHistoryTest, RowsSayTheResultInWordsAndExportIsTheToolsCsv) {
   EXPECT_EQ(Column(3), QStringList({"Стенд 2", "Стенд 1", "Стенд 2", "Стенд 2"}));
   EXPECT_EQ(Column(4), QStringList({"Место 5", "Место 6", "Место 7", "Место 8"}));
   EXPECT_EQ(Column(9), QStringList({"", "Прошивка", "", ""}));
+  EXPECT_EQ(Column(11),
+            QStringList({"Всё задание", "Основная программа записана не полностью", "Всё задание", "—"}));
   history.SetQuery({.serial = QStringLiteral("100000")});
   ASSERT_EQ(history.Refresh(), std::nullopt);
   const QString path = folder.filePath(QStringLiteral("out.csv"));

@@ -56,6 +56,20 @@ std::vector<TileCase> Cases() {
   PositionEvent stopped = Event(LineState::kStopped);
   stopped.step = JobStep::kErase;
   stopped.cause = FailureCause::kStopped;
+  PositionEvent pulled = failed;
+  pulled.cause = FailureCause::kPortLost;
+  pulled.detail.clear();
+  pulled.took = 0ms;
+  pulled.holds = station::UnitHolds{station::MainProgram::kWrittenInPart, station::UnitFiles::kUntouched};
+  PositionEvent stopped_mid_file = stopped;
+  stopped_mid_file.step = JobStep::kPlan;
+  stopped_mid_file.plan = 2;
+  stopped_mid_file.holds = station::UnitHolds{station::MainProgram::kNotVerified, station::UnitFiles::kFileInPart, 2};
+  PositionEvent unrecorded = foreign;
+  unrecorded.step = JobStep::kCheck;
+  unrecorded.cause = FailureCause::kRecords;
+  unrecorded.holds = station::UnitHolds{station::MainProgram::kWhole, station::UnitFiles::kAsJobWants, 0, true, true,
+                                        true};
   PositionEvent records = Event(LineState::kWaitingRecords);
   records.detail = "connection refused";
   PositionEvent overrun = running;
@@ -76,6 +90,14 @@ std::vector<TileCase> Cases() {
       {"foreign number", foreign, "Ошибка", "Шаг «Чтение констант»: Номер пульта выдан другой базой записей",
        "Пульт нужно вернуть", "", -1},
       {"stopped", stopped, "Остановлен", "Шаг «Стирание файлов»: работа прервана", "Пульт нужно вернуть", "", -1},
+      {"cable pulled mid-image", pulled, "Ошибка",
+       "Шаг «Прошивка»: Адаптер отключили во время работы\nОсновная программа записана не полностью",
+       "Пульт нужно вернуть", "", -1},
+      {"stopped mid-file", stopped_mid_file, "Остановлен",
+       "Шаг «План 2»: работа прервана\nОсновная программа записана, но не проверена; План 2 записан не полностью",
+       "Пульт нужно вернуть", "", -1},
+      {"whole job, its end not recorded", unrecorded, "Ошибка", "Шаг «Проверка»: База записей недоступна",
+       "Пульт нужно вернуть", "", -1},
   };
 }
 
