@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "link/payloads.h"
-
 namespace orvane::sim {
 
 struct SimFile {
@@ -27,7 +25,7 @@ struct SimFile {
 
 struct DeviceState {
   std::vector<SimFile> files;
-  link::ConstantsBlockBytes constants{2, 0, 31};  // block number 2, length 31
+  std::array<std::uint8_t, 34> constants{2, 0, 31};  // block number 2, length 31
   std::vector<std::uint8_t> firmware;
 };
 
