@@ -20,7 +20,6 @@ static_assert(EachFieldInItsPlace(), "Describe() indexes by the enum; every fiel
 
 }  // namespace
 
-bool ConstantsChange::Empty() const { return *this == ConstantsChange{}; }
 
 std::int32_t FieldDescription::Limit(std::int32_t value) const {
   if (!window_limits) return value;

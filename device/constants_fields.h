@@ -18,31 +18,26 @@
 
 namespace orvane::device {
 
-// The block's values as the window shows them, one member per control.
-struct ConstantsFields {
-  std::string identifier;           // Edit1 (UTF-8)
-  std::int32_t time_zone = 0;       // zqIntEdit1, minutes east of UTC
-  std::int32_t summer_index = 0;    // ComboBox1 item index, -1 when none matches
-  std::int32_t local_address = 0;   // zqIntEdit3
-  std::int32_t global_address = 0;  // zqIntEdit4
-  std::int32_t serial_number = 0;   // zqIntEdit2
+// The block's fields, one member each, written once: as values (what the
+// window shows, one member per control) and as a change (what an option, a
+// profile or a job sets; an empty member keeps what the console holds).
+template <template <typename> class Value>
+struct ConstantsOf {
+  Value<std::string> identifier{};       // Edit1 (UTF-8)
+  Value<std::int32_t> time_zone{};       // zqIntEdit1, minutes east of UTC
+  Value<std::int32_t> summer_index{};    // ComboBox1 item index, -1 when none matches
+  Value<std::int32_t> local_address{};   // zqIntEdit3
+  Value<std::int32_t> global_address{};  // zqIntEdit4
+  Value<std::int32_t> serial_number{};   // zqIntEdit2
 
-  bool operator==(const ConstantsFields&) const = default;
+  bool Empty() const { return *this == ConstantsOf{}; }
+  bool operator==(const ConstantsOf&) const = default;
 };
 
-// What an option, a profile or a job sets; an empty member keeps what the
-// console holds.
-struct ConstantsChange {
-  std::optional<std::string> identifier = {};
-  std::optional<std::int32_t> time_zone = {};
-  std::optional<std::int32_t> summer = {};  // the item index
-  std::optional<std::int32_t> local_address = {};
-  std::optional<std::int32_t> global_address = {};
-  std::optional<std::int32_t> serial_number = {};
-
-  bool Empty() const;
-  bool operator==(const ConstantsChange&) const = default;
-};
+template <typename T>
+using Plain = T;
+using ConstantsFields = ConstantsOf<Plain>;
+using ConstantsChange = ConstantsOf<std::optional>;
 
 enum class ConstantsField { kIdentifier, kTimeZone, kSummer, kLocalAddress, kGlobalAddress, kSerialNumber };
 
@@ -96,7 +91,7 @@ inline constexpr std::array<FieldDescription, 6> kConstantsFields{{
     {.field = ConstantsField::kSummer, .key = "summer", .option = "--summer", .label = "Переход на летнее время:",
      .unit = nullptr, .low = 0, .high = std::size(kSummerNames) - 1, .window_limits = false, .per_console = false,
      .block_offset = detail::Block::kSummerAt, .block_bytes = sizeof(detail::Block::summer),
-     .number = &ConstantsFields::summer_index, .number_change = &ConstantsChange::summer},
+     .number = &ConstantsFields::summer_index, .number_change = &ConstantsChange::summer_index},
     // 255 the window never takes.
     {.field = ConstantsField::kLocalAddress, .key = "local", .option = "--local", .label = "Локальный адрес:",
      .unit = nullptr, .low = 0, .high = 254, .window_limits = true, .per_console = false,

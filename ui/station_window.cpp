@@ -37,7 +37,7 @@ QString ConstantsText(const station::Constants& constants) {
   QStringList parts;
   if (constants.identifier) parts << QStringLiteral("имя «%1»").arg(Text(*constants.identifier));
   if (constants.time_zone) parts << QStringLiteral("пояс %1").arg(*constants.time_zone);
-  if (constants.summer) parts << QStringLiteral("летнее время %1").arg(*constants.summer);
+  if (constants.summer_index) parts << QStringLiteral("летнее время %1").arg(*constants.summer_index);
   if (constants.local_address) parts << QStringLiteral("местный адрес %1").arg(*constants.local_address);
   if (constants.global_address) parts << QStringLiteral("общий адрес %1").arg(*constants.global_address);
   return parts.join(QStringLiteral(", "));

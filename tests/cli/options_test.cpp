@@ -35,7 +35,7 @@ TEST(Options, ConstantsTakeOnlyTheGivenFieldsWithinTheirRanges) {
   const ConstantsChange& c = options.constants;
   EXPECT_EQ(c.identifier, "Пульт");
   EXPECT_EQ(c.time_zone, -60);
-  EXPECT_EQ(c.summer, 1);
+  EXPECT_EQ(c.summer_index, 1);
   EXPECT_EQ(c.local_address, 254);
   EXPECT_FALSE(c.global_address);
   EXPECT_EQ(c.serial_number, -5);

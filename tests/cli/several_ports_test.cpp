@@ -88,7 +88,7 @@ TEST(Profile, TheConstantsOfAStatusFileFillWhatTheCommandLineLeftOpen) {
       change));
   EXPECT_EQ(change.identifier, "Пульт");
   EXPECT_EQ(change.time_zone, 60);
-  EXPECT_EQ(change.summer, 1);
+  EXPECT_EQ(change.summer_index, 1);
   EXPECT_EQ(change.local_address, 5);
   EXPECT_EQ(change.global_address, 300);
   EXPECT_FALSE(change.serial_number) << "a cabinet's serial number stays its own";
