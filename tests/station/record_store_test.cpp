@@ -9,8 +9,8 @@
 #include <map>
 #include <thread>
 
+#include "tests/station/store_fixture.h"
 #include "tests/station/store_version1.h"
-#include "tests/station/test_database.h"
 
 namespace orvane::station {
 namespace {
@@ -18,17 +18,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class RecordStoreTest : public ::testing::TestWithParam<Backend> {
+class RecordStoreTest : public StoreOnEachBackend {
  protected:
-  void SetUp() override {
-    if (const std::string missing = BackendMissing(GetParam()); !missing.empty()) GTEST_SKIP() << missing;
-    database_ = std::make_unique<TestDatabase>(GetParam());
-    ASSERT_FALSE(database_->location().empty()) << database_->error();
-    auto opened = RecordStore::Open(database_->location(), StoreMode::kCreate);
-    ASSERT_TRUE(opened) << opened.error;
-    store_ = std::move(*opened.value);
-  }
-
   std::int64_t Start(const std::string& port = "COM5") {
     RunStart start;
     start.port = port;
@@ -49,8 +40,6 @@ class RecordStoreTest : public ::testing::TestWithParam<Backend> {
     return grant.value.value_or(SerialGrant{-1, false});
   }
 
-  std::unique_ptr<TestDatabase> database_;
-  std::unique_ptr<RecordStore> store_;
 };
 
 TEST_P(RecordStoreTest, RecordsARunFromStartToEnd) {

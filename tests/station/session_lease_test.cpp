@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 
-#include "tests/station/test_database.h"
+#include "tests/station/store_fixture.h"
 
 namespace orvane::station {
 namespace {
@@ -19,17 +19,8 @@ using ::testing::HasSubstr;
 
 enum class Holder { kLive, kLapsed, kEnded };
 
-class SessionLeaseTest : public ::testing::TestWithParam<Backend> {
+class SessionLeaseTest : public StoreOnEachBackend {
  protected:
-  void SetUp() override {
-    if (const std::string missing = BackendMissing(GetParam()); !missing.empty()) GTEST_SKIP() << missing;
-    database_ = std::make_unique<TestDatabase>(GetParam());
-    ASSERT_FALSE(database_->location().empty()) << database_->error();
-    auto opened = RecordStore::Open(database_->location(), StoreMode::kCreate);
-    ASSERT_TRUE(opened) << opened.error;
-    store_ = std::move(*opened.value);
-  }
-
   // A session whose lease runs for `lapse` (a negative one has lapsed).
   std::int64_t Claim(const std::string& station, std::vector<std::string> positions,
                      std::chrono::milliseconds lapse = 60s) {
@@ -57,8 +48,6 @@ class SessionLeaseTest : public ::testing::TestWithParam<Backend> {
     return {};
   }
 
-  std::unique_ptr<TestDatabase> database_;
-  std::unique_ptr<RecordStore> store_;
 };
 
 TEST_P(SessionLeaseTest, ASecondSessionIsRefusedOnlyWhereALiveOneHoldsAPosition) {
